@@ -22,8 +22,12 @@ public:
     static const TCodePage& Active();
     // Switches the process's code page (tests, and start-up after setlocale).
     static void SetActive(Kind kind);
-    // The kind the current locale's codeset asks for.
+    // The kind the current locale's codeset asks for (nl_langinfo(CODESET);
+    // the C locale gives Utf8).
     static Kind KindFromLocale();
+    // The kind a codeset name asks for: GBK, GB2312, GB18030 and CP936 (any
+    // letter case) give Gbk, anything else Utf8.
+    static Kind KindFromCodeset(std::string_view codeset);
 
     explicit TCodePage(Kind kind) : kind_(kind) {}
     Kind GetKind() const { return kind_; }
@@ -43,7 +47,10 @@ public:
     // upper-case form has another byte length stays as it is.
     std::string UpperCase(std::string_view text) const;
 
-    // Narrow <-> wide, lossless for any byte string (see above).
+    // Narrow <-> wide, lossless for any byte string (see above): ToNarrow(
+    // ToWide(s)) == s for every s. ToNarrow writes "?" for a character the
+    // code page cannot hold and for a lone surrogate outside U+DC80..U+DCFF
+    // (wide text that did not come from ToWide).
     std::u16string ToWide(std::string_view narrow) const;
     std::string ToNarrow(std::u16string_view wide) const;
 
