@@ -1,0 +1,208 @@
+// The batch rename's safety rules, over the steps of TFileOps.
+#include "mainwin/TRenamePlan.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantelo {
+namespace {
+
+constexpr size_t kMaxNameBytes = 255;
+const char* const kDatabaseSuffixes[] = {"", "-wal", "-shm", "-journal"};
+
+bool IsMalformedName(const std::string& name) {
+    return name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+           name.find('\0') != std::string::npos;
+}
+
+// ASCII letters compared without case: on a case-insensitive mount
+// "filename.mdb-wal" is the database's companion too.
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TRenamePlan::TRenamePlan(TFileOps& ops) : ops_(ops) {}
+
+TRenamePlan::~TRenamePlan() { CloseDirectory(); }
+
+void TRenamePlan::CloseDirectory() {
+    if (dirFd_ >= 0) ::close(dirFd_);
+    dirFd_ = -1;
+}
+
+int TRenamePlan::Open(const std::string& directory, const std::string& databasePath) {
+    CloseDirectory();
+    rows_.clear();
+    checked_ = false;
+    databaseHere_ = false;
+    databaseName_.clear();
+    databaseFiles_.clear();
+
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno != 0 ? errno : ENOENT;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+    dirFd_ = fd;
+    directory_ = TFileIdentity::Of(st);
+
+    if (!databasePath.empty()) {
+        const size_t slash = databasePath.rfind('/');
+        const std::string parent = slash == std::string::npos ? "." : databasePath.substr(0, slash + 1);
+        databaseName_ = slash == std::string::npos ? databasePath : databasePath.substr(slash + 1);
+        struct stat parentSt;
+        if (stat(parent.c_str(), &parentSt) == 0) {
+            databaseHere_ = TFileIdentity::Of(parentSt).SameFile(directory_);
+        }
+        for (const char* suffix : kDatabaseSuffixes) {
+            struct stat fileSt;
+            if (stat((databasePath + suffix).c_str(), &fileSt) == 0) {
+                databaseFiles_.push_back(TFileIdentity::Of(fileSt));
+            }
+        }
+    }
+    return 0;
+}
+
+void TRenamePlan::Add(std::string oldName, std::string newName) {
+    Row& row = rows_.emplace_back();
+    row.oldName = std::move(oldName);
+    row.newName = std::move(newName);
+    checked_ = false;
+}
+
+bool TRenamePlan::IsDatabaseName(const std::string& name) const {
+    if (!databaseHere_ || databaseName_.empty()) return false;
+    for (const char* suffix : kDatabaseSuffixes) {
+        if (EqualIgnoringAsciiCase(name, databaseName_ + suffix)) return true;
+    }
+    return false;
+}
+
+bool TRenamePlan::IsDatabaseFile(const TFileIdentity& identity) const {
+    for (const TFileIdentity& file : databaseFiles_) {
+        if (file.SameFile(identity)) return true;
+    }
+    return false;
+}
+
+int TRenamePlan::CheckRow(const Row& row, std::unordered_set<std::string_view>& newNames) const {
+    // The old entry: something we may copy.
+    if (IsMalformedName(row.oldName) && row.oldName != "." && row.oldName != "..") return EINVAL;
+    struct stat st;
+    if (const int error = ops_.StatAt(dirFd_, row.oldName, st)) return error;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return EOPNOTSUPP;
+    if (IsDatabaseName(row.oldName) || IsDatabaseFile(TFileIdentity::Of(st))) return EBUSY;
+
+    // The new name: a fresh, well-formed name of its own.
+    if (IsMalformedName(row.newName)) return EINVAL;
+    if (row.newName.size() > kMaxNameBytes) return ENAMETOOLONG;
+    if (IsDatabaseName(row.newName)) return EBUSY;
+    if (!newNames.insert(row.newName).second) return EEXIST;
+    struct stat newSt;
+    const int error = ops_.StatAt(dirFd_, row.newName, newSt);
+    if (error == 0) return EEXIST;
+    if (error != ENOENT) return error;
+    return 0;
+}
+
+TRenamePlan::Failure TRenamePlan::Check() {
+    checked_ = false;
+    if (dirFd_ < 0) return {0, EBADF};
+    std::unordered_set<std::string_view> newNames;
+    newNames.reserve(rows_.size());
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (const int error = CheckRow(rows_[i], newNames)) return {i, error};
+    }
+    checked_ = true;
+    return {};
+}
+
+int TRenamePlan::CopyOne(size_t index, bool keepOld) {
+    if (!checked_ || index >= rows_.size()) return ECANCELED;
+    Row& row = rows_[index];
+    if (row.state != State::Pending) return EALREADY;
+    int error = EPERM;
+    if (!keepOld) {
+        error = ops_.LinkAt(dirFd_, row.oldName, row.newName, row.made);
+        if (error == 0) row.source = row.made;
+    }
+    // A file system without hard links (or a refusal to link this file):
+    // copy instead. A taken name or a vanished file is final.
+    if (error != 0 && error != EEXIST && error != ENOENT && error != EISDIR) {
+        error = ops_.CopyAt(dirFd_, row.oldName, row.newName, row.source, row.made);
+    }
+    if (error == 0) row.state = State::Copied;
+    return error;
+}
+
+TRenamePlan::Failure TRenamePlan::CopyAll(bool keepOld) {
+    if (!checked_) return {0, ECANCELED};
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (const int error = CopyOne(i, keepOld)) {
+            RollBack();
+            return {i, error};
+        }
+    }
+    if (!keepOld) {
+        if (const int error = FlushForDelete()) {
+            RollBack();
+            return {rows_.size(), error};
+        }
+    }
+    return {};
+}
+
+size_t TRenamePlan::RollBack() {
+    size_t removed = 0;
+    for (size_t i = rows_.size(); i-- > 0;) {
+        Row& row = rows_[i];
+        // Once its old file is gone, the new file is the only copy: keep it.
+        if (row.state != State::Copied) continue;
+        struct stat st;
+        if (ops_.StatAt(dirFd_, row.newName, st) == 0 && TFileIdentity::Of(st).SameFile(row.made) &&
+            ops_.UnlinkAt(dirFd_, row.newName) == 0) {
+            ++removed;
+        }
+        row.state = State::Pending;
+    }
+    return removed;
+}
+
+int TRenamePlan::FlushForDelete() {
+    if (dirFd_ < 0) return EBADF;
+    return ops_.SyncDir(dirFd_);
+}
+
+int TRenamePlan::DeleteOld(size_t index) {
+    if (index >= rows_.size() || rows_[index].state != State::Copied) return ECANCELED;
+    Row& row = rows_[index];
+    struct stat oldSt, newSt;
+    if (const int error = ops_.StatAt(dirFd_, row.oldName, oldSt)) return error;
+    if (const int error = ops_.StatAt(dirFd_, row.newName, newSt)) return error == ENOENT ? ESTALE : error;
+    const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
+    if (!oldNow.SameState(row.source) || !TFileIdentity::Of(newSt).SameFile(row.made)) return ESTALE;
+    // Both names on one file: a hard link of ours, which must still count
+    // both names. On a case-insensitive mount the "two" names may be one
+    // entry, and deleting it would delete the only copy.
+    if (oldNow.SameFile(row.made) && oldSt.st_nlink < 2) return ESTALE;
+    if (const int error = ops_.UnlinkAt(dirFd_, row.oldName)) return error;
+    row.state = State::Deleted;
+    return 0;
+}
+
+}  // namespace vantelo

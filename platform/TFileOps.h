@@ -1,0 +1,92 @@
+// The file-system steps of the batch rename, each resolved against an open
+// directory (never the process's current directory) and each unable to
+// overwrite anything: a hard link, a copy that appears under its new name
+// only when complete, a removal, a flush. Every step returns 0 or an errno
+// value and never throws for a file-system failure.
+//
+// A test can derive from this class and override Fault() to make any step
+// fail, and can switch off the faster paths (hard links, O_TMPFILE, reflink,
+// copy_file_range, hole skipping) through Options to exercise the fallbacks.
+#pragma once
+
+#include "platform/TFileIdentity.h"
+
+#include <string>
+
+namespace vantelo {
+
+class TFileOps {
+public:
+    struct Options {
+        bool tmpFile = true;    // build copies as unnamed O_TMPFILE files, then link them in
+        bool clone = true;      // try a reflink (FICLONE) first
+        bool copyRange = true;  // copy_file_range before plain read/write
+        bool sparse = true;     // copy only the data regions (SEEK_DATA / SEEK_HOLE)
+    };
+
+    // The points at which Fault() is asked.
+    enum class Step {
+        Link,        // before linkat of an existing file to its new name
+        CopyData,    // after a copy's content was written, before it is given its name
+        CopyCommit,  // just before a finished copy is given its name
+        Unlink,      // before an entry is removed
+        SyncDir,     // before the directory is flushed
+    };
+
+    TFileOps() = default;
+    explicit TFileOps(Options options) : options_(options) {}
+    virtual ~TFileOps() = default;
+    TFileOps(const TFileOps&) = delete;
+    TFileOps& operator=(const TFileOps&) = delete;
+
+    // The real file system with every fast path on.
+    static TFileOps& System();
+
+    // Test seam: 0 lets `step` on entry `name` go ahead, any other value
+    // makes the step fail with that errno. The real file system says 0.
+    virtual int Fault(Step step, const std::string& name);
+
+    // lstat of `name` in the directory: 0 and `st` filled, or errno.
+    int StatAt(int dirFd, const std::string& name, struct stat& st) const;
+
+    // Makes `to` a second name of the regular file or symbolic link `from`.
+    // Returns 0 and the identity of the linked file, or errno: EEXIST when
+    // `to` exists, EPERM/EMLINK/EOPNOTSUPP/EXDEV when the file system will
+    // not link (the caller may copy instead). Anything other than a regular
+    // file or symbolic link linked meanwhile is taken back (EOPNOTSUPP).
+    int LinkAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made);
+
+    // Copies the regular file or symbolic link `from` to the new entry `to`
+    // of the same directory. A symbolic link is copied as a link (its target
+    // text), dangling or not. A regular file keeps its content (holes where
+    // cheap), mode, access and modification times and extended attributes
+    // where the file system takes them, and is flushed to disk before it gets
+    // its name, so no partial file is ever visible under `to` (when O_TMPFILE
+    // is unavailable the copy is written under `to`, created exclusively, and
+    // removed again on failure). Returns 0 with `source` (the copied file as
+    // it was when opened) and `made` (the new file), or errno: EEXIST when
+    // `to` exists, EISDIR for a directory, EOPNOTSUPP for a FIFO, socket or
+    // device (never opened), ENOENT when `from` is missing.
+    int CopyAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
+               TFileIdentity& made);
+
+    // Removes `name` from the directory: 0 or errno.
+    int UnlinkAt(int dirFd, const std::string& name);
+
+    // Flushes the directory's entries to disk: 0 or errno.
+    int SyncDir(int dirFd);
+
+private:
+    int CopySymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
+                    TFileIdentity& made);
+    int CopyRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
+                    TFileIdentity& made);
+    int CopyIntoExclusive(int dirFd, int in, const struct stat& st, const std::string& to, TFileIdentity& made);
+    int FillCopy(int in, int out, const struct stat& st, const std::string& to);
+    int CopyContent(int in, int out, off_t size);
+    int CopyRange(int in, int out, off_t offset, off_t length);
+
+    Options options_;
+};
+
+}  // namespace vantelo
