@@ -1,0 +1,92 @@
+#include "platform/TDriveProbe.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+
+namespace vantelo {
+
+namespace fs = std::filesystem;
+
+std::string TDriveProbe::CanonicalDevice(const std::string& source) const
+{
+    if (source.empty() || source[0] != '/')
+        return {};
+    std::error_code error;
+    const fs::path canonical = fs::canonical(root_ + source, error);
+    return error ? std::string() : canonical.string();
+}
+
+bool TDriveProbe::IsRemovable(const std::string& source) const
+{
+    const std::string device = CanonicalDevice(source);
+    if (device.empty())
+        return false;
+    const std::string name = fs::path(device).filename().string();
+    for (const std::string& disk : {name, ParentDiskName(name)}) {
+        std::ifstream flag(root_ + "/sys/block/" + disk + "/removable");
+        char value = 0;
+        if (flag >> value)
+            return value == '1';
+    }
+    return false;
+}
+
+std::string TDriveProbe::LabelOf(const std::string& source) const
+{
+    const std::string device = CanonicalDevice(source);
+    if (device.empty())
+        return {};
+    std::error_code error;
+    fs::directory_iterator links(root_ + "/dev/disk/by-label", error);
+    if (error)
+        return {};
+    for (const fs::directory_entry& link : links) {
+        std::error_code linkError;
+        const fs::path target = fs::canonical(link.path(), linkError);
+        if (!linkError && target.string() == device)
+            return DecodeLabelName(link.path().filename().string());
+    }
+    return {};
+}
+
+bool TDriveProbe::IsDirectory(const std::string& path) const
+{
+    std::error_code error;
+    return fs::is_directory(root_ + path, error);
+}
+
+std::string TDriveProbe::DecodeLabelName(const std::string& name)
+{
+    std::string decoded;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 3]))) {
+            decoded += static_cast<char>(std::stoi(name.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            decoded += name[i];
+        }
+    }
+    return decoded;
+}
+
+std::string TDriveProbe::ParentDiskName(const std::string& name)
+{
+    size_t end = name.size();
+    while (end > 0 && std::isdigit(static_cast<unsigned char>(name[end - 1])))
+        --end;
+    if (end == name.size() || end == 0)
+        return name;
+    // "nvme0n1p2", "mmcblk0p1": the partition number follows a "p" that
+    // itself follows the disk's own number.
+    if (end >= 2 && name[end - 1] == 'p' && std::isdigit(static_cast<unsigned char>(name[end - 2])))
+        return name.substr(0, end - 1);
+    // "nvme0n1", "mmcblk0", "loop0" are whole disks whose names end in digits.
+    if (name.rfind("nvme", 0) == 0 || name.rfind("mmcblk", 0) == 0 || name.rfind("loop", 0) == 0)
+        return name;
+    return name.substr(0, end);
+}
+
+}  // namespace vantelo
