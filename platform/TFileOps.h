@@ -47,7 +47,9 @@ public:
     virtual int Fault(Step step, const std::string& name);
 
     // lstat of `name` in the directory: 0 and `st` filled, or errno.
-    int StatAt(int dirFd, const std::string& name, struct stat& st) const;
+    // Virtual so that a test can present a file system it cannot mount
+    // (say, a case-insensitive one).
+    virtual int StatAt(int dirFd, const std::string& name, struct stat& st) const;
 
     // Makes `to` a second name of the regular file or symbolic link `from`.
     // Returns 0 and the identity of the linked file, or errno: EEXIST when
