@@ -135,8 +135,9 @@ int MulDiv(int a, int b, int c)
     if (c == 0)
         return -1;
     const std::int64_t product = static_cast<std::int64_t>(a) * b;
-    std::int64_t magnitude = (std::abs(product) * 2 + std::abs(static_cast<std::int64_t>(c))) /
-                             (2 * std::abs(static_cast<std::int64_t>(c)));
+    const std::int64_t divisor = std::abs(static_cast<std::int64_t>(c));
+    // Round the magnitude half up, then give it the sign: halves go away from zero.
+    const std::int64_t magnitude = (std::abs(product) * 2 + divisor) / (2 * divisor);
     const std::int64_t result = ((product < 0) != (c < 0)) ? -magnitude : magnitude;
     if (result > std::numeric_limits<int>::max() || result < std::numeric_limits<int>::min())
         return -1;
@@ -145,9 +146,15 @@ int MulDiv(int a, int b, int c)
 
 TMessageMetrics TMessageMetrics::For(int averageWidth, int height)
 {
-    return {MulDiv(8, averageWidth, 4),  MulDiv(8, height, 8),  MulDiv(10, averageWidth, 4),
-            MulDiv(10, height, 8),       MulDiv(50, averageWidth, 4), MulDiv(14, height, 8),
-            MulDiv(4, averageWidth, 4)};
+    TMessageMetrics m{};
+    m.horzMargin = MulDiv(8, averageWidth, 4);
+    m.vertMargin = MulDiv(8, height, 8);
+    m.horzSpacing = MulDiv(10, averageWidth, 4);
+    m.vertSpacing = MulDiv(10, height, 8);
+    m.buttonWidthMin = MulDiv(50, averageWidth, 4);
+    m.buttonHeight = MulDiv(14, height, 8);
+    m.buttonSpacing = MulDiv(4, averageWidth, 4);
+    return m;
 }
 
 TMessageForm::TMessageForm(QWidget* parent) : TModalForm(parent)
@@ -204,6 +211,16 @@ bool TMessageForm::eventFilter(QObject* watched, QEvent* event)
     bool consumed = true;
     Guarded(this, [&] { consumed = HandleKey(static_cast<const QKeyEvent&>(*event)); });
     return consumed;
+}
+
+void TMessageForm::showEvent(QShowEvent* event)
+{
+    // Centre once, with the frame and title bar counted.
+    if (centreOn_) {
+        move(CentredOn(centreOn_, frameGeometry().size()));
+        centreOn_ = nullptr;
+    }
+    TModalForm::showEvent(event);
 }
 
 bool TMessageForm::HandleKey(const QKeyEvent& event)
@@ -452,8 +469,8 @@ int RunMessageForm(const std::string& text, DialogKind kind, const DialogButtons
     if (x < 0 && y < 0) {
         // Centred on the screen of the window the box is opened from.
         const QWidget* active = QApplication::activeWindow();
-        const QScreen* screen = active && active->screen() ? active->screen() : QGuiApplication::primaryScreen();
-        position = CentredOn(screen, form->frameGeometry().size());
+        form->centreOn_ = active && active->screen() ? active->screen() : QGuiApplication::primaryScreen();
+        position = CentredOn(form->centreOn_, form->frameGeometry().size());
     }
     form->move(position);
     if (Application)

@@ -18,6 +18,8 @@
 class QKeyEvent;
 class QLabel;
 class QPushButton;
+class QScreen;
+class QShowEvent;
 
 namespace vantelo {
 
@@ -113,6 +115,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     friend std::unique_ptr<TMessageForm> BuildMessageForm(const std::string&, DialogKind, const DialogButtons&);
@@ -133,6 +136,9 @@ private:
     std::string title_;
     std::string text_;
     std::vector<std::string> captions_;
+    // The screen to centre on when the box first shows (its frame is known
+    // only then); null when the box keeps its position.
+    QPointer<QScreen> centreOn_;
 };
 
 // Builds a new, hidden box around the text: the kind's title and icon, the

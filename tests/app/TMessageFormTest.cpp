@@ -138,27 +138,6 @@ TEST(MessageMetrics, MulDivRoundsHalvesAwayFromZero)
         EXPECT_EQ(MulDiv(row.a, row.b, row.c), row.expected) << row.a << "*" << row.b << "/" << row.c;
 }
 
-TEST(MessageMetrics, ButtonTableKeepsItsOrderNamesAndResults)
-{
-    const std::vector<std::tuple<DialogButton, std::string, std::string, int>> rows = {
-        {btnYes, "Yes", "&Yes", 6},         {btnNo, "No", "&No", 7},
-        {btnOK, "OK", "OK", 1},             {btnCancel, "Cancel", "Cancel", 2},
-        {btnAbort, "Abort", "&Abort", 3},   {btnRetry, "Retry", "&Retry", 4},
-        {btnIgnore, "Ignore", "&Ignore", 5}, {btnAll, "All", "&All", 8},
-        {btnNoToAll, "NoToAll", "N&o to All", 9}, {btnYesToAll, "YesToAll", "Yes to &All", 10},
-        {btnHelp, "Help", "&Help", 0},
-    };
-    for (const auto& [button, name, caption, result] : rows) {
-        EXPECT_EQ(ButtonInfo(button).name, name);
-        EXPECT_EQ(ButtonInfo(button).caption, caption);
-        EXPECT_EQ(ButtonInfo(button).result, result);
-    }
-    EXPECT_STREQ(KindTitle(dkWarning), "Warning");
-    EXPECT_STREQ(KindTitle(dkError), "Error");
-    EXPECT_STREQ(KindTitle(dkInformation), "Information");
-    EXPECT_STREQ(KindTitle(dkConfirmation), "Confirm");
-}
-
 TEST_F(MessageFormTest, ShortNoticeIsAsWideAsItsButtonWithTheButtonCentred)
 {
     const TMessageMetrics m = FontMetrics();
@@ -368,9 +347,9 @@ TEST_F(MessageFormTest, CtrlCCopiesTheNoticeAndKeepsItOpen)
         EXPECT_TRUE(f.isVisible());
         copied = QGuiApplication::clipboard()->text().toStdString();
         Key(f, Qt::Key_Escape);
-    }, "Disk & file");
+    }, "数据库打开失败 & more");
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(copied, Divider() + Application->Title() + "\r\n" + Divider() + "Disk & file\r\n" + Divider() +
+    EXPECT_EQ(copied, Divider() + Application->Title() + "\r\n" + Divider() + "数据库打开失败 & more\r\n" + Divider() +
                           "OK   \r\n" + Divider());
 }
 
