@@ -1,0 +1,418 @@
+// The rename engine on real temporary directories: renames with and without
+// the old files, refusals that leave the directory exactly as it was,
+// rollback after a failure part-way, and deletes only of the file copied.
+#include "mainwin/TRenamePlan.h"
+
+#include "platform/TDirectoryListing.h"
+#include "support/TTempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantelo {
+namespace {
+
+using Failure = TRenamePlan::Failure;
+
+// Every entry of a directory with its kind, mode, identity and content (or
+// link target): equal snapshots mean an untouched directory.
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+    std::map<std::string, std::string> entries;
+    std::vector<std::string> names;
+    EXPECT_EQ(TDirectoryListing::ReadAll(dir, names), 0);
+    for (const std::string& name : names) {
+        const std::string path = dir + "/" + name;
+        struct stat st {};
+        lstat(path.c_str(), &st);
+        std::string description = std::to_string(st.st_mode) + " " + std::to_string(st.st_ino) + " ";
+        if (S_ISREG(st.st_mode)) {
+            const int fd = ::open(path.c_str(), O_RDONLY);
+            char buffer[4096];
+            ssize_t got;
+            while ((got = read(fd, buffer, sizeof buffer)) > 0) description.append(buffer, static_cast<size_t>(got));
+            ::close(fd);
+        } else if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t length = readlink(path.c_str(), target, sizeof target);
+            description.append(target, static_cast<size_t>(std::max<ssize_t>(length, 0)));
+        }
+        entries[name] = description;
+    }
+    return entries;
+}
+
+struct stat Lstat(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+class RenamePlanTest : public ::testing::Test {
+protected:
+    // The database lives in its own directory unless a test says otherwise.
+    std::string Database() const { return start_ / "FileName.mdb"; }
+
+    void SetUp() override { start_.WriteFile("FileName.mdb", "database"); }
+
+    test::TTempDir dir_;
+    test::TTempDir start_;
+};
+
+TEST_F(RenamePlanTest, KeepingOldFilesLeavesIndependentCopiesWithModeAndTimes) {
+    dir_.WriteFile("a.jpg", "first");
+    dir_.WriteFile("b.JPG", "second");
+    ASSERT_EQ(chmod((dir_ / "a.jpg").c_str(), 0604), 0);
+    const timespec times[2] = {{1500000000, 5}, {1600000000, 7}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir_ / "a.jpg").c_str(), times, 0), 0);
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    plan.Add("a.jpg", "a.png");
+    plan.Add("b.JPG", "b.png");
+    ASSERT_FALSE(plan.Check());
+    ASSERT_FALSE(plan.CopyAll(true));
+    EXPECT_EQ(dir_.ReadFile("a.jpg"), "first");
+    EXPECT_EQ(dir_.ReadFile("b.JPG"), "second");
+    const struct stat oldSt = Lstat(dir_ / "a.jpg"), newSt = Lstat(dir_ / "a.png");
+    EXPECT_NE(oldSt.st_ino, newSt.st_ino);
+    EXPECT_EQ(newSt.st_mode & 07777, 0604u);
+    EXPECT_EQ(newSt.st_mtim.tv_sec, 1600000000);
+    EXPECT_EQ(newSt.st_mtim.tv_nsec, 7);
+    EXPECT_EQ(dir_.ReadFile("a.png"), "first");
+    EXPECT_EQ(dir_.ReadFile("b.png"), "second");
+}
+
+TEST_F(RenamePlanTest, DeletingOldFilesUsesHardLinksAndDeletesOnlyAfterTheFlush) {
+    dir_.WriteFile("one.txt", "1");
+    dir_.WriteFile("two.txt", "2");
+    const ino_t inode = Lstat(dir_ / "one.txt").st_ino;
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path() + "/", Database()), 0);
+    plan.Add("one.txt", "one.md");
+    plan.Add("two.txt", "two.md");
+    ASSERT_FALSE(plan.Check());
+    ASSERT_FALSE(plan.CopyAll(false));
+    EXPECT_EQ(Lstat(dir_ / "one.md").st_ino, inode);  // linked, not copied
+    EXPECT_TRUE(Exists(dir_ / "one.txt"));              // nothing deleted yet
+    for (size_t i = 0; i < plan.Count(); ++i) EXPECT_EQ(plan.DeleteOld(i), 0);
+    EXPECT_EQ(Snapshot(dir_.Path()).size(), 4u);  // ".", "..", and the two new names
+    EXPECT_EQ(dir_.ReadFile("one.md"), "1");
+    EXPECT_EQ(dir_.ReadFile("two.md"), "2");
+    EXPECT_EQ(Lstat(dir_ / "one.md").st_nlink, 1u);
+}
+
+TEST_F(RenamePlanTest, NamesThatAreNotUtf8AreRenamedByteForByte) {
+    const std::string oldName = "\xFF\xFE photo \xC0\xAF.JPG";
+    const std::string newName = "\xFF\xFE photo \xC0\xAF.png";
+    dir_.WriteFile(oldName, "raw");
+    for (const bool keepOld : {true, false}) {
+        TRenamePlan plan;
+        ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+        plan.Add(keepOld ? oldName : newName, keepOld ? newName : oldName + "2");
+        ASSERT_FALSE(plan.Check());
+        ASSERT_FALSE(plan.CopyAll(keepOld));
+        if (!keepOld) {
+            EXPECT_EQ(plan.DeleteOld(0), 0);
+        }
+    }
+    EXPECT_EQ(dir_.ReadFile(oldName), "raw");
+    EXPECT_EQ(dir_.ReadFile(oldName + "2"), "raw");
+    EXPECT_FALSE(Exists(dir_ / newName));
+}
+
+TEST_F(RenamePlanTest, SymbolicLinkIsRenamedAsALink) {
+    ASSERT_EQ(symlink("../elsewhere", (dir_ / "link.old").c_str()), 0);
+    ASSERT_EQ(symlink("gone", (dir_ / "dangling.old").c_str()), 0);
+    for (const bool keepOld : {true, false}) {
+        const std::string suffix = keepOld ? ".kept" : ".moved";
+        TRenamePlan plan;
+        ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+        plan.Add("link.old", "link" + suffix);
+        plan.Add("dangling.old", "dangling" + suffix);
+        ASSERT_FALSE(plan.Check());
+        ASSERT_FALSE(plan.CopyAll(keepOld));
+        for (const char* name : {"link", "dangling"}) {
+            const std::string path = dir_ / (name + suffix);
+            EXPECT_TRUE(S_ISLNK(Lstat(path).st_mode)) << path;
+        }
+        if (!keepOld) {
+            EXPECT_EQ(plan.DeleteOld(0), 0);
+            EXPECT_EQ(plan.DeleteOld(1), 0);
+        }
+    }
+    char target[32] = {};
+    ASSERT_GT(readlink((dir_ / "dangling.moved").c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "gone");
+    EXPECT_FALSE(Exists(dir_ / "link.old"));
+}
+
+TEST_F(RenamePlanTest, TheLongestNameWorksAndOneByteMoreIsRefused) {
+    dir_.WriteFile("short", "s");
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    plan.Add("short", std::string(256, 'n'));
+    EXPECT_EQ(plan.Check().error, ENAMETOOLONG);
+
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    plan.Add("short", std::string(255, 'n'));
+    ASSERT_FALSE(plan.Check());
+    ASSERT_FALSE(plan.CopyAll(true));
+    EXPECT_EQ(dir_.ReadFile(std::string(255, 'n')), "s");
+}
+
+struct Refusal {
+    const char* why;
+    std::vector<std::pair<std::string, std::string>> rows;  // old, new
+    Failure expected;
+};
+
+TEST_F(RenamePlanTest, EveryRefusalBeforeCopyingLeavesTheDirectoryUntouched) {
+    dir_.WriteFile("a", "A");
+    dir_.WriteFile("b", "B");
+    dir_.WriteFile("c", "C");
+    ASSERT_EQ(mkdir((dir_ / "sub").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0644), 0);
+    dir_.WriteFile("FileName.mdb", "a database here");
+    ASSERT_EQ(link(Database().c_str(), (dir_ / "dbalias").c_str()), 0);
+    const std::string localDatabase = dir_ / "FileName.mdb";
+
+    const Refusal refusals[] = {
+        {"empty new name", {{"a", ""}}, {0, EINVAL}},
+        {"new name dot", {{"a", "."}}, {0, EINVAL}},
+        {"new name dot-dot", {{"a", ".."}}, {0, EINVAL}},
+        {"slash in new name", {{"a", "x/y"}}, {0, EINVAL}},
+        {"NUL in new name", {{"a", std::string("x\0y", 3)}}, {0, EINVAL}},
+        {"256-byte new name", {{"a", std::string(256, 'x')}}, {0, ENAMETOOLONG}},
+        {"new name left unchanged", {{"a", "a"}}, {0, EEXIST}},
+        {"new name of an existing file", {{"a", "c"}}, {0, EEXIST}},
+        {"new name of an existing directory", {{"a", "sub"}}, {0, EEXIST}},
+        {"swap", {{"a", "b"}, {"b", "a"}}, {0, EEXIST}},
+        {"chain", {{"a", "x"}, {"b", "a"}}, {1, EEXIST}},
+        {"two files, one new name", {{"a", "x"}, {"b", "x"}}, {1, EEXIST}},
+        {"directory", {{"a", "x"}, {"sub", "y"}}, {1, EISDIR}},
+        {"dot", {{".", "x"}}, {0, EISDIR}},
+        {"dot-dot", {{"..", "x"}}, {0, EISDIR}},
+        {"FIFO", {{"fifo", "x"}}, {0, EOPNOTSUPP}},
+        {"missing old file", {{"a", "x"}, {"b", "y"}, {"nothere", "z"}}, {2, ENOENT}},
+        {"old name with a slash", {{"sub/x", "x"}}, {0, EINVAL}},
+        {"database under another name", {{"dbalias", "x"}}, {0, EBUSY}},
+    };
+    const auto before = Snapshot(dir_.Path());
+    for (const Refusal& refusal : refusals) {
+        TRenamePlan plan;
+        ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+        for (const auto& [oldName, newName] : refusal.rows) plan.Add(oldName, newName);
+        const Failure failure = plan.Check();
+        EXPECT_EQ(failure.index, refusal.expected.index) << refusal.why;
+        EXPECT_EQ(failure.error, refusal.expected.error) << refusal.why;
+        EXPECT_EQ(plan.CopyAll(true).error, ECANCELED) << refusal.why;
+        EXPECT_EQ(plan.CopyOne(0, false), ECANCELED) << refusal.why;
+        EXPECT_EQ(Snapshot(dir_.Path()), before) << refusal.why;
+    }
+
+    // The database in the searched directory: neither copied nor created.
+    const Refusal databaseRefusals[] = {
+        {"the database itself", {{"FileName.mdb", "x"}}, {0, EBUSY}},
+        {"a journal that does not exist yet", {{"a", "FileName.mdb-journal"}}, {0, EBUSY}},
+        {"a companion in another case", {{"a", "filename.MDB-wal"}}, {0, EBUSY}},
+        {"shared memory file", {{"a", "FileName.mdb-shm"}}, {0, EBUSY}},
+    };
+    for (const Refusal& refusal : databaseRefusals) {
+        TRenamePlan plan;
+        ASSERT_EQ(plan.Open(dir_.Path(), localDatabase), 0);
+        for (const auto& [oldName, newName] : refusal.rows) plan.Add(oldName, newName);
+        const Failure failure = plan.Check();
+        EXPECT_EQ(failure.index, refusal.expected.index) << refusal.why;
+        EXPECT_EQ(failure.error, refusal.expected.error) << refusal.why;
+        EXPECT_EQ(Snapshot(dir_.Path()), before) << refusal.why;
+    }
+}
+
+TEST_F(RenamePlanTest, NamesResolveAgainstTheSearchedDirectoryNotTheCurrentOne) {
+    test::TTempDir elsewhere;
+    elsewhere.WriteFile("a", "wrong one");
+    dir_.WriteFile("a", "right one");
+    char saved[4096];
+    ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+    ASSERT_EQ(chdir(elsewhere.Path().c_str()), 0);
+    TRenamePlan plan;
+    const int opened = plan.Open(dir_.Path(), Database());
+    plan.Add("a", "b");
+    const bool checked = !plan.Check();
+    const Failure copied = plan.CopyAll(false);
+    const int deleted = plan.DeleteOld(0);
+    ASSERT_EQ(chdir(saved), 0);
+    ASSERT_EQ(opened, 0);
+    ASSERT_TRUE(checked);
+    ASSERT_FALSE(copied);
+    EXPECT_EQ(deleted, 0);
+    EXPECT_EQ(dir_.ReadFile("b"), "right one");
+    EXPECT_EQ(elsewhere.ReadFile("a"), "wrong one");
+    EXPECT_FALSE(Exists(elsewhere / "b"));
+}
+
+// Fails every step on one name, or one kind of step everywhere.
+class FaultyOps : public TFileOps {
+public:
+    std::function<int(Step, const std::string&)> rule;
+    int Fault(Step step, const std::string& name) override { return rule ? rule(step, name) : 0; }
+};
+
+TEST_F(RenamePlanTest, FailurePartWayRemovesEveryNewFileTheBatchMade) {
+    for (const bool keepOld : {true, false}) {
+        test::TTempDir dir;
+        for (const char* name : {"f1", "f2", "f3", "f4", "f5"}) dir.WriteFile(name, name);
+        const auto before = Snapshot(dir.Path());
+        FaultyOps ops;
+        ops.rule = [](TFileOps::Step step, const std::string& name) {
+            return name == "g4" && step != TFileOps::Step::Unlink ? EIO : 0;
+        };
+        TRenamePlan plan(ops);
+        ASSERT_EQ(plan.Open(dir.Path(), Database()), 0);
+        for (const char* name : {"f1", "f2", "f3", "f4", "f5"}) plan.Add(name, std::string("g") + (name + 1));
+        ASSERT_FALSE(plan.Check());
+        const Failure failure = plan.CopyAll(keepOld);
+        EXPECT_EQ(failure.index, 3u);
+        EXPECT_EQ(failure.error, EIO);
+        EXPECT_EQ(Snapshot(dir.Path()), before) << "keepOld " << keepOld;
+        // The user can press the button again once the cause is gone.
+        ops.rule = nullptr;
+        ASSERT_FALSE(plan.Check());
+        ASSERT_FALSE(plan.CopyAll(keepOld));
+        EXPECT_EQ(dir.ReadFile("g4"), "f4");
+    }
+}
+
+TEST_F(RenamePlanTest, NameTakenAfterTheCheckStopsTheBatchAndIsLeftAlone) {
+    for (const char* name : {"f1", "f2", "f3"}) dir_.WriteFile(name, name);
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    for (const char* name : {"f1", "f2", "f3"}) plan.Add(name, std::string("g") + (name + 1));
+    ASSERT_FALSE(plan.Check());
+    dir_.WriteFile("g3", "someone else's");
+    const auto before = Snapshot(dir_.Path());
+    const Failure failure = plan.CopyAll(false);
+    EXPECT_EQ(failure.index, 2u);
+    EXPECT_EQ(failure.error, EEXIST);
+    EXPECT_EQ(Snapshot(dir_.Path()), before);
+}
+
+TEST_F(RenamePlanTest, FailedFlushBeforeDeletingRollsBack) {
+    dir_.WriteFile("a", "A");
+    const auto before = Snapshot(dir_.Path());
+    FaultyOps ops;
+    ops.rule = [](TFileOps::Step step, const std::string&) { return step == TFileOps::Step::SyncDir ? EIO : 0; };
+    TRenamePlan plan(ops);
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    plan.Add("a", "b");
+    ASSERT_FALSE(plan.Check());
+    const Failure failure = plan.CopyAll(false);
+    EXPECT_EQ(failure.index, 1u);
+    EXPECT_EQ(failure.error, EIO);
+    EXPECT_EQ(Snapshot(dir_.Path()), before);
+}
+
+TEST_F(RenamePlanTest, OldFileReplacedOrChangedAfterTheCopyIsNotDeleted) {
+    for (const char* name : {"replaced", "grown", "touched", "fine"}) dir_.WriteFile(name, "original");
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    for (const char* name : {"replaced", "grown", "touched", "fine"}) plan.Add(name, std::string(name) + ".new");
+    ASSERT_FALSE(plan.Check());
+    ASSERT_FALSE(plan.CopyAll(true));
+    dir_.WriteFile("replacement", "other");
+    ASSERT_EQ(rename((dir_ / "replacement").c_str(), (dir_ / "replaced").c_str()), 0);
+    dir_.WriteFile("grown", "original, and more");
+    const timespec times[2] = {{UTIME_OMIT, 0}, {12345, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir_ / "touched").c_str(), times, 0), 0);
+    ASSERT_EQ(plan.FlushForDelete(), 0);
+    EXPECT_EQ(plan.DeleteOld(0), ESTALE);
+    EXPECT_EQ(plan.DeleteOld(1), ESTALE);
+    EXPECT_EQ(plan.DeleteOld(2), ESTALE);
+    EXPECT_EQ(plan.DeleteOld(3), 0);
+    EXPECT_EQ(dir_.ReadFile("replaced"), "other");
+    EXPECT_EQ(dir_.ReadFile("grown"), "original, and more");
+    EXPECT_TRUE(Exists(dir_ / "touched"));
+    EXPECT_FALSE(Exists(dir_ / "fine"));
+    EXPECT_EQ(dir_.ReadFile("fine.new"), "original");
+}
+
+TEST_F(RenamePlanTest, OldFileIsKeptWhenItsCopyHasGone) {
+    dir_.WriteFile("a", "A");
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    plan.Add("a", "b");
+    ASSERT_FALSE(plan.Check());
+    ASSERT_FALSE(plan.CopyAll(false));
+    ASSERT_EQ(unlink((dir_ / "b").c_str()), 0);
+    EXPECT_EQ(plan.DeleteOld(0), ESTALE);
+    EXPECT_EQ(dir_.ReadFile("a"), "A");
+}
+
+TEST_F(RenamePlanTest, RollBackKeepsNewFilesWhoseOldFileIsGoneAndFilesItDidNotMake) {
+    for (const char* name : {"a", "b", "c"}) dir_.WriteFile(name, name);
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    plan.Add("a", "a2");
+    plan.Add("b", "b2");
+    plan.Add("c", "c2");
+    ASSERT_FALSE(plan.Check());
+    ASSERT_FALSE(plan.CopyAll(true));
+    ASSERT_EQ(plan.DeleteOld(0), 0);
+    ASSERT_EQ(unlink((dir_ / "c2").c_str()), 0);
+    dir_.WriteFile("c2", "not ours");
+    EXPECT_EQ(plan.RollBack(), 1u);  // only b2
+    EXPECT_EQ(dir_.ReadFile("a2"), "a");
+    EXPECT_FALSE(Exists(dir_ / "b2"));
+    EXPECT_EQ(dir_.ReadFile("c2"), "not ours");
+}
+
+// A case-insensitive mount, presented through lstat: every name is looked up
+// in lower case.
+class CaseInsensitiveOps : public TFileOps {
+public:
+    int StatAt(int dirFd, const std::string& name, struct stat& st) const override {
+        std::string lower = name;
+        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
+        return TFileOps::StatAt(dirFd, lower, st);
+    }
+};
+
+TEST_F(RenamePlanTest, CaseOnlyRenameOnACaseInsensitiveMountIsRefused) {
+    dir_.WriteFile("photo.jpg", "only copy");
+    CaseInsensitiveOps ops;
+    TRenamePlan plan(ops);
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    plan.Add("photo.jpg", "PHOTO.JPG");
+    EXPECT_EQ(plan.Check().error, EEXIST);
+    EXPECT_EQ(dir_.ReadFile("photo.jpg"), "only copy");
+}
+
+TEST_F(RenamePlanTest, UnopenedOrUncheckedPlanDoesNothing) {
+    dir_.WriteFile("a", "A");
+    TRenamePlan plan;
+    EXPECT_EQ(plan.Check().error, EBADF);
+    EXPECT_EQ(plan.Open(dir_ / "missing", Database()), ENOENT);
+    EXPECT_EQ(plan.Open(dir_ / "a", Database()), ENOTDIR);
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    EXPECT_FALSE(plan.Check());  // an empty plan passes
+    plan.Add("a", "b");
+    EXPECT_EQ(plan.CopyOne(0, true), ECANCELED);
+    EXPECT_EQ(plan.DeleteOld(0), ECANCELED);
+    ASSERT_FALSE(plan.Check());
+    EXPECT_EQ(plan.CopyOne(0, true), 0);
+    EXPECT_EQ(plan.CopyOne(0, true), EALREADY);
+    EXPECT_FALSE(Exists(dir_ / "missing"));
+}
+
+}  // namespace
+}  // namespace vantelo
