@@ -1,0 +1,85 @@
+// bench-libs: vantelo_rules benchmark::benchmark
+// Figures for the name rules (per name, both code pages) and for the rename
+// engine over a whole directory: check, link and delete of N files, the work
+// the rename button does per file besides the database.
+#include "mainwin/TNameRules.h"
+#include "mainwin/TRenamePlan.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using vantelo::TCodePage;
+
+std::vector<std::string> SampleNames(size_t count) {
+    std::vector<std::string> names;
+    names.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        names.push_back("IMG_" + std::to_string(100000 + i) + (i % 3 == 0 ? ".JPG" : ".jpeg_backup.txt"));
+    }
+    return names;
+}
+
+void BM_NameMatches(benchmark::State& state) {
+    const auto names = SampleNames(1000);
+    for (auto _ : state) {
+        size_t hits = 0;
+        for (const std::string& name : names) hits += vantelo::NameMatches(name, "jpg");
+        benchmark::DoNotOptimize(hits);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(names.size()));
+}
+BENCHMARK(BM_NameMatches);
+
+void BM_ReplaceAllIgnoreCase(benchmark::State& state) {
+    const TCodePage page(state.range(0) == 0 ? TCodePage::Kind::Utf8 : TCodePage::Kind::Gbk);
+    const auto names = SampleNames(1000);
+    for (auto _ : state) {
+        for (const std::string& name : names) {
+            benchmark::DoNotOptimize(vantelo::ReplaceAllIgnoreCase(name, "jpg", "png", page));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(names.size()));
+    state.SetLabel(state.range(0) == 0 ? "utf8" : "gbk");
+}
+BENCHMARK(BM_ReplaceAllIgnoreCase)->Arg(0)->Arg(1);
+
+// Check + link + flush + delete of state.range(0) files in a fresh directory.
+void BM_RenamePlanWithDelete(benchmark::State& state) {
+    const auto count = static_cast<size_t>(state.range(0));
+    const auto names = SampleNames(count);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::string dir = (std::filesystem::temp_directory_path() / "vantelo-bench-XXXXXX").string();
+        if (mkdtemp(dir.data()) == nullptr) {
+            state.SkipWithError("mkdtemp failed");
+            return;
+        }
+        for (const std::string& name : names) {
+            const int fd = ::open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT, 0644);
+            if (fd >= 0) ::close(fd);
+        }
+        state.ResumeTiming();
+        vantelo::TRenamePlan plan;
+        plan.Open(dir, "");
+        for (const std::string& name : names) plan.Add(name, vantelo::ReplaceAllIgnoreCase(name, "IMG", "PIC"));
+        if (plan.Check() || plan.CopyAll(false)) state.SkipWithError("rename failed");
+        for (size_t i = 0; i < plan.Count(); ++i) plan.DeleteOld(i);
+        state.PauseTiming();
+        std::filesystem::remove_all(dir);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_RenamePlanWithDelete)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
