@@ -109,8 +109,14 @@ void TDataLink::DataEvent(TDataEvent event, TField* field, int distance)
     case TDataEvent::LayoutChange: {
         const int first = firstRecord_ + (event == TDataEvent::DataSetScroll ? distance : 0);
         const int last = first + bufferCount_ - 1;
-        const int active = DataSet()->activeSlot_;
-        const int delta = active > last ? active - last : active < first ? active - first : 0;
+        const TDataSet* dataSet = DataSet();
+        const int active = dataSet->activeSlot_;
+        int delta = active > last ? active - last : active < first ? active - first : 0;
+        // Never show rows past the ones held: when the window lost rows the
+        // link's rows would otherwise run into the scratch slot.
+        const int highest = std::max(0, dataSet->rowsHeld_ - bufferCount_);
+        if (first + delta > highest)
+            delta = highest - first;
         firstRecord_ = first + delta;
         if (event == TDataEvent::DataSetChange)
             DataSetChanged();

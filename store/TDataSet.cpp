@@ -822,6 +822,12 @@ void TDataSet::ResizeWindow(int count)
             currentSlot_ = -1;
         // Never cut the active row away, whatever the links said.
         activeSlot_ = std::min(activeSlot_, std::max(0, rowsHeld_ - 1));
+        // A link whose rows started below the new top would now run past the
+        // rows held (into the scratch slot): its rows end at the last one.
+        for (TDataSource* source : dataSources_)
+            for (TDataLink* link : source->links_)
+                if (link->active_)
+                    link->firstRecord_ = std::min(link->firstRecord_, std::max(0, rowsHeld_ - link->bufferCount_));
         buffers_.resize(static_cast<size_t>(count) + 1);
         bufferCount_ = count;
         return;

@@ -161,7 +161,8 @@ inline void ExpectWindowConsistent(const TDataSet& dataSet, const TDataLink* lin
     }
     if (link != nullptr && link->Active()) {
         EXPECT_GE(link->FirstRecord(), 0);
-        EXPECT_LE(link->FirstRecord() + link->RecordCount(), dataSet.RowsHeld());
+        EXPECT_LE(link->FirstRecord() + link->RecordCount(), dataSet.RowsHeld())
+            << "link of " << link->BufferCount() << " rows, active slot " << dataSet.ActiveSlot();
         EXPECT_GE(link->ActiveRecord(), 0);
         EXPECT_LT(link->ActiveRecord(), std::max(link->RecordCount(), 1));
     }

@@ -206,6 +206,28 @@ TEST_F(Window, AShrinkingBufferCountKeepsTheActiveRowAndTheLinksRows)
     EXPECT_EQ(WindowIds(query), IdRange(18, 22));
 }
 
+TEST_F(Window, AShrinkingWindowNeverLeavesALinksRowsRunningPastTheRowsHeld)
+{
+    RecordingLink wide(log);
+    wide.SetDataSource(&source);
+    wide.SetBufferCount(20);  // window 1..20
+    query.MoveBy(19);         // the narrow link shows rows 6..20
+    query.MoveBy(-14);        // row 6, the narrow link's first row
+    EXPECT_EQ(link.FirstRecord(), 5);
+    wide.SetBufferCount(2);  // the wide link now starts one row above: rows 5..19 stay
+    EXPECT_EQ(WindowIds(query), IdRange(5, 19));
+    EXPECT_EQ(CurrentId(), 6);
+    EXPECT_EQ(link.FirstRecord(), 0) << "the narrow link's 15 rows end at the last row held";
+    EXPECT_EQ(link.ActiveRecord(), 1);
+    for (int row = 0; row < link.RecordCount(); ++row) {
+        link.SetActiveRecord(row);
+        EXPECT_EQ(CurrentId(), 5 + row);
+    }
+    link.SetActiveRecord(1);
+    ExpectWindowConsistent(query, &link);
+    ExpectWindowConsistent(query, &wide);
+}
+
 TEST_F(Window, DetachingEveryLinkLeavesAOneRowWindow)
 {
     query.MoveBy(10);
