@@ -24,13 +24,18 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
 
-    // Bind each image button to the command its stored description names.
+    // The command list and the image buttons as the stored description binds
+    // them: each button carries its own picture and runs its command.
+    TButtonGlyph::InitResources();
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vantelo.png")));
+    TActionList::LoadFromDescription(*this);
     for (TSpeedButton* button : findChildren<TSpeedButton*>()) {
-        const QString actionName = button->property("actionName").toString();
-        button->SetAction(findChild<QAction*>(actionName));
+        button->SetGlyph(TButtonGlyph::LoadPicture(button->property("glyphResource").toString()));
+        button->SetAction(TAction::Of(findChild<QAction*>(button->property("actionName").toString())));
+        button->Loaded();
     }
-    connect(ui_->ActionSearch, &QAction::triggered, this, [this] { Guarded(this, [this] { ActionSearchExecute(); }); });
-    connect(ui_->ActionBegin, &QAction::triggered, this, [this] { Guarded(this, [this] { ActionBeginExecute(); }); });
+    TAction::Of(ui_->ActionSearch)->SetOnExecute([this](QObject*) { Guarded(this, [this] { ActionSearchExecute(); }); });
+    TAction::Of(ui_->ActionBegin)->SetOnExecute([this](QObject*) { Guarded(this, [this] { ActionBeginExecute(); }); });
     connect(ui_->Button1, &QPushButton::clicked, this, [this] { Guarded(this, [this] { Button1Click(); }); });
 }
 
