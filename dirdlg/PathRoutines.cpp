@@ -1,0 +1,111 @@
+#include "dirdlg/PathRoutines.h"
+
+#include <QFont>
+#include <QFontMetrics>
+
+#include "platform/TCodePage.h"
+#include "platform/TCurrentDirectory.h"
+#include "platform/TDrives.h"
+
+namespace vantelo {
+
+std::string JoinPath(const std::string& path, const std::string& name)
+{
+    if (!path.empty() && path.back() == '/')
+        return path + name;
+    return path + "/" + name;
+}
+
+int FolderDepth(const std::string& path)
+{
+    const TCodePage& codePage = TCodePage::Active();
+    int depth = 0;
+    for (size_t i = 0; i < path.size(); i += codePage.CharLength(path, i))
+        if (path[i] == '/')
+            ++depth;
+    return depth;
+}
+
+namespace {
+
+// Sets the current directory back to `saved` when it goes out of scope, if
+// that folder still exists.
+class TCurrentDirectoryRestorer {
+public:
+    explicit TCurrentDirectoryRestorer(std::string saved) : saved_(std::move(saved)) {}
+    ~TCurrentDirectoryRestorer()
+    {
+        try {
+            if (TCurrentDirectory::DirectoryExists(saved_))
+                TCurrentDirectory::Set(saved_);
+        } catch (...) {
+            // Nothing sensible to do: the error that brought us here goes on.
+        }
+    }
+    TCurrentDirectoryRestorer(const TCurrentDirectoryRestorer&) = delete;
+    TCurrentDirectoryRestorer& operator=(const TCurrentDirectoryRestorer&) = delete;
+
+private:
+    std::string saved_;
+};
+
+size_t LastSlash(const std::string& text)
+{
+    const TCodePage& codePage = TCodePage::Active();
+    size_t last = std::string::npos;
+    for (size_t i = 0; i < text.size(); i += codePage.CharLength(text, i))
+        if (text[i] == '/')
+            last = i;
+    return last;
+}
+
+}  // namespace
+
+TTypedPath SplitTypedPath(const std::string& text)
+{
+    const std::string saved = TCurrentDirectory::Get();
+    TTypedPath result;
+    result.folder = text;
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
+        result.folder = text.substr(1, text.size() - 2);
+
+    TCurrentDirectoryRestorer restorer(saved);
+    const size_t slash = LastSlash(result.folder);
+    result.file = slash == std::string::npos ? result.folder : result.folder.substr(slash + 1);
+    if (slash == 0)
+        result.folder = "/";
+    else if (slash != std::string::npos)
+        result.folder.resize(slash);
+    else
+        result.folder = saved;
+
+    if (!result.folder.empty())
+        TCurrentDirectory::Set(result.folder);
+    if (!result.file.empty() && result.file.find_first_of("*?") == std::string::npos &&
+        !TCurrentDirectory::FileExists(result.file)) {
+        TCurrentDirectory::Set(result.file);
+        result.folder = JoinPath(result.folder, result.file);
+        result.file.clear();
+    }
+    const std::string absolute = !result.folder.empty() && result.folder[0] == '/' ? result.folder
+                                                                                    : JoinPath(saved, result.folder);
+    result.drive = TDrives::DriveOf(absolute);
+    return result;
+}
+
+QString ToDisplay(const std::string& narrow)
+{
+    return QString::fromStdU16String(TCodePage::Active().ToWide(narrow));
+}
+
+std::string FromDisplay(const QString& text)
+{
+    return TCodePage::Active().ToNarrow(text.toStdU16String());
+}
+
+int TextRowHeight(const QFont& font)
+{
+    return QFontMetrics(font).height();
+}
+
+}  // namespace vantelo
