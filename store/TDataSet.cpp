@@ -354,6 +354,18 @@ void TDataSet::Close()
     RunHook(TDataSetHook::AfterClose);
 }
 
+void TDataSet::CloseForDestruction() noexcept
+{
+    hooks_ = {};
+    onEditError_ = nullptr;
+    onPostError_ = nullptr;
+    try {
+        Close();
+    } catch (...) {
+        // Nothing to report to; the cursor below is released regardless.
+    }
+}
+
 TField* TDataSet::AddField(TFieldType type, std::string name, int size, bool readOnly, int fieldNo)
 {
     std::unique_ptr<TField> field;

@@ -97,9 +97,9 @@ using TDataSetErrorEvent = std::function<void(TDataSet&, EDatabaseError&, TDataA
 class TDataSet : public TComponent {
 public:
     explicit TDataSet(TComponent* owner = nullptr, std::string name = {});
-    // A storage subclass must Close() in its own destructor: the storage
-    // operations are gone by the time this one runs. Attached data sources
-    // are detached (their links become inactive).
+    // A storage subclass must call CloseForDestruction() in its own
+    // destructor: the storage operations are gone by the time this one runs.
+    // Attached data sources are detached (their links become inactive).
     ~TDataSet() override;
 
     // --- state --------------------------------------------------------------
@@ -281,6 +281,10 @@ protected:
     virtual void StorageStoreValue(const TField& field, TRecordBuffer& buffer, TValue value);
 
     // --- helpers for the storage -------------------------------------------
+    // Closes for a storage's destructor: the hooks are dropped first (their
+    // owners may be gone already), the links are still told; errors are
+    // swallowed, since a destructor cannot report them.
+    void CloseForDestruction() noexcept;
     // Creates and appends the field object for a column type (string,
     // wide string, integer, auto-increment, Boolean), bound to column number
     // fieldNo. Answers null for a type without a field class.

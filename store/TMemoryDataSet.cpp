@@ -10,11 +10,7 @@ TMemoryDataSet::TMemoryDataSet(TComponent* owner, std::string name) : TDataSet(o
 
 TMemoryDataSet::~TMemoryDataSet()
 {
-    try {
-        Close();
-    } catch (...) {
-        // A destructor cannot report; the rows go with the object anyway.
-    }
+    CloseForDestruction();
 }
 
 int64_t TMemoryDataSet::AppendRow(std::vector<TValue> values)

@@ -165,7 +165,13 @@ TEST_F(Links, DestroyingASourceOrDatasetDetachesTheOthers)
         link.SetDataSource(&source);
         source.SetDataSet(shortLived.get());
         shortLived->Open();
+        int hookRuns = 0;
+        RecordHooks(*shortLived, log);
+        shortLived->SetHook(TDataSetHook::AfterClose, [&](TDataSet&) { ++hookRuns; });
+        log.clear();
         shortLived.reset();
+        EXPECT_EQ(hookRuns, 0) << "a dying dataset runs no hooks: their owners may be gone";
+        EXPECT_EQ(log, (Log{"ActiveChanged"}));
         EXPECT_EQ(source.DataSet(), nullptr);
         EXPECT_FALSE(link.Active());
     }
