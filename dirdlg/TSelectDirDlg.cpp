@@ -66,20 +66,23 @@ QString Text(const char* text)
     return QString::fromUtf8(text);
 }
 
-// The dialog font at `pixelsPerInch`: `points` high.
+// The dialog font at `pixelsPerInch`: `points` high. At 8 points and 96
+// pixels per inch its cell is 13 pixels high, as the layout's 13-pixel file
+// rows expect.
 QFont DialogFont(int points, int pixelsPerInch)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Nimbus Sans"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(MulDiv(points, pixelsPerInch, 72));
     return font;
 }
 
+// The classic scheme's grey text colour; the toolkit's palette has no role
+// of its own for it.
 QColor GrayText()
 {
-    return QGuiApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
+    return QColor(128, 128, 128);
 }
 
 }  // namespace

@@ -5,9 +5,10 @@
 //
 // Built in code at 96 pixels per inch (client 424 x 255) and scaled when the
 // screen has another logical resolution. Its font stands in for the classic
-// 8-point "MS Sans Serif", which Linux does not have: a Helvetica-like
-// sans-serif face (Nimbus Sans, else Liberation Sans, Arial, DejaVu Sans) with
-// a character height of 8 points (11 pixels at 96 pixels per inch).
+// 8-point "MS Sans Serif", which Linux does not have: DejaVu Sans (package
+// fonts-dejavu-core; any sans-serif face when missing) with a character
+// height of 8 points, 11 pixels at 96 pixels per inch, whose 13-pixel cell is
+// that of the classic face.
 #pragma once
 
 #include <QPointer>
