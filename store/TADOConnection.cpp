@@ -1,0 +1,315 @@
+#include "store/TADOConnection.h"
+
+#include "store/AdoTexts.h"
+#include "store/EOleException.h"
+#include "store/TADOCommand.h"
+#include "store/TCustomADODataSet.h"
+
+#include <sqlite3.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+
+namespace vantelo {
+
+namespace {
+
+// Every connection of the process, for CommitAllPendingWrites.
+std::vector<TADOConnection*>& Connections()
+{
+    static std::vector<TADOConnection*> connections;
+    return connections;
+}
+
+bool SameKey(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
+}
+
+constexpr const char* kFixedSql[] = {
+    "BEGIN IMMEDIATE", "COMMIT", "ROLLBACK", "SAVEPOINT vantelo_post", "RELEASE vantelo_post",
+    "ROLLBACK TO vantelo_post",
+};
+
+// The absolute form of a file name: relative names resolve against the
+// current directory now.
+std::string AbsolutePath(const std::string& name)
+{
+    if (!name.empty() && name.front() == '/')
+        return name;
+    char directory[PATH_MAX];
+    if (!getcwd(directory, sizeof directory))
+        return name;
+    std::string path = directory;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path + name;
+}
+
+}  // namespace
+
+void TADOConnection::CloseDb::operator()(sqlite3* db) const
+{
+    // close_v2: a statement someone still holds keeps the handle alive until
+    // it is finalized, instead of failing the close.
+    sqlite3_close_v2(db);
+}
+
+TADOConnection::TADOConnection(TComponent* owner, std::string name)
+    : TCustomConnection(owner, std::move(name)), provider_(AdoTexts::kDefaultProvider)
+{
+    Connections().push_back(this);
+}
+
+TADOConnection::~TADOConnection()
+{
+    CommitPendingWrites();
+    try {
+        SetConnected(false);
+    } catch (...) {
+        // A hook that raises cannot stop the destruction.
+        DoDisconnect();
+    }
+    // Detach whoever still names this connection (each unregisters itself).
+    while (ClientCount() > 0) {
+        TComponent* client = Client(ClientCount() - 1);
+        if (auto* dataSet = dynamic_cast<TCustomADODataSet*>(client))
+            dataSet->SetConnection(nullptr);
+        else if (auto* command = dynamic_cast<TADOCommand*>(client))
+            command->SetConnection(nullptr);
+        else
+            UnRegisterClient(client);
+    }
+    auto& connections = Connections();
+    connections.erase(std::remove(connections.begin(), connections.end(), this), connections.end());
+}
+
+void TADOConnection::SetConnectionString(std::string text)
+{
+    connectionString_ = std::move(text);
+    const auto pairs = ParseConnectionString(connectionString_);
+    for (const auto& [key, value] : pairs)
+        if (SameKey(key, "Provider"))
+            provider_ = value;
+}
+
+std::vector<std::pair<std::string, std::string>> TADOConnection::ParseConnectionString(std::string_view text)
+{
+    std::vector<std::pair<std::string, std::string>> pairs;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t equals = text.find_first_of("=;", i);
+        if (equals == std::string_view::npos || text[equals] == ';') {
+            // A part without "=" names nothing.
+            i = equals == std::string_view::npos ? text.size() : equals + 1;
+            continue;
+        }
+        const std::string key(Trim(text.substr(i, equals - i)));
+        i = equals + 1;
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+            ++i;
+        std::string value;
+        if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
+            const char quote = text[i++];
+            while (i < text.size()) {
+                if (text[i] == quote) {
+                    if (i + 1 < text.size() && text[i + 1] == quote) {
+                        value += quote;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                value += text[i++];
+            }
+            // Anything between the closing quote and the separator is dropped.
+            const size_t end = text.find(';', i);
+            i = end == std::string_view::npos ? text.size() : end + 1;
+        } else {
+            const size_t end = text.find(';', i);
+            const size_t stop = end == std::string_view::npos ? text.size() : end;
+            value = std::string(Trim(text.substr(i, stop - i)));
+            i = stop + 1;
+        }
+        if (!key.empty())
+            pairs.emplace_back(key, std::move(value));
+    }
+    return pairs;
+}
+
+std::string TADOConnection::ConnectionStringValue(std::string_view text, std::string_view key)
+{
+    std::string found;
+    for (auto& [name, value] : ParseConnectionString(text))
+        if (SameKey(name, key))
+            found = std::move(value);
+    return found;
+}
+
+void TADOConnection::DoConnect()
+{
+    ++openAttempts_;
+    const std::string source = ConnectionStringValue(connectionString_, "Data Source");
+    if (source.empty())
+        throw EOleException(sqlite3_errstr(SQLITE_CANTOPEN), SQLITE_CANTOPEN, "SQLite");
+    const std::string path = AbsolutePath(source);
+    // Never SQLITE_OPEN_CREATE: the tool does not make its database.
+    const int flags = (mode_ == TConnectMode::cmRead ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+    std::unique_ptr<sqlite3, CloseDb> db(raw);
+    if (code != SQLITE_OK)
+        throw EOleException::FromEngine(db.get(), code);
+    sqlite3_extended_result_codes(db.get(), 1);
+    sqlite3_busy_timeout(db.get(), busyTimeoutMs_);
+    // Opening reads nothing yet: read the header now, so that a file that is
+    // no database, or one another process keeps locked, fails the connect.
+    TSqliteStatement(db.get(), "PRAGMA schema_version").Run();
+    if (mode_ != TConnectMode::cmRead) {
+        // The journal mode is a wish: a file on a mount without shared memory
+        // or that another process holds keeps the one it has.
+        try {
+            TSqliteStatement(db.get(), "PRAGMA journal_mode=WAL").Run();
+        } catch (const EOleException&) {
+        }
+    }
+    try {
+        TSqliteStatement(db.get(), "PRAGMA synchronous=NORMAL").Run();
+    } catch (const EOleException&) {
+    }
+    const char* opened = sqlite3_db_filename(db.get(), "main");
+    databasePath_ = opened && *opened ? opened : path;
+    db_ = std::move(db);
+}
+
+void TADOConnection::DoDisconnect()
+{
+    // Rows a batch has posted are kept: what the user saw posted is written.
+    CommitPendingWrites();
+    for (TSqliteStatement& statement : fixed_)
+        statement.Finalize();
+    db_.reset();
+}
+
+void TADOConnection::CheckActive()
+{
+    if (!Connected())
+        SetConnected(true);
+}
+
+void TADOConnection::CheckDisconnect()
+{
+    if (keepConnection_ || InTransaction() || !Connected())
+        return;
+    for (TDataSet* dataSet : DataSets())
+        if (dataSet->Active())
+            return;
+    SetConnected(false);
+}
+
+bool TADOConnection::InTransaction() const
+{
+    return db_ && sqlite3_get_autocommit(db_.get()) == 0;
+}
+
+void TADOConnection::Run(Fixed which)
+{
+    TSqliteStatement& statement = fixed_[which];
+    if (!statement)
+        statement = TSqliteStatement(db_.get(), kFixedSql[which]);
+    statement.Run();
+}
+
+void TADOConnection::CommitBatch()
+{
+    if (batchDepth_ == 0)
+        return;
+    if (--batchDepth_ > 0)
+        return;
+    if (!InTransaction())
+        return;
+    try {
+        Run(kCommit);
+    } catch (...) {
+        if (InTransaction())
+            sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+bool TADOConnection::CommitPendingWrites() noexcept
+{
+    if (!InTransaction())
+        return true;
+    try {
+        Run(kCommit);
+        return true;
+    } catch (...) {
+        if (InTransaction())
+            sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+}
+
+bool TADOConnection::CommitAllPendingWrites() noexcept
+{
+    bool ok = true;
+    for (TADOConnection* connection : Connections())
+        ok = connection->CommitPendingWrites() && ok;
+    return ok;
+}
+
+// --- one post's write ----------------------------------------------------------
+
+TADOConnection::TWriteScope::TWriteScope(TADOConnection& connection)
+    : connection_(connection), inBatch_(connection.batchDepth_ > 0)
+{
+    if (!connection_.Connected())
+        throw EOleException(AdoTexts::kConnectionClosed, SQLITE_MISUSE, "SQLite");
+    if (!connection_.InTransaction())
+        connection_.Run(kBeginImmediate);
+    if (inBatch_)
+        connection_.Run(kSavepoint);
+}
+
+void TADOConnection::TWriteScope::Commit()
+{
+    connection_.Run(inBatch_ ? kRelease : kCommit);
+    done_ = true;
+}
+
+TADOConnection::TWriteScope::~TWriteScope()
+{
+    if (done_ || !connection_.Connected())
+        return;
+    sqlite3* db = connection_.Handle();
+    if (inBatch_) {
+        // Undo this post alone; the engine may have rolled the whole
+        // transaction back already (disk full, a trigger's ROLLBACK).
+        if (sqlite3_get_autocommit(db) == 0) {
+            sqlite3_exec(db, "ROLLBACK TO vantelo_post", nullptr, nullptr, nullptr);
+            sqlite3_exec(db, "RELEASE vantelo_post", nullptr, nullptr, nullptr);
+        }
+        // The rows posted before the failure are written before anyone sees it.
+        connection_.CommitPendingWrites();
+    } else if (sqlite3_get_autocommit(db) == 0) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+}
+
+}  // namespace vantelo

@@ -1,0 +1,163 @@
+// The database connection over one SQLite handle. The connection string
+// names the database file ("Data Source"); the file is opened read-write but
+// never created (a missing file fails), relative to the process's current
+// directory at the moment of connecting, with the WAL journal,
+// synchronous=NORMAL and a busy timeout so that another process holding the
+// file makes the tool wait a little before it reports the error.
+//
+// Posts of the datasets run as write transactions here. A batch
+// (BeginBatch/CommitBatch) groups the posts of one handler into one
+// transaction, opened by the first post; each post inside it is undone on
+// its own when it fails (a savepoint), the rows posted before it are then
+// committed at once, and CommitPendingWrites commits an open batch
+// transaction before any box is shown.
+#pragma once
+
+#include "store/TCustomConnection.h"
+#include "store/TSqliteStatement.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+
+namespace vantelo {
+
+enum class TConnectMode {
+    cmUnknown = 0,
+    cmRead = 1,
+    cmWrite = 2,
+    cmReadWrite = 3,
+    cmShareDenyRead = 4,
+    cmShareDenyWrite = 8,
+    cmShareExclusive = 12,
+    cmShareDenyNone = 16,
+};
+
+enum class TCursorLocation { clUseServer = 2, clUseClient = 3 };
+
+class TADOConnection : public TCustomConnection {
+public:
+    explicit TADOConnection(TComponent* owner = nullptr, std::string name = {});
+    // Commits an open batch, disconnects, and detaches every command and
+    // dataset that still names this connection (an open dataset keeps its
+    // rows; a later post through it fails).
+    ~TADOConnection() override;
+
+    // --- settings -----------------------------------------------------------
+    const std::string& ConnectionString() const { return connectionString_; }
+    // Takes effect at the next connect. A "Provider" key also sets Provider.
+    void SetConnectionString(std::string text);
+    bool LoginPrompt() const { return loginPrompt_; }
+    // No login dialog exists: no user name or password is ever asked for.
+    void SetLoginPrompt(bool prompt) { loginPrompt_ = prompt; }
+    TConnectMode Mode() const { return mode_; }
+    // cmRead opens the file read-only; every other mode read-write. The file
+    // is always shared with other processes.
+    void SetMode(TConnectMode mode) { mode_ = mode; }
+    const std::string& Provider() const { return provider_; }
+    // Recorded only: every provider name opens an SQLite file.
+    void SetProvider(std::string provider) { provider_ = std::move(provider); }
+    bool KeepConnection() const { return keepConnection_; }
+    // False: the last closing query disconnects.
+    void SetKeepConnection(bool keep) { keepConnection_ = keep; }
+    TCursorLocation CursorLocation() const { return cursorLocation_; }
+    void SetCursorLocation(TCursorLocation location) { cursorLocation_ = location; }
+    int BusyTimeout() const { return busyTimeoutMs_; }
+    // How long a statement waits for another process's lock, in ms (at the
+    // next connect).
+    void SetBusyTimeout(int milliseconds) { busyTimeoutMs_ = milliseconds; }
+
+    // The absolute path of the database file opened by the last successful
+    // connect; empty before. Its "-wal", "-shm" and "-journal" companions
+    // belong to it.
+    const std::string& DatabasePath() const { return databasePath_; }
+    // Connect attempts made so far, successful or not.
+    int OpenAttempts() const { return openAttempts_; }
+    // The engine handle while connected, else null.
+    sqlite3* Handle() const { return db_.get(); }
+
+    // Connects when not connected (raising the engine's error).
+    void CheckActive();
+    // Disconnects when KeepConnection is false, no transaction is open and
+    // none of the datasets is active.
+    void CheckDisconnect();
+
+    // --- batches ------------------------------------------------------------
+    // Counted: posts between the outermost BeginBatch and its CommitBatch go
+    // into one transaction, opened by the first of them.
+    void BeginBatch() { ++batchDepth_; }
+    // Ends one level; the outermost commits. A failed commit is rolled back
+    // and raised (EOleException). Unbalanced calls are ignored.
+    void CommitBatch();
+    int BatchDepth() const { return batchDepth_; }
+    // True while a write transaction is open.
+    bool InTransaction() const;
+    // Commits the open transaction of a batch, if any; the batch goes on and
+    // its next post opens a new one. A commit that fails is rolled back.
+    // Answers false when that happened. Never raises.
+    bool CommitPendingWrites() noexcept;
+    // CommitPendingWrites on every connection of the process.
+    static bool CommitAllPendingWrites() noexcept;
+
+    // One post's write: opens the transaction (a batch's, or its own), and
+    // is undone unless Commit() is called. Raises the engine's error when
+    // the transaction cannot begin (another process holds the file).
+    class TWriteScope {
+    public:
+        explicit TWriteScope(TADOConnection& connection);
+        ~TWriteScope();
+        TWriteScope(const TWriteScope&) = delete;
+        TWriteScope& operator=(const TWriteScope&) = delete;
+        // Makes the write part of the batch, or commits it; raises on failure
+        // (then the write is undone).
+        void Commit();
+
+    private:
+        TADOConnection& connection_;
+        bool inBatch_;
+        bool done_ = false;
+    };
+
+    // --- connection strings -------------------------------------------------
+    // The key=value pairs of a connection string, separated by ";", in order.
+    // Keys and unquoted values are trimmed; a value in single or double
+    // quotes is taken literally (a doubled quote stands for one).
+    static std::vector<std::pair<std::string, std::string>> ParseConnectionString(std::string_view text);
+    // The value of key (any letter case; the last one wins), or empty.
+    static std::string ConnectionStringValue(std::string_view text, std::string_view key);
+
+protected:
+    bool GetConnected() const override { return db_ != nullptr; }
+    void DoConnect() override;
+    void DoDisconnect() override;
+
+private:
+    enum Fixed { kBeginImmediate, kCommit, kRollback, kSavepoint, kRelease, kRollbackTo, kFixedCount };
+    struct CloseDb {
+        void operator()(sqlite3* db) const;
+    };
+
+    // Runs one of the fixed statements (prepared once per connect).
+    void Run(Fixed which);
+
+    std::string connectionString_;
+    bool loginPrompt_ = true;
+    TConnectMode mode_ = TConnectMode::cmUnknown;
+    std::string provider_;
+    bool keepConnection_ = true;
+    TCursorLocation cursorLocation_ = TCursorLocation::clUseClient;
+    int busyTimeoutMs_ = 5000;
+    std::string databasePath_;
+    int openAttempts_ = 0;
+    int batchDepth_ = 0;
+    std::unique_ptr<sqlite3, CloseDb> db_;
+    // Declared after the handle: finalized before it closes.
+    std::array<TSqliteStatement, kFixedCount> fixed_;
+};
+
+}  // namespace vantelo
