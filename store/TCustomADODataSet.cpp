@@ -179,7 +179,7 @@ void TCustomADODataSet::StorageOpen()
     if (!canModify_) {
         baseTable_.clear();
         for (Column& column : columns_)
-            column.updatable = false;
+            column.updatable = column.inBase = false;
     }
 
     // Kinds of untyped columns from their first value; then the fields.
@@ -223,7 +223,7 @@ void TCustomADODataSet::StorageOpen()
     }
     keepOnWrite_.assign(columns_.size(), false);
     for (size_t i = 0; i < columns_.size(); ++i)
-        keepOnWrite_[i] = !columns_[i].updatable && !columns_[i].rowIdAlias;
+        keepOnWrite_[i] = !columns_[i].inBase;
     position_ = -1;
 }
 
@@ -274,11 +274,21 @@ void TCustomADODataSet::DescribeColumns(sqlite3* db, sqlite3_stmt* statement)
             baseTable_ = table;
         }
     }
+    std::vector<std::string> written;
     for (int i = 0; i < count; ++i) {
         Column& column = columns_[static_cast<size_t>(i)];
         const Origin& origin = origins[static_cast<size_t>(i)];
-        column.updatable = identityColumn_ >= 0 && !column.rowIdAlias && !column.origin.empty() &&
-                           origin.schema == baseSchema_ && origin.table == baseTable_;
+        column.inBase = identityColumn_ >= 0 && !column.origin.empty() && origin.schema == baseSchema_ &&
+                        origin.table == baseTable_;
+        column.updatable = column.inBase && !column.rowIdAlias;
+        // A table column selected twice is written through its first occurrence only.
+        if (column.updatable) {
+            const bool again = std::any_of(written.begin(), written.end(), [&](const std::string& name) {
+                return SameNameAscii(name, column.origin);
+            });
+            column.updatable = !again;
+            written.push_back(column.origin);
+        }
     }
 }
 
@@ -474,7 +484,7 @@ TSqliteStatement& TCustomADODataSet::ReadBackStatement(sqlite3* db)
         std::string list;
         for (const Column& column : columns_) {
             list += list.empty() ? "" : ", ";
-            list += column.updatable || column.rowIdAlias ? Quoted(column.origin) : std::string("NULL");
+            list += column.inBase ? Quoted(column.origin) : std::string("NULL");
         }
         readBack_ = TSqliteStatement(
             db, "SELECT " + list + " FROM " + Quoted(baseSchema_) + "." + Quoted(baseTable_) + " WHERE rowid = ?");

@@ -91,6 +91,7 @@ private:
         bool typeFromValues = false;  // an expression or an untyped column
         bool updatable = false;       // a column of the table posts write to
         bool rowIdAlias = false;
+        bool inBase = false;          // a column of that table (read back after a post)
         std::string origin;           // the table column it comes from
     };
 
