@@ -1,18 +1,251 @@
-// The file list grid: a read-only view of the live rows of the main window's
-// query, drawn by the grid itself inside a sunken frame.
+// The file list grid: a read-only, custom-painted view of a dataset's rows fed
+// through a data link. It shows a title row, an indicator column that marks
+// the current row, one data row per record the link holds (only as many as fit
+// are buffered), a spacer that keeps the footer row pinned to the bottom, and
+// the footer with its sum list's numbers (the record count). It follows the
+// dataset synchronously: a scroll notification shifts the pixels of the data
+// band and repaints at once (at most once per display frame during a long
+// walk; the final state is always painted).
+//
+// The keyboard, the mouse, the wheel and the vertical scroll bar only move the
+// dataset's cursor; the grid never edits, inserts, deletes, opens or closes.
+//
+// Settings come from the stored form description as dynamic properties (see
+// GridTexts.h): options, readOnly, titleFont, footerFont, sumListActive and
+// columns (one "Key=Value;..." line per column).
+//
+// Geometry: all rectangles answered in widget coordinates; the client area is
+// inside a 2-pixel sunken border, left of the vertical scroll bar. Grid column
+// 0 is the indicator, grid column c >= 1 is Column(c - 1). Row 0 is the title,
+// rows 1..DataRowCount() the data rows, then the spacer and the footer.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QRegion>
+#include <QTimer>
 #include <QWidget>
 
+#include <memory>
+#include <vector>
+
+class QScrollBar;
+
 namespace vantelo {
+
+class TDataSource;
+class TDataSet;
+class TField;
+class TGridColumn;
+class TGridDataLink;
+class TGridSumList;
 
 class TDataGrid : public QWidget {
     Q_OBJECT
 public:
+    enum TGridOption : unsigned {
+        dgEditing = 1u << 0,
+        dgAlwaysShowEditor = 1u << 1,
+        dgTitles = 1u << 2,
+        dgIndicator = 1u << 3,
+        dgColumnResize = 1u << 4,
+        dgColLines = 1u << 5,
+        dgRowLines = 1u << 6,
+        dgTabs = 1u << 7,
+        dgRowSelect = 1u << 8,
+        dgAlwaysShowSelection = 1u << 9,
+        dgConfirmDelete = 1u << 10,
+        dgCancelOnExit = 1u << 11,
+        dgMultiSelect = 1u << 12,
+    };
+    using TGridOptions = unsigned;
+
+    // Width of the indicator column, of every grid line and of the border.
+    static constexpr int kIndicatorWidth = 11;
+    static constexpr int kLineWidth = 1;
+    static constexpr int kBorderWidth = 2;
+    // The shortest time between two synchronous repaints during a walk.
+    static constexpr int kFrameMilliseconds = 16;
+
     explicit TDataGrid(QWidget* parent = nullptr);
+    ~TDataGrid() override;
+
+    // --- data ---------------------------------------------------------------
+    TDataSource* DataSource() const;
+    // Attaches the grid to source (null detaches) and points the sum list at
+    // its dataset. An open dataset is shown at once.
+    void SetDataSource(TDataSource* source);
+    TGridDataLink& DataLink() const { return *link_; }
+    TGridSumList& SumList() const { return *sumList_; }
+
+    // --- columns ------------------------------------------------------------
+    int ColumnCount() const { return static_cast<int>(columns_.size()); }
+    TGridColumn& Column(int index) const { return *columns_[static_cast<size_t>(index)]; }
+    TGridColumn& AddColumn();
+    void ClearColumns();
+    // Moves the column at from to position to (both 0-based; out of range: nothing).
+    void MoveColumn(int from, int to);
+
+    // --- settings -----------------------------------------------------------
+    TGridOptions Options() const { return options_; }
+    // Row select clears the editing options.
+    void SetOptions(TGridOptions options);
+    bool ReadOnly() const { return readOnly_; }
+    void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
+    QColor Color() const;
+    QColor FixedColor() const;
+    QColor FooterColor() const;
+    QFont TitleFont() const { return titleFont_; }
+    void SetTitleFont(const QFont& font);
+    QFont FooterFont() const { return footerFont_; }
+    void SetFooterFont(const QFont& font);
+
+    // --- geometry and state (for the main window's tests and pictures) -----
+    int DefaultRowHeight() const { return rowHeight_; }
+    int TitleRowHeight() const { return titleHeight_; }
+    // Title + data rows + spacer + footer.
+    int RowCount() const { return rowCount_; }
+    // Data rows shown: the records the link holds (one blank row while closed).
+    int DataRowCount() const { return dataRows_; }
+    int SpacerRow() const { return dataRows_ + 1; }
+    int FooterRow() const { return dataRows_ + 2; }
+    int SpacerHeight() const { return spacerHeight_; }
+    int CurrentRow() const { return currentRow_; }
+    // Data rows that fit entirely (at least 1): the page of the keys and bar.
+    int VisibleDataRows() const;
+    // The first stored column shown right of the indicator (horizontal scroll).
+    int LeftColumn() const { return leftColumn_; }
+    QRect ClientRect() const;
+    // A cell without its lines; empty for a column scrolled out of view.
+    QRect CellRect(int column, int row) const;
+    QScrollBar* VerticalScrollBar() const { return vbar_; }
+    // Synchronous repaints made after scrolls so far.
+    int SynchronousRepaints() const { return syncRepaints_; }
+
+    // --- called by the data link, the columns and the footers ---------------
+    void LinkActiveChanged();
+    void LinkDataSetChanged();
+    void LinkDataSetScrolled(int distance);
+    void LinkEditingChanged();
+    void LinkRecordChanged(TField* field);
+    void LinkLayoutChanged();
+    void ColumnChanged(bool layout);
+    void InvalidateFooter();
 
 protected:
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    struct ColumnSpan {
+        int gridColumn;  // 1-based grid column
+        int left;        // client x
+        int width;
+    };
+    enum class MouseState { Normal, Sizing, Moving, Tracking };
+
+    // stored settings
+    void ApplyStoredSetting(const QByteArray& name);
+    void LoadColumns(const QStringList& lines);
+
+    // layout
+    void FullLayout();
+    void RowLayout();
+    void FollowDataSet();
+    void ScrollBy(int distance);
+    void UpdateScrollBar();
+    void PlaceScrollBars();
+    bool IsOpen() const;
+    TDataSet* OpenDataSet() const;
+    std::vector<ColumnSpan> ColumnSpans() const;
+    int RowTop(int row) const;     // client y
+    int RowHeight(int row) const;
+    QRect RowRect(int row) const;  // widget coordinates, full client width, line included
+    QRect DataBandRect() const;
+    QPoint ToClient(QPoint widgetPoint) const;
+    int RowAt(int clientY) const;      // -1 outside
+    int ColumnAt(int clientX) const;   // -1 outside, 0 indicator
+    int BorderColumnAt(int clientX) const;  // sizing zone of a grid column, or -1
+
+    // invalidation and the synchronous repaint
+    void Invalidate(const QRect& rect);
+    void InvalidateAll();
+    void InvalidateRow(int row);
+    bool RepaintAllowed() const;
+    void RepaintNow();
+
+    // painting
+    void Paint(QPaintEvent* event);
+    void PaintCell(QPainter& painter, int column, int row, const QRect& rect, const ColumnSpan* span);
+    void DrawCellText(QPainter& painter, const QRect& rect, int dx, int dy, int alignment, const QString& text,
+                      const QFont& font, const QColor& background, const QColor& foreground);
+    void DrawIndicator(QPainter& painter, const QRect& rect, int glyph);
+    void DrawFocusRect(QPainter& painter, const QRect& rect);
+
+    // input
+    void KeyDown(QKeyEvent* event);
+    void MouseDown(QMouseEvent* event);
+    void MouseMove(QMouseEvent* event);
+    void MouseUp(QMouseEvent* event);
+    void TrackTo(int clientY);
+    void TrackTick();
+    void ScrollBarAction(int action);
+    void ScrollBarReleased();
+    void ScrollColumns(int by);
+    void CancelMouseMode();
+    void MoveCursorBy(int distance);
+
+    std::unique_ptr<TGridSumList> sumList_;
+    std::unique_ptr<TGridDataLink> link_;
+    std::vector<std::unique_ptr<TGridColumn>> columns_;
+    TGridOptions options_;
+    bool readOnly_ = false;
+    QFont titleFont_;
+    QFont footerFont_;
+
+    int rowHeight_ = 0;
+    int titleHeight_ = 0;
+    int dataRows_ = 1;
+    int rowCount_ = 4;
+    int spacerHeight_ = 0;
+    int currentRow_ = 1;
+    int currentColumn_ = 1;
+    int glyphRow_ = -1;
+    int leftColumn_ = 0;
+    int layoutLock_ = 0;
+
+    QScrollBar* vbar_ = nullptr;
+    struct BarInfo {
+        int min = 0, max = 0, page = 0, pos = 0;
+        bool shown = false;
+        bool operator==(const BarInfo&) const = default;
+    } barInfo_;
+    bool barInfoValid_ = false;
+    int lastBarPosition_ = 0;
+
+    QRegion pending_;
+    bool bandStale_ = false;
+    QElapsedTimer lastRepaint_;
+    int syncRepaints_ = 0;
+    bool painting_ = false;
+
+    MouseState mouseState_ = MouseState::Normal;
+    int sizingColumn_ = -1;
+    int sizingX_ = 0;
+    int movingColumn_ = -1;
+    int moveTarget_ = -1;
+    int trackDistance_ = 0;
+    QTimer trackTimer_;
+    int wheelRemainder_ = 0;
 };
 
 }  // namespace vantelo

@@ -1,0 +1,42 @@
+#include "mainwin/TGridDataLink.h"
+
+#include "mainwin/TDataGrid.h"
+
+namespace vantelo {
+
+TGridDataLink::TGridDataLink(TDataGrid& grid) : grid_(grid)
+{
+    SetVisualControl(true);
+}
+
+void TGridDataLink::ActiveChanged()
+{
+    grid_.LinkActiveChanged();
+}
+
+void TGridDataLink::DataSetChanged()
+{
+    grid_.LinkDataSetChanged();
+}
+
+void TGridDataLink::DataSetScrolled(int distance)
+{
+    grid_.LinkDataSetScrolled(distance);
+}
+
+void TGridDataLink::EditingChanged()
+{
+    grid_.LinkEditingChanged();
+}
+
+void TGridDataLink::RecordChanged(TField* field)
+{
+    grid_.LinkRecordChanged(field);
+}
+
+void TGridDataLink::LayoutChanged()
+{
+    grid_.LinkLayoutChanged();
+}
+
+}  // namespace vantelo
