@@ -45,25 +45,51 @@ bool IsUnsupported(int error) {
            error == ETXTBSY || error == EPERM;
 }
 
+// A failure to keep a mode, a time or an extended attribute that only says
+// the file system or our rights do not hold it (FAT keeps no modes, a
+// security.* attribute needs privileges): the copy goes ahead without it.
+// Anything else (EIO, ENOSPC...) is a real failure of the copy, which would
+// otherwise become the only copy with its metadata silently lost.
+bool IsNotKeptHere(int error) {
+    return error == EPERM || error == EACCES || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL ||
+           error == E2BIG || error == ERANGE || error == ENODATA || error == ENOSYS;
+}
+
+// 0, or the errno of a failed call unless IsNotKeptHere forgives it.
+int KeepResult(int result) {
+    if (result == 0) return 0;
+    const int error = errno;
+    return IsNotKeptHere(error) ? 0 : error;
+}
+
 // Extended attributes of the source, as far as the file system and our
-// rights let us set them; a failure is not a reason to fail the copy.
-void CopyXattrs(int in, int out) {
+// rights let us set them. Returns 0 or the errno of a real failure.
+int CopyXattrs(int in, int out) {
     ssize_t size = flistxattr(in, nullptr, 0);
-    if (size <= 0) return;
+    if (size < 0) return KeepResult(-1);
+    if (size == 0) return 0;
     std::vector<char> names(static_cast<size_t>(size));
     size = flistxattr(in, names.data(), names.size());
-    if (size <= 0) return;
+    if (size < 0) return KeepResult(-1);
     std::vector<char> value;
     for (size_t at = 0; at < static_cast<size_t>(size);) {
         const std::string name(names.data() + at);
         at += name.size() + 1;
         const ssize_t length = fgetxattr(in, name.c_str(), nullptr, 0);
-        if (length < 0) continue;
+        if (length < 0) {
+            if (const int error = KeepResult(-1)) return error;
+            continue;
+        }
         value.resize(static_cast<size_t>(length));
         const ssize_t got = fgetxattr(in, name.c_str(), value.data(), value.size());
-        if (got < 0) continue;
-        fsetxattr(out, name.c_str(), value.data(), static_cast<size_t>(got), 0);
+        if (got < 0) {
+            if (const int error = KeepResult(-1)) return error;
+            continue;
+        }
+        if (const int error = KeepResult(fsetxattr(out, name.c_str(), value.data(), static_cast<size_t>(got), 0)))
+            return error;
     }
+    return 0;
 }
 
 // Removes `name` only when it is still the file we made.
@@ -92,7 +118,12 @@ int TFileOps::LinkAt(int dirFd, const std::string& from, const std::string& to, 
     // Without AT_SYMLINK_FOLLOW a symbolic link is linked as itself.
     if (linkat(dirFd, from.c_str(), dirFd, to.c_str(), 0) != 0) return errno;
     struct stat st;
-    if (const int error = StatAt(dirFd, to, st)) return error;
+    if (const int error = StatAt(dirFd, to, st)) {
+        // linkat made `to` just now and exclusively; left in place it would
+        // be a new name the caller does not know it made.
+        unlinkat(dirFd, to.c_str(), 0);
+        return error;
+    }
     made = TFileIdentity::Of(st);
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
         // `from` was swapped for something we do not copy after it was checked.
@@ -129,10 +160,16 @@ int TFileOps::CopySymlink(int dirFd, const std::string& from, const std::string&
     }
     if (const int fault = Fault(Step::CopyCommit, to)) return fault;
     if (symlinkat(target.c_str(), dirFd, to.c_str()) != 0) return errno;
+    // symlinkat made `to` just now and exclusively: on any failure from here
+    // on it is ours to take back, so no half-made link is left.
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    utimensat(dirFd, to.c_str(), times, AT_SYMLINK_NOFOLLOW);  // best effort
+    int error = KeepResult(utimensat(dirFd, to.c_str(), times, AT_SYMLINK_NOFOLLOW));
     struct stat madeSt;
-    if (const int error = StatAt(dirFd, to, madeSt)) return error;
+    if (error == 0) error = StatAt(dirFd, to, madeSt);
+    if (error != 0) {
+        unlinkat(dirFd, to.c_str(), 0);
+        return error;
+    }
     made = TFileIdentity::Of(madeSt);
     return 0;
 }
@@ -157,6 +194,11 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
             return CopyIntoExclusive(dirFd, in.Get(), st, to, made);
         }
         if (const int error = FillCopy(in.Get(), out.Get(), st, to)) return error;
+        // The identity is taken while the copy is still unnamed, so a failure
+        // here leaves nothing behind; naming it changes none of it.
+        struct stat madeSt;
+        if (fstat(out.Get(), &madeSt) != 0) return errno;
+        made = TFileIdentity::Of(madeSt);
         if (const int fault = Fault(Step::CopyCommit, to)) return fault;
         const std::string procPath = "/proc/self/fd/" + std::to_string(out.Get());
         if (linkat(AT_FDCWD, procPath.c_str(), dirFd, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
@@ -168,9 +210,6 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
             if (error == EEXIST) return EEXIST;
             if (error != 0) return CopyIntoExclusive(dirFd, in.Get(), st, to, made);
         }
-        struct stat madeSt;
-        if (fstat(out.Get(), &madeSt) != 0) return errno;
-        made = TFileIdentity::Of(madeSt);
         if (const int error = out.Close()) {
             RemoveIfOurs(dirFd, to, made);
             return error;
@@ -204,10 +243,10 @@ int TFileOps::CopyIntoExclusive(int dirFd, int in, const struct stat& st, const 
 int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string& to) {
     if (const int error = CopyContent(in, out, st.st_size)) return error;
     if (const int fault = Fault(Step::CopyData, to)) return fault;
-    CopyXattrs(in, out);
-    fchmod(out, st.st_mode & 07777);  // best effort: some file systems keep no modes
+    if (const int error = CopyXattrs(in, out)) return error;
+    if (const int error = KeepResult(fchmod(out, st.st_mode & 07777))) return error;
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    futimens(out, times);  // best effort, as the mode
+    if (const int error = KeepResult(futimens(out, times))) return error;
     return fsync(out) == 0 ? 0 : errno;
 }
 

@@ -62,7 +62,8 @@ public:
     // of the same directory. A symbolic link is copied as a link (its target
     // text), dangling or not. A regular file keeps its content (holes where
     // cheap), mode, access and modification times and extended attributes
-    // where the file system takes them, and is flushed to disk before it gets
+    // where the file system takes them (a real failure to keep them, such as
+    // EIO or ENOSPC, fails the copy), and is flushed to disk before it gets
     // its name, so no partial file is ever visible under `to` (when O_TMPFILE
     // is unavailable the copy is written under `to`, created exclusively, and
     // removed again on failure). Returns 0 with `source` (the copied file as
