@@ -505,6 +505,7 @@ void TDataGrid::UpdateScrollBar()
     barInfo_ = info;
     barInfoValid_ = true;
     const bool wasHidden = vbar_->isHidden();
+    PlaceScrollBars();
     {
         const QSignalBlocker block(vbar_);
         // The bar's own maximum is the last position the thumb can take.

@@ -1,0 +1,314 @@
+// How the file list grid answers the keys, the mouse, the wheel and its
+// scroll bar, and how it follows the cursor through a walk.
+// The stored description of the main window, compiled for this test.
+#include "ui_FormMain.h"
+
+#include "TDataGridFixture.h"
+
+#include "app/TApplication.h"
+
+#include <QLineEdit>
+
+using namespace vantelo;
+using namespace vantelo::test;
+
+namespace {
+
+class GridNavigationTest : public GridFixture {
+protected:
+    void OpenWith(int rows)
+    {
+        Fill(rows);
+        query.Open();
+    }
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(grid, static_cast<Qt::Key>(key), modifiers);
+    }
+    QPoint TitleCentre(int column) const { return grid->CellRect(column, 0).center(); }
+    // The 1-pixel line after a column's title cell.
+    int LineAfter(int column) const { return grid->CellRect(column, 0).right() + 1; }
+};
+
+}  // namespace
+
+TEST_F(GridNavigationTest, PageKeysMoveByTheVisibleRowsAndToTheWindowsEnds)
+{
+    OpenWith(40);
+    const struct {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        int64_t recNo;
+        int row;
+    } steps[] = {
+        {Qt::Key_PageDown, Qt::NoModifier, 16, 15},   // 15 visible data rows
+        {Qt::Key_PageUp, Qt::NoModifier, 1, 1},
+        {Qt::Key_PageDown, Qt::ControlModifier, 15, 15},  // bottom of the window, no scrolling
+        {Qt::Key_PageUp, Qt::ControlModifier, 1, 1},      // top of the window
+        {Qt::Key_Down, Qt::ControlModifier, 15, 15},
+        {Qt::Key_Up, Qt::ControlModifier, 1, 1},
+        {Qt::Key_End, Qt::NoModifier, 40, 15},
+        {Qt::Key_Home, Qt::NoModifier, 1, 1},
+        {Qt::Key_End, Qt::ControlModifier, 40, 15},
+        {Qt::Key_Home, Qt::ControlModifier, 1, 1},
+        {Qt::Key_Down, Qt::NoModifier, 2, 2},
+        {Qt::Key_Up, Qt::NoModifier, 1, 1},
+        {Qt::Key_Up, Qt::NoModifier, 1, 1},
+    };
+    for (const auto& step : steps) {
+        Key(step.key, step.modifiers);
+        EXPECT_EQ(RecNo(), step.recNo) << step.key;
+        EXPECT_EQ(grid->CurrentRow(), step.row) << step.key;
+    }
+}
+
+TEST_F(GridNavigationTest, DownOnTheLastVisibleRowShiftsTheBandUpOneRow)
+{
+    OpenWith(40);
+    ShowFocused();
+    Key(Qt::Key_PageDown, Qt::ControlModifier);
+    ASSERT_EQ(RecNo(), 15);
+    const QImage before = Grab();
+    const int repaints = grid->SynchronousRepaints();
+    // Let one display frame pass: repaints closer together are coalesced.
+    QTest::qWait(TDataGrid::kFrameMilliseconds + 4);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(RecNo(), 16);
+    EXPECT_EQ(grid->CurrentRow(), 15);
+    EXPECT_GT(grid->SynchronousRepaints(), repaints);
+    const QImage after = Grab();
+    // Rows 2..14 of before are rows 1..13 now: 17 pixels higher.
+    const QRect band(grid->CellRect(1, 2).topLeft(), grid->CellRect(2, 14).bottomRight());
+    EXPECT_EQ(after.copy(band.translated(0, -17)), before.copy(band));
+    EXPECT_EQ(grid->VerticalScrollBar()->value(), 16);
+}
+
+TEST_F(GridNavigationTest, ReadOnlyKeysDoNothing)
+{
+    OpenWith(5);
+    query.Next();
+    const std::pair<int, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_Delete, Qt::ControlModifier}, {Qt::Key_Insert, Qt::NoModifier}, {Qt::Key_F2, Qt::NoModifier},
+        {Qt::Key_C, Qt::ControlModifier},      {Qt::Key_V, Qt::ControlModifier},  {Qt::Key_X, Qt::ControlModifier},
+        {Qt::Key_A, Qt::ControlModifier},      {Qt::Key_Insert, Qt::ShiftModifier}, {Qt::Key_Return, Qt::NoModifier},
+        {Qt::Key_A, Qt::NoModifier},           {Qt::Key_Escape, Qt::NoModifier},
+    };
+    int boxes = 0;
+    Application->SetMessageBoxHook([&](const std::string&, const std::string&, unsigned) { ++boxes; return 1; });
+    for (const auto& [key, modifiers] : keys) {
+        Key(key, modifiers);
+        EXPECT_EQ(RecNo(), 2) << key;
+        EXPECT_EQ(query.State(), TDataSetState::Browse) << key;
+        EXPECT_EQ(query.RecordCount(), 5) << key;
+    }
+    Application->SetMessageBoxHook(nullptr);
+    EXPECT_EQ(boxes, 0);
+}
+
+TEST_F(GridNavigationTest, ClosedQueryTakesNoKeysClicksOrWheel)
+{
+    Key(Qt::Key_Down);
+    Key(Qt::Key_End);
+    QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(1, 1).center());
+    QWheelEvent wheel(QPointF(50, 50), grid->mapToGlobal(QPointF(50, 50)), {}, QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(grid, &wheel);
+    EXPECT_FALSE(query.Active());
+    EXPECT_EQ(grid->CurrentRow(), 1);
+}
+
+TEST_F(GridNavigationTest, TabLeavesTheGridForTheNextControl)
+{
+    OpenWith(5);
+    ShowFocused();
+    QTest::keyClick(grid, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), ui.Edit1);
+    EXPECT_EQ(RecNo(), 1);
+}
+
+TEST_F(GridNavigationTest, ScrollBarIsHiddenForOneRowAndShownFromTwo)
+{
+    QScrollBar* bar = grid->VerticalScrollBar();
+    EXPECT_TRUE(bar->isHidden()) << "closed";
+    Fill(1);
+    query.Open();
+    EXPECT_TRUE(bar->isHidden()) << "one row";
+    query.Close();
+    Fill(1, 2);
+    query.Open();
+    EXPECT_FALSE(bar->isHidden()) << "two rows";
+    // Record numbers: from 1 to R, a page of the visible rows, at the current record.
+    EXPECT_EQ(bar->minimum(), 1);
+    EXPECT_EQ(bar->maximum(), 2);
+    EXPECT_EQ(bar->pageStep(), 2);
+    EXPECT_EQ(bar->value(), 1);
+    query.Next();
+    EXPECT_EQ(bar->value(), 2);
+    // The client area gave way to the bar.
+    EXPECT_EQ(grid->ClientRect().right() + 1, bar->geometry().left());
+}
+
+TEST_F(GridNavigationTest, ScrollBarActionsMoveTheCursor)
+{
+    OpenWith(40);
+    QScrollBar* bar = grid->VerticalScrollBar();
+    const struct {
+        QAbstractSlider::SliderAction action;
+        int64_t recNo;
+    } steps[] = {
+        {QAbstractSlider::SliderSingleStepAdd, 16},  // just below the bottom row
+        {QAbstractSlider::SliderSingleStepSub, 1},   // just above the top row
+        {QAbstractSlider::SliderPageStepAdd, 16},
+        {QAbstractSlider::SliderPageStepSub, 1},
+        {QAbstractSlider::SliderToMaximum, 40},
+        {QAbstractSlider::SliderToMinimum, 1},
+    };
+    for (const auto& step : steps) {
+        bar->triggerAction(step.action);
+        EXPECT_EQ(RecNo(), step.recNo) << step.action;
+        EXPECT_EQ(bar->value(), step.recNo) << step.action;
+    }
+    // Dragging the thumb moves nothing until it is released.
+    const std::pair<int, int64_t> thumbs[] = {{20, 20}, {1, 1}, {40, 40}, {2, 2}};
+    for (const auto& [position, recNo] : thumbs) {
+        const int64_t before = RecNo();
+        bar->setSliderDown(true);
+        bar->setSliderPosition(position);
+        bar->triggerAction(QAbstractSlider::SliderMove);
+        EXPECT_EQ(RecNo(), before) << "while dragging to " << position;
+        bar->setSliderDown(false);
+        EXPECT_EQ(RecNo(), recNo) << position;
+    }
+}
+
+TEST_F(GridNavigationTest, ClickOnADataRowMovesByTheRowDifference)
+{
+    OpenWith(40);
+    QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(2, 7).center());
+    EXPECT_EQ(RecNo(), 7);
+    QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(0, 3).center());
+    EXPECT_EQ(RecNo(), 3);
+    // Spacer, footer and the corner cell move nothing.
+    for (QPoint p : {grid->CellRect(1, grid->SpacerRow()).center(), grid->CellRect(2, grid->FooterRow()).center(),
+                     grid->CellRect(0, 0).center()}) {
+        QTest::mouseClick(grid, Qt::LeftButton, {}, p);
+        EXPECT_EQ(RecNo(), 3);
+    }
+}
+
+TEST_F(GridNavigationTest, DraggingOverTheRowsTracksThePointer)
+{
+    OpenWith(40);
+    QTest::mousePress(grid, Qt::LeftButton, {}, grid->CellRect(2, 2).center());
+    EXPECT_EQ(RecNo(), 2);
+    QTest::mouseMove(grid, grid->CellRect(2, 9).center());
+    EXPECT_EQ(RecNo(), 9);
+    // Below the band: the timer scrolls min(8, distance div 6) records a tick.
+    const QPoint below(grid->CellRect(2, 15).center().x(), grid->CellRect(2, 15).bottom() + 1 + 13);
+    QTest::mouseMove(grid, below);
+    QTRY_VERIFY(RecNo() > 15);
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, below);
+    const int64_t stopped = RecNo();
+    QTest::qWait(50);
+    EXPECT_EQ(RecNo(), stopped) << "the release stops the timer";
+}
+
+TEST_F(GridNavigationTest, WheelMovesOneRecordPerNotch)
+{
+    OpenWith(10);
+    auto turn = [&](int delta) {
+        QWheelEvent wheel(QPointF(50, 50), grid->mapToGlobal(QPointF(50, 50)), {}, QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(grid, &wheel);
+    };
+    turn(-120);
+    turn(-120);
+    EXPECT_EQ(RecNo(), 3);
+    turn(120);
+    EXPECT_EQ(RecNo(), 2);
+    turn(-60);
+    EXPECT_EQ(RecNo(), 2) << "half a notch";
+    turn(-60);
+    EXPECT_EQ(RecNo(), 3);
+}
+
+TEST_F(GridNavigationTest, DraggingATitleOntoTheOtherSwapsTheColumns)
+{
+    OpenWith(3);
+    // Released in place: nothing.
+    QTest::mouseClick(grid, Qt::LeftButton, {}, TitleCentre(1));
+    EXPECT_EQ(grid->Column(0).FieldName(), "FileIndex");
+    QTest::mousePress(grid, Qt::LeftButton, {}, TitleCentre(1));
+    QTest::mouseMove(grid, TitleCentre(2));
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, TitleCentre(2));
+    EXPECT_EQ(grid->Column(0).FieldName(), "FileName");
+    EXPECT_EQ(grid->Column(1).FieldName(), "FileIndex");
+    EXPECT_EQ(grid->CellRect(1, 0).width(), 540);
+}
+
+TEST_F(GridNavigationTest, DraggingATitleBorderResizesButOnePixelIsIgnored)
+{
+    OpenWith(3);
+    const int left = grid->CellRect(1, 0).left();
+    const int y = TitleCentre(1).y();
+    auto drag = [&](int toX) {
+        QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(LineAfter(1) - 2, y));
+        QTest::mouseMove(grid, QPoint(toX, y));
+        QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(toX, y));
+    };
+    drag(left + 1);
+    EXPECT_EQ(grid->Column(0).Width(), 80) << "one pixel";
+    drag(left);
+    EXPECT_EQ(grid->Column(0).Width(), 80) << "no width";
+    drag(left + 50);
+    EXPECT_EQ(grid->Column(0).Width(), 50);
+    EXPECT_EQ(grid->CellRect(2, 1).left(), left + 51);
+    // Esc abandons a resize.
+    QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(LineAfter(1), y));
+    QTest::mouseMove(grid, QPoint(left + 70, y));
+    QTest::keyClick(grid, Qt::Key_Escape);
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(left + 70, y));
+    EXPECT_EQ(grid->Column(0).Width(), 50);
+}
+
+TEST_F(GridNavigationTest, GridFollowsEveryStepOfAFirstNextWalk)
+{
+    OpenWith(100);
+    ShowFocused();
+    query.First();
+    int step = 1;
+    while (!query.Eof()) {
+        ASSERT_EQ(grid->CurrentRow(), std::min(step, 15)) << step;
+        ASSERT_EQ(RecNo(), step);
+        query.Next();
+        ++step;
+    }
+    EXPECT_EQ(RecNo(), 100);
+    // Whatever was coalesced during the walk, the final state is painted.
+    QApplication::processEvents();
+    const QImage image = Grab();
+    const QRect cell = grid->CellRect(2, 15);
+    EXPECT_EQ(image.pixel(cell.left() + 3, cell.top() + 1), grid->palette().color(QPalette::Highlight).rgb());
+    EXPECT_GE(grid->SynchronousRepaints(), 1);
+}
+
+TEST_F(GridNavigationTest, DatasetErrorInAKeyReachesTheErrorBox)
+{
+    OpenWith(3);
+    query.Edit();
+    query.FieldByName("FileName").SetAsString("x");
+    query.FailNextPost("disk is full");
+    std::string shown;
+    Application->SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned) {
+        shown = text;
+        return 1;
+    });
+    Key(Qt::Key_Down);
+    Application->SetMessageBoxHook(nullptr);
+    EXPECT_NE(shown.find("disk is full"), std::string::npos) << shown;
+    EXPECT_EQ(query.State(), TDataSetState::Edit);
+    // The grid goes on.
+    query.Cancel();
+    Key(Qt::Key_Down);
+    EXPECT_EQ(RecNo(), 2);
+}
