@@ -252,6 +252,15 @@ void TADOConnection::CommitBatch()
     }
 }
 
+bool TADOConnection::EndBatch() noexcept
+{
+    if (batchDepth_ == 0)
+        return true;
+    if (--batchDepth_ > 0)
+        return true;
+    return CommitPendingWrites();
+}
+
 bool TADOConnection::CommitPendingWrites() noexcept
 {
     if (!InTransaction())

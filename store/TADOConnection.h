@@ -94,6 +94,9 @@ public:
     // Ends one level; the outermost commits. A failed commit is rolled back
     // and raised (EOleException). Unbalanced calls are ignored.
     void CommitBatch();
+    // The same for a destructor or an error path: never raises; answers
+    // false when the outermost commit failed (and was rolled back).
+    bool EndBatch() noexcept;
     int BatchDepth() const { return batchDepth_; }
     // True while a write transaction is open.
     bool InTransaction() const;

@@ -450,8 +450,10 @@ TValue TCustomADODataSet::StorageReadValue(const TField& field, const TRecordBuf
 TSqliteStatement& TCustomADODataSet::WriteStatement(sqlite3* db, bool insert, const std::vector<int>& columns)
 {
     std::string key = insert ? "I" : "U";
-    for (int column : columns)
-        key += "," + std::to_string(column);
+    for (int column : columns) {
+        key += ',';
+        key += std::to_string(column);
+    }
     auto found = writeStatements_.find(key);
     if (found != writeStatements_.end())
         return found->second;
@@ -464,15 +466,21 @@ TSqliteStatement& TCustomADODataSet::WriteStatement(sqlite3* db, bool insert, co
             std::string names;
             std::string marks;
             for (int column : columns) {
-                names += (names.empty() ? "" : ", ") + Quoted(columns_[static_cast<size_t>(column)].origin);
+                if (!names.empty())
+                    names += ", ";
+                names += Quoted(columns_[static_cast<size_t>(column)].origin);
                 marks += marks.empty() ? "?" : ", ?";
             }
             sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")";
         }
     } else {
         std::string sets;
-        for (int column : columns)
-            sets += (sets.empty() ? "" : ", ") + Quoted(columns_[static_cast<size_t>(column)].origin) + " = ?";
+        for (int column : columns) {
+            if (!sets.empty())
+                sets += ", ";
+            sets += Quoted(columns_[static_cast<size_t>(column)].origin);
+            sets += " = ?";
+        }
         sql = "UPDATE " + table + " SET " + sets + " WHERE rowid = ?";
     }
     return writeStatements_.emplace(key, TSqliteStatement(db, sql)).first->second;

@@ -122,11 +122,12 @@ TEST(ADOConnectionTest, TheFileResolvesAgainstTheCurrentDirectoryWhenConnecting)
 TEST(ADOConnectionTest, ClientsAreToldOfConnectAndDisconnectInRegistrationOrder)
 {
     TDatabaseFolder folder(false);
+    // Clients outlive the connection (a client that goes unregisters first).
+    TComponent first(nullptr, "first");
+    TComponent second(nullptr, "second");
     TADOConnection connection;
     connection.SetConnectionString(AdoTexts::kFileListConnectionString);
     std::vector<std::string> log;
-    TComponent first(nullptr, "first");
-    TComponent second(nullptr, "second");
     connection.RegisterClient(&first, [&](bool on) { log.push_back(std::string("first ") + (on ? "on" : "off")); });
     connection.RegisterClient(&second, [&](bool on) { log.push_back(std::string("second ") + (on ? "on" : "off")); });
     connection.SetBeforeConnect([&](TCustomConnection&) { log.push_back("before connect"); });
@@ -247,7 +248,7 @@ TEST_F(ADOConnectionLockTest, ABatchCommitsOnceAtItsOutermostEnd)
     EXPECT_EQ(view->Scalar("SELECT FileName FROM Tellarin WHERE FileIndex = 1"), "a");
     connection.CommitBatch();
     EXPECT_TRUE(connection.InTransaction());
-    connection.CommitBatch();
+    EXPECT_TRUE(connection.EndBatch());  // the form for destructors: same effect, never raises
     EXPECT_FALSE(connection.InTransaction());
     EXPECT_EQ(view->Scalar("SELECT FileName FROM Tellarin WHERE FileIndex = 1"), "x");
     connection.CommitBatch();  // unbalanced: ignored

@@ -217,6 +217,34 @@ TEST_F(ADOQueryTest, MovesBothWaysWithRecordNumbersAndBookmarks)
     EXPECT_FALSE(query.BookmarkValid(TBookmark(99)));
 }
 
+TEST_F(ADOQueryTest, RowsInAnotherOrderThanTheirRowIdsAreFoundAndWritten)
+{
+    folder.AddRows({{"a", true}, {"b", true}, {"c", true}});
+    OpenOn(query, "Select * From Tellarin Order By FileIndex Desc");
+    query.Next();
+    const auto b = query.GetBookmark();
+    query.Edit();
+    query.FieldByName("FileName").SetAsString("B");
+    query.Post();
+    EXPECT_EQ(query.FieldByName("FileName").AsString(), "B");
+    EXPECT_EQ(query.RecNo(), 2);
+    query.Last();
+    query.Next();
+    query.Insert();
+    query.FieldByName("FileName").SetAsString("d");
+    query.Post();
+    EXPECT_EQ(query.RecNo(), 4);
+    const auto d = query.GetBookmark();
+    EXPECT_EQ(query.CompareBookmarks(b, d), -1);  // by position, not by rowid
+    query.GotoBookmark(b);
+    EXPECT_EQ(query.FieldByName("FileName").AsString(), "B");
+    query.Edit();
+    query.FieldByName("FileEnable").SetAsBoolean(false);
+    query.Post();
+    EXPECT_EQ(folder.Open()->Column("SELECT FileName || ifnull(FileEnable, '-') FROM Tellarin ORDER BY FileIndex"),
+              (std::vector<std::string>{"a1", "B0", "c1", "d-"}));
+}
+
 TEST_F(ADOQueryTest, InsertAtEofAppendsWithTheEnginesNumberAndNextSetsEof)
 {
     folder.AddRows({{"a", true}, {"b", true}});

@@ -1,0 +1,170 @@
+// bench-libs: vantelo_store
+// End-to-end figures of the storage over SQLite, in a fresh temporary
+// database made from resources/schema.sql:
+//   - opening 1,000,000 rows through the query (time, and the process's peak
+//     resident size from getrusage, measured before anything else runs),
+//     then a walk over all of them reading each name;
+//   - 100,000 single-row posts through the data module's scratch query
+//     (inserts at the end, then an edit of each row), inside one batch and
+//     without one (each post its own transaction).
+// Usage: BenchStorage [rows-to-open] [posts]
+#include "store/OpenQuery.h"
+#include "store/TADOConnection.h"
+#include "store/TADOQuery.h"
+#include "store/TShareDataModule.h"
+
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+using namespace vantelo;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since)
+{
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+long PeakRssMb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+std::string Schema()
+{
+    const char* source = std::getenv("VANTELO_SOURCE_DIR");
+    const std::filesystem::path root =
+        source ? std::filesystem::path(source) : std::filesystem::path(__FILE__).parent_path().parent_path();
+    std::ifstream in(root / "resources" / "schema.sql");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A fresh folder with an empty FileName.mdb, entered as current directory.
+std::filesystem::path MakeDatabase()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "vantelo-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        std::exit(1);
+    sqlite3* db = nullptr;
+    sqlite3_open((pattern + "/FileName.mdb").c_str(), &db);
+    if (sqlite3_exec(db, Schema().c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+        std::fprintf(stderr, "schema: %s\n", sqlite3_errmsg(db));
+        std::exit(1);
+    }
+    sqlite3_close(db);
+    std::filesystem::current_path(pattern);
+    return pattern;
+}
+
+void FillRows(int rows)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open("FileName.mdb", &db);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO Tellarin (FileName, FileEnable) VALUES (?, 1)", -1, &insert, nullptr);
+    for (int i = 0; i < rows; ++i) {
+        const std::string name = "IMG_" + std::to_string(100000 + i) + "_holiday.jpg";
+        sqlite3_bind_text(insert, 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+void BenchOpen(int rows)
+{
+    const std::filesystem::path folder = MakeDatabase();
+    FillRows(rows);
+    const long before = PeakRssMb();
+    {
+        TShareDataModule module;
+        TADOQuery& query = *module.ADOQueryTemp;
+        const auto start = Clock::now();
+        if (!OpenQuery(query, "Select * From Tellarin Where FileEnable = True", "open failed"))
+            std::exit(1);
+        const double open = Seconds(start);
+        std::printf("open %d rows: %.3f s, record count %lld, result %.1f MB, peak RSS %ld MB (before %ld MB)\n",
+                    rows, open, static_cast<long long>(query.RecordCount()),
+                    static_cast<double>(query.ResultBytes()) / (1 << 20), PeakRssMb(), before);
+        const auto walk = Clock::now();
+        size_t bytes = 0;
+        query.DisableControls();
+        for (query.First(); !query.Eof(); query.Next())
+            bytes += query.FieldByName("FileName").AsString().size();
+        query.EnableControls();
+        const double walked = Seconds(walk);
+        std::printf("walk with name reads: %.3f s (%.0f ns a row, %zu bytes)\n", walked, walked * 1e9 / rows, bytes);
+    }
+    std::filesystem::remove_all(folder);
+}
+
+void BenchPosts(int posts, bool batched)
+{
+    const std::filesystem::path folder = MakeDatabase();
+    {
+        TShareDataModule module;
+        TADOQuery& query = *module.ADOQueryTemp;
+        TADOConnection& connection = *module.ADOConnection1;
+        OpenQuery(query, "Select * From Tellarin", "open failed");
+        const auto start = Clock::now();
+        if (batched)
+            connection.BeginBatch();
+        for (int i = 0; i < posts; ++i) {
+            query.Insert();
+            query.FieldByName("FileName").SetAsString("new_" + std::to_string(i));
+            query.FieldByName("FileEnable").SetAsBoolean(true);
+            query.Post();
+            query.Next();
+        }
+        if (batched)
+            connection.CommitBatch();
+        const double inserted = Seconds(start);
+        OpenQuery(query, "Select * From Tellarin", "open failed");
+        const auto editStart = Clock::now();
+        if (batched)
+            connection.BeginBatch();
+        while (!query.Eof()) {
+            query.Edit();
+            query.FieldByName("FileEnable").SetAsBoolean(false);
+            query.Post();
+            query.Next();
+        }
+        if (batched)
+            connection.CommitBatch();
+        const double edited = Seconds(editStart);
+        std::printf("%s: %d inserts %.3f s (%.0f posts/s), %d edits %.3f s (%.0f posts/s)\n",
+                    batched ? "in one batch" : "no batch   ", posts, inserted, posts / inserted, posts, edited,
+                    posts / edited);
+    }
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int rows = argc > 1 ? std::atoi(argv[1]) : 1'000'000;
+    const int posts = argc > 2 ? std::atoi(argv[2]) : 100'000;
+    BenchOpen(rows);
+    BenchPosts(posts, true);
+    BenchPosts(posts, false);
+    return 0;
+}
