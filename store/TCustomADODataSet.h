@@ -31,7 +31,6 @@
 namespace vantelo {
 
 class TADOConnection;
-enum class TCursorLocation;
 
 enum class TCursorType { ctUnspecified = -1, ctOpenForwardOnly = 0, ctKeyset = 1, ctDynamic = 2, ctStatic = 3 };
 enum class TADOLockType { ltUnspecified = -1, ltReadOnly = 1, ltPessimistic = 2, ltOptimistic = 3, ltBatchOptimistic = 4 };
@@ -97,8 +96,8 @@ private:
 
     // Reads the columns' kinds and origins from the prepared statement.
     void DescribeColumns(sqlite3* db, sqlite3_stmt* statement);
-    // The number of rows of result before the current one, or the row with
-    // this bookmark.
+    // The row of buffer: its storage row while that still carries the
+    // buffer's bookmark, else the row with that bookmark; none when gone.
     std::optional<size_t> RowOf(const TRecordBuffer& buffer) const;
     TValue ToValue(const TCell& cell, TFieldType type) const;
     TSqliteStatement& WriteStatement(sqlite3* db, bool insert, const std::vector<int>& columns);
