@@ -23,8 +23,10 @@ namespace vantelo::test {
 
 inline std::string SchemaSql()
 {
+    // ctest names the source tree; run by hand, this header's place does.
     const char* source = std::getenv("VANTELO_SOURCE_DIR");
-    std::ifstream in(std::string(source ? source : ".") + "/resources/schema.sql");
+    const std::string root = source ? source : std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/"));
+    std::ifstream in(root + "/resources/schema.sql");
     std::stringstream text;
     text << in.rdbuf();
     if (text.str().empty())
