@@ -29,6 +29,13 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The errors by which linkat says this file system or this file takes no
+// second name (FAT, protected hard links, the link count at its limit).
+bool CannotLinkHere(int error) {
+    return error == EPERM || error == EMLINK || error == EOPNOTSUPP || error == EXDEV ||
+           error == ENOSYS || error == EACCES || error == EINVAL;
+}
+
 }  // namespace
 
 TRenamePlan::TRenamePlan(TFileOps& ops) : ops_(ops) {}
@@ -141,9 +148,11 @@ int TRenamePlan::CopyOne(size_t index, bool keepOld) {
         error = ops_.LinkAt(dirFd_, row.oldName, row.newName, row.made);
         if (error == 0) row.source = row.made;
     }
-    // A file system without hard links (or a refusal to link this file):
-    // copy instead. A taken name or a vanished file is final.
-    if (error != 0 && error != EEXIST && error != ENOENT && error != EISDIR) {
+    // A file system without hard links, or a refusal to link this file:
+    // copy instead. Any other failure (a taken name, a vanished file, EIO,
+    // ENOSPC...) is final and shown as it is; a copy attempted after it
+    // could only hide it behind a second error.
+    if (error != 0 && CannotLinkHere(error)) {
         error = ops_.CopyAt(dirFd_, row.oldName, row.newName, row.source, row.made);
     }
     if (error == 0) row.state = State::Copied;

@@ -51,7 +51,7 @@ bool IsUnsupported(int error) {
 // Anything else (EIO, ENOSPC...) is a real failure of the copy, which would
 // otherwise become the only copy with its metadata silently lost.
 bool IsNotKeptHere(int error) {
-    return error == EPERM || error == EACCES || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL ||
+    return error == EPERM || error == EACCES || error == EOPNOTSUPP || error == EINVAL ||
            error == E2BIG || error == ERANGE || error == ENODATA || error == ENOSYS;
 }
 
