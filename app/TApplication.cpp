@@ -13,8 +13,10 @@
 #include <typeinfo>
 
 #include "app/AppTexts.h"
+#include "app/TMessageForm.h"
 #include "app/TQtApplication.h"
 #include "platform/TCodePage.h"
+#include "store/TNotice.h"
 
 namespace vantelo {
 
@@ -67,6 +69,9 @@ TApplication::TApplication(int& argc, char** argv)
     // The forms name the Song face the Chinese desktop has; map it onto the
     // installed Song face whose 12-pixel cell is 12 pixels high.
     QFont::insertSubstitution(QStringLiteral("宋体"), QStringLiteral("AR PL UMing CN"));
+    // The store's messages (the query routine's failure text) go to the
+    // tool's message box.
+    SetNoticeHandler([](const std::string& text) { ShowNotice(text); });
 }
 
 TApplication::~TApplication()
@@ -240,6 +245,8 @@ QWidget* TApplication::ActiveWindowOrMain() const
 
 int TApplication::ApplicationMessageBox(const std::string& text, const std::string& caption, unsigned flags)
 {
+    // Rows a handler posted before its error are on disk before the box shows.
+    CommitPendingWrites();
     if (messageBoxHook_)
         return messageBoxHook_(text, caption, flags);
     QPointer<QWidget> previousActive = QApplication::activeWindow();

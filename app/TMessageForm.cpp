@@ -1,5 +1,7 @@
 #include "app/TMessageForm.h"
 
+#include "store/TNotice.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetrics>
@@ -449,6 +451,8 @@ std::unique_ptr<TMessageForm> BuildMessageForm(const std::string& text, DialogKi
 
 int RunMessageForm(const std::string& text, DialogKind kind, const DialogButtons& buttons, int x, int y)
 {
+    // Rows a handler has posted are on disk before the user sees any box.
+    CommitPendingWrites();
     if (observer)
         observer(text, kind, buttons);
     if (!nextAnswers.empty()) {

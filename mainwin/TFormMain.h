@@ -6,12 +6,19 @@
 #include <QWidget>
 
 #include <memory>
+#include <string>
+
+class QLineEdit;
 
 namespace Ui {
 class FormMain;
 }
 
 namespace vantelo {
+
+class TADOQuery;
+class TComponent;
+class TDataSource;
 
 class TFormMain : public QWidget {
     Q_OBJECT
@@ -20,6 +27,16 @@ public:
     ~TFormMain() override;
 
     Ui::FormMain& Controls() { return *ui_; }
+
+    // The non-visual components: the grid's query and its data source. The
+    // query's connection is the data module's ADOConnection1, bound when the
+    // data module comes into being.
+    TADOQuery* ADOQuery1 = nullptr;
+    TDataSource* DataSource1 = nullptr;
+
+    // The directory the last search listed, as an absolute path: the rename
+    // resolves the listed names against it.
+    const std::string& SearchedDirectory() const { return searchedDirectory_; }
 
     // Handlers (each runs inside the handler guard when the toolkit calls it).
     void FormShow();
@@ -34,8 +51,12 @@ protected:
 
 private:
     void PlaceCentred();
+    static std::string NarrowText(const QLineEdit* edit);
+    static void ShowCopyFailure(int error);
 
     std::unique_ptr<Ui::FormMain> ui_;
+    std::unique_ptr<TComponent> components_;
+    std::string searchedDirectory_;
     bool shownOnce_ = false;
 };
 

@@ -9,9 +9,11 @@
 #include <QTest>
 
 #include "app/TApplication.h"
+#include "app/TMessageForm.h"
 #include "mainwin/TDataGrid.h"
 #include "mainwin/TFormMain.h"
 #include "mainwin/TSpeedButton.h"
+#include "store/TShareDataModule.h"
 #include "ui_FormMain.h"
 
 using namespace vantelo;
@@ -20,9 +22,24 @@ namespace {
 
 class FormMainTest : public ::testing::Test {
 protected:
+    // The window, then the data module, as at start-up. There is no
+    // database where these tests run: the boxes that says so are answered.
     void SetUp() override
     {
+        TMessageForm::SetAnswerHook([](const std::string&, DialogKind, const DialogButtons&) { return 1; });
+        Application->SetMessageBoxHook([](const std::string&, const std::string&, unsigned) { return 1; });
         form = std::make_unique<TFormMain>();
+        module = std::make_unique<TShareDataModule>();
+        ShareDataModule = module.get();
+        TComponent::RegisterModule(*module);
+    }
+    void TearDown() override
+    {
+        module.reset();
+        ShareDataModule = nullptr;
+        form.reset();
+        TMessageForm::ClearTestHooks();
+        Application->SetMessageBoxHook(nullptr);
     }
     template <class T>
     T* Control(const char* name)
@@ -32,6 +49,7 @@ protected:
         return control;
     }
     std::unique_ptr<TFormMain> form;
+    std::unique_ptr<TShareDataModule> module;
 };
 
 }  // namespace

@@ -1,0 +1,416 @@
+// The file list end to end: the reset at first show, the search and the batch
+// rename, run through the real main window and data module against a real
+// FileName.mdb in a temporary folder, with the boxes answered by test hooks.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTest>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "app/TApplication.h"
+#include "app/TMessageForm.h"
+#include "dirdlg/TSelectDirDlg.h"
+#include "mainwin/TDataGrid.h"
+#include "mainwin/TFormMain.h"
+#include "mainwin/TGridColumn.h"
+#include "mainwin/TSpeedButton.h"
+#include "platform/TCodePage.h"
+#include "store/TADOQuery.h"
+#include "store/TShareDataModule.h"
+#include "support/TTempDir.h"
+#include "ui_FormMain.h"
+
+using namespace vantelo;
+using vantelo::test::TTempDir;
+
+namespace {
+
+std::string Schema()
+{
+    std::ifstream in(std::string(std::getenv("VANTELO_SOURCE_DIR")) + "/resources/schema.sql");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct Row {
+    int index;
+    std::string name;
+    bool enabled;
+    bool operator==(const Row&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Row& row)
+{
+    return out << "{" << row.index << ", " << row.name << ", " << row.enabled << "}";
+}
+
+class FileListTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        previousDirectory_ = std::filesystem::current_path();
+        work = std::make_unique<TTempDir>();
+        base = std::make_unique<TTempDir>();
+        CreateDatabase(base->Path() + "/FileName.mdb");
+        std::filesystem::current_path(base->Path());
+        TMessageForm::SetAnswerHook([this](const std::string& text, DialogKind, const DialogButtons&) {
+            notices.push_back(text);
+            return 1;
+        });
+        Application->SetMessageBoxHook([this](const std::string& text, const std::string&, unsigned) {
+            errors.push_back(text);
+            return 1;
+        });
+    }
+
+    void TearDown() override
+    {
+        // The data module goes first, as at shutdown.
+        module.reset();
+        ShareDataModule = nullptr;
+        form.reset();
+        TMessageForm::ClearTestHooks();
+        Application->SetMessageBoxHook(nullptr);
+        std::filesystem::current_path(previousDirectory_);
+    }
+
+    static void CreateDatabase(const std::string& path)
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, Schema().c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+
+    // Creates the window, then the data module, then shows the window: the
+    // order of start-up.
+    void Start()
+    {
+        form = std::make_unique<TFormMain>();
+        module = std::make_unique<TShareDataModule>();
+        ShareDataModule = module.get();
+        TComponent::RegisterModule(*module);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+
+    std::vector<Row> Table()
+    {
+        std::vector<Row> rows;
+        sqlite3* db = nullptr;
+        sqlite3_open_v2((base->Path() + "/FileName.mdb").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "SELECT FileIndex, FileName, FileEnable FROM Tellarin ORDER BY FileIndex", -1,
+                           &statement, nullptr);
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            rows.push_back({sqlite3_column_int(statement, 0),
+                            std::string(reinterpret_cast<const char*>(sqlite3_column_blob(statement, 1)),
+                                        sqlite3_column_bytes(statement, 1)),
+                            sqlite3_column_int(statement, 2) != 0});
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return rows;
+    }
+
+    std::vector<std::string> Live()
+    {
+        std::vector<std::string> names;
+        for (const Row& row : Table())
+            if (row.enabled)
+                names.push_back(row.name);
+        return names;
+    }
+
+    void Type(QLineEdit* edit, const std::string& narrow)
+    {
+        edit->setText(QString::fromStdU16String(TCodePage::Active().ToWide(narrow)));
+    }
+
+    void Search(const std::string& directory, const std::string& target)
+    {
+        Type(form->Controls().Edit1, directory);
+        Type(form->Controls().Edit2, target);
+        QTest::mouseClick(form->Controls().SpeedButton1, Qt::LeftButton);
+    }
+
+    void Rename(const std::string& target, const std::string& replacement, bool deleteOld)
+    {
+        Type(form->Controls().Edit2, target);
+        Type(form->Controls().Edit3, replacement);
+        form->Controls().CheckBox1->setChecked(deleteOld);
+        QTest::mouseClick(form->Controls().SpeedButton2, Qt::LeftButton);
+    }
+
+    void Touch(const std::string& name, const std::string& content = "x") { work->WriteFile(name, content); }
+    bool Exists(const std::string& name) const
+    {
+        struct stat info;
+        return lstat((*work / name).c_str(), &info) == 0;
+    }
+
+    // What the grid's footer shows under the file names.
+    QString FooterCount() { return form->Controls().DBGrid1->Column(1).Footer().DisplayText(); }
+
+    int GridRows() { return form->ADOQuery1->Active() ? static_cast<int>(form->ADOQuery1->RecordCount()) : -1; }
+
+    std::unique_ptr<TTempDir> work, base;
+    std::unique_ptr<TFormMain> form;
+    std::unique_ptr<TShareDataModule> module;
+    std::vector<std::string> notices, errors;
+    std::filesystem::path previousDirectory_;
+};
+
+}  // namespace
+
+TEST_F(FileListTest, StartUpSwitchesOffRowsAnEarlierRunLeftLive)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open((base->Path() + "/FileName.mdb").c_str(), &db);
+    sqlite3_exec(db, "INSERT INTO Tellarin(FileName, FileEnable) VALUES ('a', 1), ('b', 0), ('c', 1)", nullptr,
+                 nullptr, nullptr);
+    sqlite3_close(db);
+    Start();
+    EXPECT_EQ(Table(), (std::vector<Row>{{1, "a", false}, {2, "b", false}, {3, "c", false}}));
+    EXPECT_EQ(GridRows(), 0);
+    EXPECT_TRUE(notices.empty());
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FileListTest, WithoutADatabaseTheWindowStillComesUpAfterTheTwoMessages)
+{
+    std::filesystem::remove(base->Path() + "/FileName.mdb");
+    Start();
+    EXPECT_EQ(notices, std::vector<std::string>{"数据库打开失败"});
+    EXPECT_EQ(errors, std::vector<std::string>{"ADOQueryTemp: Cannot perform this operation on a closed dataset."});
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->ADOQuery1->Active());
+}
+
+TEST_F(FileListTest, SearchesReuseRowsInTableOrderAndSwitchOffTheRest)
+{
+    Start();
+    for (const char* name : {"a1.txt", "a2.txt", "a3.txt", "b.txt"})
+        Touch(name);
+    Search(work->Path(), "A");  // letters fold for A..Z only
+    std::vector<std::string> live = Live();
+    std::sort(live.begin(), live.end());
+    EXPECT_EQ(live, (std::vector<std::string>{"a1.txt", "a2.txt", "a3.txt"}));
+    EXPECT_EQ(GridRows(), 3);
+
+    // One match now: it overwrites the first row, the other two go off.
+    Search(work->Path() + "/", "b.TXT");
+    const std::vector<Row> rows = Table();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0], (Row{1, "b.txt", true}));
+    EXPECT_FALSE(rows[1].enabled);
+    EXPECT_FALSE(rows[2].enabled);
+    EXPECT_EQ(GridRows(), 1);
+
+    // More matches than rows: all rows overwritten, then appended.
+    for (const char* name : {"c1", "c2", "c3", "c4"})
+        Touch(name);
+    Search(work->Path(), "c");
+    EXPECT_EQ(Table().size(), 4u);
+    EXPECT_EQ(Live().size(), 4u);
+
+    // No match empties the list.
+    Search(work->Path(), "zzz");
+    EXPECT_TRUE(Live().empty());
+    EXPECT_EQ(GridRows(), 0);
+    EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(FileListTest, TargetDotListsDotEntriesAndSubdirectoriesOneLevelDown)
+{
+    Start();
+    Touch("x.txt");
+    std::filesystem::create_directory(*work / "sub.d");
+    Touch("sub.d/inner.txt");
+    Search(work->Path(), ".");
+    std::vector<std::string> live = Live();
+    std::sort(live.begin(), live.end());
+    EXPECT_EQ(live, (std::vector<std::string>{".", "..", "sub.d", "x.txt"}));
+}
+
+TEST_F(FileListTest, ADirectoryThatCannotBeListedLeavesThePreviousList)
+{
+    Start();
+    Touch("keep.txt");
+    Search(work->Path(), "keep");
+    ASSERT_EQ(Live(), std::vector<std::string>{"keep.txt"});
+    Search(work->Path() + "/vanished", "keep");
+    EXPECT_EQ(Live(), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(GridRows(), 1);
+    EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(FileListTest, MissingInputIsAskedForAndNothingChanges)
+{
+    Start();
+    Touch("a.txt");
+    Search("", "a");
+    Search(work->Path(), "");
+    ASSERT_EQ(notices, (std::vector<std::string>{"请先选择要修改的文件目录", "请输入要搜索的目标字符"}));
+    Search(work->Path(), "a");
+    notices.clear();
+    Rename("", "b", false);
+    Rename("a", "", false);
+    EXPECT_EQ(notices, (std::vector<std::string>{"请输入要搜索的目标字符", "请输入要改成的目标字符"}));
+    EXPECT_EQ(Live(), std::vector<std::string>{"a.txt"});
+    EXPECT_FALSE(Exists("b.txt"));
+}
+
+TEST_F(FileListTest, RenameKeepingTheOldFilesCopiesEveryListedFileAndEmptiesTheList)
+{
+    Start();
+    Touch("photo1.JPG", "one");
+    Touch("photo2.jpg", "two");
+    Touch("other.png", "three");
+    Search(work->Path(), "jpg");
+    Rename("jpg", "png", false);
+    EXPECT_EQ(notices, std::vector<std::string>{"文件名称修改成功"});
+    EXPECT_EQ(work->ReadFile("photo1.png"), "one");
+    EXPECT_EQ(work->ReadFile("photo2.png"), "two");
+    EXPECT_TRUE(Exists("photo1.JPG"));
+    EXPECT_TRUE(Exists("photo2.jpg"));
+    EXPECT_TRUE(Live().empty());
+    EXPECT_EQ(GridRows(), 0);
+    // The rows keep the old names, switched off.
+    for (const Row& row : Table())
+        EXPECT_TRUE(row.name == "photo1.JPG" || row.name == "photo2.jpg") << row;
+}
+
+TEST_F(FileListTest, RenameDeletingTheOldFilesLeavesOnlyTheNewNames)
+{
+    Start();
+    Touch("IMG_1.raw", "1");
+    Touch("IMG_2.raw", "2");
+    Search(work->Path(), "img");
+    Rename("IMG", "PIC", true);
+    EXPECT_EQ(notices, std::vector<std::string>{"文件名称修改成功"});
+    EXPECT_FALSE(Exists("IMG_1.raw"));
+    EXPECT_FALSE(Exists("IMG_2.raw"));
+    EXPECT_EQ(work->ReadFile("PIC_1.raw"), "1");
+    EXPECT_EQ(work->ReadFile("PIC_2.raw"), "2");
+}
+
+TEST_F(FileListTest, ATakenNewNameStopsTheBatchBeforeAnythingIsCopied)
+{
+    Start();
+    Touch("x1", "old");
+    Touch("x11", "taken");
+    Touch("y1", "y");
+    Search(work->Path(), "1");
+    Rename("1", "11", true);  // x1 -> x11 exists already
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "新文件生成失败，失败号为：17");
+    EXPECT_EQ(work->ReadFile("x1"), "old");
+    EXPECT_EQ(work->ReadFile("x11"), "taken");
+    EXPECT_FALSE(Exists("y11"));
+    EXPECT_EQ(Live().size(), 3u);  // the list stays live and on screen
+    EXPECT_EQ(GridRows(), 3);
+}
+
+TEST_F(FileListTest, ASubdirectoryOnTheListStopsTheBatchWithItsNumber)
+{
+    Start();
+    Touch("a.txt");
+    Search(work->Path(), ".");  // ".", ".." and a.txt
+    Rename(".", "_", false);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "新文件生成失败，失败号为：21");
+    EXPECT_FALSE(Exists("a_txt"));
+}
+
+TEST_F(FileListTest, NamesResolveAgainstTheSearchedDirectoryWhereverTheProcessStands)
+{
+    Start();
+    Touch("doc.txt", "d");
+    Search(work->Path(), "doc");
+    TTempDir elsewhere;
+    std::filesystem::current_path(elsewhere.Path());
+    Rename("doc", "note", true);
+    EXPECT_EQ(notices, std::vector<std::string>{"文件名称修改成功"});
+    EXPECT_EQ(work->ReadFile("note.txt"), "d");
+    EXPECT_FALSE(Exists("doc.txt"));
+}
+
+TEST_F(FileListTest, NamesThatAreNotUtf8AndSymbolicLinksAreRenamedAsTheyAre)
+{
+    Start();
+    const std::string odd = "caf\xe9-a.bin";  // Latin-1 byte, not UTF-8
+    Touch(odd, "bytes");
+    ASSERT_EQ(symlink("caf\xe9-a.bin", (*work / "link-a").c_str()), 0);
+    Search(work->Path(), "-a");
+    ASSERT_EQ(Live().size(), 2u);
+    Rename("-a", "-b", true);
+    EXPECT_EQ(notices, std::vector<std::string>{"文件名称修改成功"});
+    EXPECT_EQ(work->ReadFile("caf\xe9-b.bin"), "bytes");
+    char target[64] = {};
+    ASSERT_GT(readlink((*work / "link-b").c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "caf\xe9-a.bin");  // a link copied as a link, its target unchanged
+    EXPECT_FALSE(Exists(odd));
+}
+
+TEST_F(FileListTest, TheToolsOwnDatabaseIsNeverRenamed)
+{
+    Start();
+    Search(base->Path(), "FileName");
+    ASSERT_FALSE(Live().empty());
+    Rename("FileName", "Other", true);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "新文件生成失败，失败号为：16");
+    EXPECT_TRUE(std::filesystem::exists(base->Path() + "/FileName.mdb"));
+    EXPECT_FALSE(std::filesystem::exists(base->Path() + "/Other.mdb"));
+}
+
+TEST_F(FileListTest, PressingRenameOnAnEmptyListDoesNothing)
+{
+    Start();
+    Rename("a", "b", true);
+    EXPECT_TRUE(notices.empty());
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FileListTest, TheChosenDirectoryGoesIntoTheFieldAndASearchListsIt)
+{
+    Start();
+    Touch("pick.txt");
+    TSelectDirDlg::SetNextResult(true, work->Path());
+    QTest::mouseClick(form->Controls().Button1, Qt::LeftButton);
+    TSelectDirDlg::ClearTestHooks();
+    EXPECT_EQ(form->Controls().Edit1->text().toStdString(), work->Path());
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(work->Path()));
+    Type(form->Controls().Edit2, "pick");
+    QTest::mouseClick(form->Controls().SpeedButton1, Qt::LeftButton);
+    EXPECT_EQ(Live(), std::vector<std::string>{"pick.txt"});
+
+    // A cancelled chooser leaves the field as it was.
+    TSelectDirDlg::SetNextResult(false);
+    QTest::mouseClick(form->Controls().Button1, Qt::LeftButton);
+    TSelectDirDlg::ClearTestHooks();
+    EXPECT_EQ(form->Controls().Edit1->text().toStdString(), work->Path());
+}
+
+TEST_F(FileListTest, TheGridFooterCountsTheListThroughSearchAndRename)
+{
+    Start();
+    EXPECT_EQ(FooterCount(), "0");
+    for (int i = 0; i < 25; ++i)
+        Touch("n" + std::to_string(i) + ".dat");
+    Search(work->Path(), ".dat");
+    EXPECT_EQ(FooterCount(), "25");
+    Rename(".dat", ".bak", true);
+    EXPECT_EQ(notices, std::vector<std::string>{"文件名称修改成功"});
+    EXPECT_EQ(FooterCount(), "0");
+    EXPECT_TRUE(Exists("n24.bak"));
+}
