@@ -143,7 +143,8 @@ std::string FlaggableDirectory(test::TTempDir& temp, TScratchMount& mount, std::
     path = temp / "flags";
     ::mkdir(path.c_str(), 0755);
     if (ChangeFlags(path, FS_APPEND_FL, 0) == 0 && ChangeFlags(path, 0, FS_APPEND_FL) == 0) return {};
-    if (const std::string why = mount.MountExt4Image(16); !why.empty()) return why;
+    if (const std::string why = mount.MountExt4Image(16); !why.empty())
+        return "no inode flags on the temporary folder's file system, and no ext4 image: " + why;
     path = mount.Path();
     return {};
 }
