@@ -14,6 +14,7 @@
 #include "app/TApplication.h"
 #include "app/THandlerGuard.h"
 #include "app/TModalForm.h"
+#include "app/TStartup.h"
 
 using namespace vantelo;
 
@@ -181,6 +182,24 @@ struct FailingModule : TComponent {
 };
 
 }  // namespace
+
+TEST(StartUp, AnErrorWhileModulesAreCreatedIsReportedAndEndsWithExitCodeOne)
+{
+    BoxRecorder recorder;
+    bool secondCreated = false;
+    const int code = RunTool(*Application, [&] {
+        throw Exception("Cannot load the main window");
+        secondCreated = true;
+    });
+    EXPECT_EQ(code, 1);
+    EXPECT_FALSE(secondCreated);
+    ASSERT_EQ(recorder.boxes.size(), 1u);
+    EXPECT_EQ(recorder.boxes[0].caption, "Application Error");
+    EXPECT_NE(recorder.boxes[0].text.find("Exception Exception in module "), std::string::npos);
+    EXPECT_NE(recorder.boxes[0].text.find("\r\nCannot load the main window.\r\n"), std::string::npos)
+        << recorder.boxes[0].text;
+    EXPECT_FALSE(Application->Running());
+}
 
 // Runs last among these tests: it shuts the application object's modules down.
 TEST(Modules, FirstFormIsMainAndShutdownDestroysLastCreatedFirst)
