@@ -183,7 +183,7 @@ size_t TRenamePlan::RollBack() {
         // Once its old file is gone, the new file is the only copy: keep it.
         if (row.state != State::Copied) continue;
         struct stat st;
-        if (ops_.StatAt(dirFd_, row.newName, st) == 0 && TFileIdentity::Of(st).SameFile(row.made) &&
+        if (ops_.StatAt(dirFd_, row.newName, st) == 0 && TFileIdentity::Of(st).SameState(row.made) &&
             ops_.UnlinkAt(dirFd_, row.newName) == 0) {
             ++removed;
         }
@@ -204,7 +204,7 @@ int TRenamePlan::DeleteOld(size_t index) {
     if (const int error = ops_.StatAt(dirFd_, row.oldName, oldSt)) return error;
     if (const int error = ops_.StatAt(dirFd_, row.newName, newSt)) return error == ENOENT ? ESTALE : error;
     const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
-    if (!oldNow.SameState(row.source) || !TFileIdentity::Of(newSt).SameFile(row.made)) return ESTALE;
+    if (!oldNow.SameState(row.source) || !TFileIdentity::Of(newSt).SameState(row.made)) return ESTALE;
     // Both names on one file: a hard link of ours, which must still count
     // both names. On a case-insensitive mount the "two" names may be one
     // entry, and deleting it would delete the only copy.
