@@ -41,8 +41,8 @@ void TMemoryDataSet::StorageOpen()
         throw EDatabaseError(message);
     }
     for (size_t column = 0; column < columns_.size(); ++column) {
-        const TMemoryColumn& spec = columns_[column];
-        AddField(spec.type, spec.name, spec.size, spec.readOnly, static_cast<int>(column) + 1);
+        const TMemoryColumn& definition = columns_[column];
+        AddField(definition.type, definition.name, definition.size, definition.readOnly, static_cast<int>(column) + 1);
     }
     position_ = -1;
 }
