@@ -1,0 +1,544 @@
+// bench-libs: vantelo_mainwin Qt6::Test
+// End-to-end figures of the two buttons against the `rename` command.
+//
+// For each N, on a fresh directory of N small files "IMG_000001.jpg"... and a
+// fresh FileName.mdb (made from resources/schema.sql) in another folder, the
+// real main window and data module come up offscreen as at start-up, the
+// window is shown (its show handler resets the list and the grid paints),
+// the directory, "IMG" and "PIC" are typed into the fields, and the driver
+// times a click on "搜索文件" (the search, with the grid's refresh and paint)
+// and a click on "修改文件" (the batch rename), once keeping the old files
+// and once with the box ticked that deletes them.
+//
+// On an identical fresh directory the same renames are done by the tools a
+// user would reach for, each listing the directory itself through find:
+//   rename   find . -maxdepth 1 -name 'IMG*' -exec rename s/IMG/PIC/ -- {} +
+//   copy     the same find feeding one perl process that copies each file
+//            under its new name keeping mode and times, as `cp -p` does (the
+//            fair opponent when the old files stay)
+//   cp       (with --with-cp) the same find feeding a shell loop that runs
+//            `cp -p` once per file
+// Runs alternate (ours, theirs, ours, theirs...) so that drift on a shared
+// machine falls on both; each figure is the median of the repetitions. Every
+// run's result is checked on disk: each new name with its file's content,
+// each old name present or gone by mode, nothing else left in the folder.
+//
+// Usage: BenchRenameDriver [N...] [--reps K] [--source DIR] [--with-cp]
+//                          [--breakdown]
+//   N          file counts (default 1000 10000 100000)
+//   --reps     repetitions of each measurement (default 3)
+//   --source   the source tree (else $VANTELO_SOURCE_DIR, else the
+//              CMAKE_HOME_DIRECTORY of the build folder holding this program)
+//   --with-cp  also time `cp -p` run once per file (slow: a process a file)
+//   --breakdown  after the figures, time the parts of each handler apart:
+//              the listing alone, the rename engine alone (check, copies,
+//              directory flush, deletions) and the grid's refresh
+// The temporary folders go under $TMPDIR (default /tmp); the file system
+// matters, as the rename flushes every copy to disk.
+// Exit status: 0 when every run gave the right result, 1 otherwise.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTest>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/TApplication.h"
+#include "app/TMessageForm.h"
+#include "mainwin/MainTexts.h"
+#include "mainwin/TFormMain.h"
+#include "mainwin/TRenamePlan.h"
+#include "mainwin/TSpeedButton.h"
+#include "platform/TCodePage.h"
+#include "platform/TDirectoryListing.h"
+#include "store/OpenQuery.h"
+#include "store/TADOQuery.h"
+#include "store/TShareDataModule.h"
+#include "ui_FormMain.h"
+
+using namespace vantelo;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since)
+{
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    std::fprintf(stderr, "BenchRenameDriver: FAILED: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// --- the source tree and the database ---------------------------------------
+
+fs::path SourceDir(const std::string& given, const char* argv0)
+{
+    if (!given.empty())
+        return given;
+    if (const char* env = std::getenv("VANTELO_SOURCE_DIR"))
+        return env;
+    // The build folder that holds this program names its source tree.
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    for (fs::path dir = error ? fs::absolute(argv0).parent_path() : exe.parent_path(); !dir.empty();
+         dir = dir.parent_path()) {
+        std::ifstream cache(dir / "CMakeCache.txt");
+        for (std::string line; std::getline(cache, line);)
+            if (line.rfind("CMAKE_HOME_DIRECTORY:INTERNAL=", 0) == 0)
+                return line.substr(line.find('=') + 1);
+        if (dir == dir.root_path())
+            break;
+    }
+    return fs::path(__FILE__).parent_path().parent_path();
+}
+
+std::string ReadWhole(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {};
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string g_schema;
+
+void CreateDatabase(const fs::path& path)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK || sqlite3_exec(db, g_schema.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        Fail("cannot create " + path.string() + ": " + sqlite3_errmsg(db));
+    sqlite3_close(db);
+}
+
+// --- the directories ------------------------------------------------------------
+
+// A fresh folder under $TMPDIR, removed with its content at the end of scope.
+class TScratchDir {
+public:
+    explicit TScratchDir(const char* tag)
+    {
+        std::string pattern = (fs::temp_directory_path() / (std::string("vantelo-") + tag + "-XXXXXX")).string();
+        if (!mkdtemp(pattern.data()))
+            Fail("mkdtemp: " + std::string(std::strerror(errno)));
+        path_ = pattern;
+    }
+    ~TScratchDir()
+    {
+        std::error_code error;
+        fs::remove_all(path_, error);
+    }
+    TScratchDir(const TScratchDir&) = delete;
+    TScratchDir& operator=(const TScratchDir&) = delete;
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string NumberedName(const char* prefix, int i)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "%s_%06d.jpg", prefix, i);
+    return name;
+}
+
+// Each file holds its own number, so a copy under the wrong name shows.
+std::string Content(int i)
+{
+    return "picture " + std::to_string(i) + "\n";
+}
+
+void Populate(const fs::path& dir, int n)
+{
+    for (int i = 1; i <= n; ++i) {
+        const std::string path = (dir / NumberedName("IMG", i)).string();
+        FILE* out = std::fopen(path.c_str(), "wb");
+        const std::string content = Content(i);
+        if (!out || std::fwrite(content.data(), 1, content.size(), out) != content.size() || std::fclose(out) != 0)
+            Fail("cannot write " + path);
+    }
+    // Both sides start from clean pages: nothing of the set-up is left for
+    // the timed part to write back.
+    ::sync();
+}
+
+// Every new name holds its file's content; the old names are there when kept
+// and gone otherwise; nothing else is in the folder (no stray or temporary
+// file). Returns an empty string, or what is wrong.
+std::string Verify(const fs::path& dir, int n, bool oldKept)
+{
+    for (int i = 1; i <= n; ++i) {
+        const std::string now = NumberedName("PIC", i);
+        if (ReadWhole(dir / now) != Content(i))
+            return now + " missing or with the wrong content";
+        struct stat info;
+        const bool oldThere = lstat((dir / NumberedName("IMG", i)).c_str(), &info) == 0;
+        if (oldThere != oldKept)
+            return NumberedName("IMG", i) + (oldKept ? " was deleted" : " is still there");
+    }
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir))
+        ++entries;
+    const size_t expected = static_cast<size_t>(n) * (oldKept ? 2 : 1);
+    if (entries != expected)
+        return std::to_string(entries) + " entries in the folder, expected " + std::to_string(expected);
+    return {};
+}
+
+// --- the other side: the command-line tools -----------------------------------
+
+// Runs `argv` in `dir` and waits; fails the driver on a non-zero exit.
+void RunIn(const fs::path& dir, const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0)
+        Fail("fork: " + std::string(std::strerror(errno)));
+    if (child == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        Fail(argv[0] + " ... " + argv.back() + " ended with status " + std::to_string(status));
+}
+
+const std::vector<std::string> kFindImages = {"find", ".", "-maxdepth", "1", "-name", "IMG*", "-exec"};
+
+std::vector<std::string> WithFind(std::vector<std::string> command)
+{
+    std::vector<std::string> argv = kFindImages;
+    argv.insert(argv.end(), command.begin(), command.end());
+    argv.push_back("{}");
+    argv.push_back("+");
+    return argv;
+}
+
+// Renames in place (the old names go).
+void TheirRename(const fs::path& dir)
+{
+    RunIn(dir, WithFind({"rename", "s/IMG/PIC/", "--"}));
+}
+
+// Copies each file under its new name, never over an existing one, keeping
+// mode and times (what `cp -p` keeps for a file of one's own).
+const char* kPerlCopy =
+    "use File::Copy;"
+    "for my $f (@ARGV) {"
+    "  (my $n = $f) =~ s/IMG/PIC/;"
+    "  die \"$n exists\\n\" if -e $n;"
+    "  copy($f, $n) or die \"$f: $!\\n\";"
+    "  my @s = stat $f;"
+    "  chmod($s[2] & 07777, $n) or die \"$n: $!\\n\";"
+    "  utime($s[8], $s[9], $n) or die \"$n: $!\\n\";"
+    "}";
+
+void TheirCopy(const fs::path& dir)
+{
+    RunIn(dir, WithFind({"perl", "-e", kPerlCopy}));
+}
+
+void TheirCpLoop(const fs::path& dir)
+{
+    RunIn(dir, WithFind({"sh", "-c", "for f do cp -p -n -- \"$f\" \"./PIC${f#./IMG}\" || exit 1; done", "sh"}));
+}
+
+// --- our side: the real window ------------------------------------------------
+
+struct OurTimes {
+    double search = 0;
+    double rename = 0;
+};
+
+void Type(QLineEdit* edit, const std::string& narrow)
+{
+    edit->setText(QString::fromStdU16String(TCodePage::Active().ToWide(narrow)));
+}
+
+// Clicks a button as the user does and lets the loop finish what the click
+// left posted (the grid's last paint among it).
+void ClickAndSettle(QWidget* button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+    QApplication::processEvents();
+}
+
+// One run of the tool: start-up in `base` as the run script does it, the
+// search of `work` for "IMG", the rename to "PIC".
+OurTimes RunOurs(const fs::path& work, const fs::path& base, int n, bool deleteOld)
+{
+    CreateDatabase(base / "FileName.mdb");
+    const fs::path previous = fs::current_path();
+    fs::current_path(base);
+
+    std::vector<std::string> notices, errors;
+    TMessageForm::SetAnswerHook([&notices](const std::string& text, DialogKind, const DialogButtons&) {
+        notices.push_back(text);
+        return 1;
+    });
+    Application->SetMessageBoxHook([&errors](const std::string& text, const std::string&, unsigned) {
+        errors.push_back(text);
+        return 1;
+    });
+
+    OurTimes times;
+    {
+        // The window first, the data module second, then the show: the
+        // order of start-up.
+        auto form = std::make_unique<TFormMain>();
+        auto module = std::make_unique<TShareDataModule>();
+        ShareDataModule = module.get();
+        TComponent::RegisterModule(*module);
+        form->show();
+        if (!QTest::qWaitForWindowExposed(form.get()))
+            Fail("the main window was never exposed");
+        QApplication::processEvents();
+        if (!notices.empty() || !errors.empty())
+            Fail("boxes at start-up: " + (notices.empty() ? errors.front() : notices.front()));
+
+        Ui::FormMain& controls = form->Controls();
+        Type(controls.Edit1, work.string());
+        Type(controls.Edit2, "IMG");
+        Type(controls.Edit3, "PIC");
+        controls.CheckBox1->setChecked(deleteOld);
+        QApplication::processEvents();
+
+        Clock::time_point start = Clock::now();
+        ClickAndSettle(controls.SpeedButton1);
+        times.search = Seconds(start);
+        if (!notices.empty() || !errors.empty())
+            Fail("boxes during the search: " + (notices.empty() ? errors.front() : notices.front()));
+        if (!form->ADOQuery1->Active() || form->ADOQuery1->RecordCount() != n)
+            Fail("the search listed " + std::to_string(form->ADOQuery1->RecordCount()) + " files, expected " +
+                 std::to_string(n));
+
+        start = Clock::now();
+        ClickAndSettle(controls.SpeedButton2);
+        times.rename = Seconds(start);
+        if (!errors.empty())
+            Fail("error box during the rename: " + errors.front());
+        if (notices.empty() || notices.back() != texts::kRenameDone) {
+            std::string shown;
+            for (const std::string& text : notices)
+                shown += " [" + text + "]";
+            Fail("the rename did not end with \"" + std::string(texts::kRenameDone) + "\"; boxes:" + shown);
+        }
+        if (notices.size() != 1)
+            Fail("more than one box during the rename");
+        if (form->ADOQuery1->RecordCount() != 0)
+            Fail("the list is not empty after the rename");
+
+        // The data module goes first, as at shutdown.
+        module.reset();
+        ShareDataModule = nullptr;
+        form.reset();
+    }
+    TMessageForm::ClearTestHooks();
+    Application->SetMessageBoxHook(nullptr);
+    fs::current_path(previous);
+    return times;
+}
+
+// --- the measurement ------------------------------------------------------------
+
+struct Sample {
+    std::vector<double> search, rename, total;
+    std::map<std::string, std::vector<double>> theirs;
+};
+
+using Opponent = std::pair<std::string, std::function<void(const fs::path&)>>;
+
+void Measure(int n, bool deleteOld, int reps, bool withCp)
+{
+    std::vector<Opponent> opponents = {{"rename", TheirRename}};
+    if (!deleteOld) {
+        opponents.push_back({"copy", TheirCopy});
+        if (withCp)
+            opponents.push_back({"cp-p", TheirCpLoop});
+    }
+    const char* mode = deleteOld ? "delete" : "keep";
+    Sample sample;
+    for (int rep = 0; rep < reps; ++rep) {
+        {
+            TScratchDir work("work"), base("db");
+            Populate(work.Path(), n);
+            const OurTimes times = RunOurs(work.Path(), base.Path(), n, deleteOld);
+            if (const std::string wrong = Verify(work.Path(), n, !deleteOld); !wrong.empty())
+                Fail("ours, N=" + std::to_string(n) + " " + mode + ": " + wrong);
+            sample.search.push_back(times.search);
+            sample.rename.push_back(times.rename);
+            sample.total.push_back(times.search + times.rename);
+            std::fprintf(stderr, "  N=%d %s rep %d: ours %.3f + %.3f s\n", n, mode, rep + 1, times.search,
+                         times.rename);
+        }
+        for (const auto& [name, run] : opponents) {
+            TScratchDir work("theirs");
+            Populate(work.Path(), n);
+            const Clock::time_point start = Clock::now();
+            run(work.Path());
+            const double took = Seconds(start);
+            // `rename` always takes the old names away.
+            const bool oldKept = name != "rename";
+            if (const std::string wrong = Verify(work.Path(), n, oldKept); !wrong.empty())
+                Fail(name + ", N=" + std::to_string(n) + ": " + wrong);
+            sample.theirs[name].push_back(took);
+            std::fprintf(stderr, "  N=%d %s rep %d: %s %.3f s\n", n, mode, rep + 1, name.c_str(), took);
+        }
+    }
+    const double ours = Median(sample.total);
+    std::printf("N=%-7d %-6s ours: search %7.3f s  rename %7.3f s  total %7.3f s", n, mode, Median(sample.search),
+                Median(sample.rename), ours);
+    for (const auto& [name, run] : opponents) {
+        const double theirs = Median(sample.theirs[name]);
+        std::printf(" | %s %7.3f s  ratio %5.2f", name.c_str(), theirs, theirs > 0 ? ours / theirs : 0.0);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+// --- the parts of each handler, timed apart -----------------------------------
+
+void Breakdown(int n)
+{
+    std::printf("breakdown at N=%d (one run each):\n", n);
+    for (const bool deleteOld : {false, true}) {
+        TScratchDir work("parts");
+        Populate(work.Path(), n);
+        Clock::time_point start = Clock::now();
+        std::vector<std::string> names;
+        TDirectoryListing::ReadAll(work.Path().string(), names);
+        const double listing = Seconds(start);
+
+        TRenamePlan plan;
+        start = Clock::now();
+        if (plan.Open(work.Path().string(), std::string()) != 0)
+            Fail("the rename engine cannot open the folder");
+        for (const std::string& name : names)
+            if (name.rfind("IMG", 0) == 0)
+                plan.Add(name, "PIC" + name.substr(3));
+        if (plan.Check())
+            Fail("the rename engine's check failed");
+        const double check = Seconds(start);
+        start = Clock::now();
+        for (size_t row = 0; row < plan.Count(); ++row)
+            if (int error = plan.CopyOne(row, !deleteOld))
+                Fail("copy failed: " + std::string(std::strerror(error)));
+        const double copies = Seconds(start);
+        double flush = 0, deletes = 0;
+        if (deleteOld) {
+            start = Clock::now();
+            if (plan.FlushForDelete() != 0)
+                Fail("directory flush failed");
+            flush = Seconds(start);
+            start = Clock::now();
+            for (size_t row = 0; row < plan.Count(); ++row)
+                plan.DeleteOld(row);
+            deletes = Seconds(start);
+        }
+        std::printf("  %-6s listing %.3f s | engine: open+add+check %.3f s, %s %.3f s (%.1f us/file)",
+                    deleteOld ? "delete" : "keep", listing, check, deleteOld ? "links" : "copies", copies,
+                    copies * 1e6 / n);
+        if (deleteOld)
+            std::printf(", dir flush %.3f s, deletions %.3f s", flush, deletes);
+        std::printf("\n");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<int> counts;
+    int reps = 3;
+    bool withCp = false, breakdown = false;
+    std::string source;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--reps" && i + 1 < argc)
+            reps = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--source" && i + 1 < argc)
+            source = argv[++i];
+        else if (arg == "--with-cp")
+            withCp = true;
+        else if (arg == "--breakdown")
+            breakdown = true;
+        else if (!arg.empty() && std::isdigit(static_cast<unsigned char>(arg[0])))
+            counts.push_back(std::atoi(arg.c_str()));
+        else {
+            std::fprintf(stderr, "usage: %s [N...] [--reps K] [--source DIR] [--with-cp] [--breakdown]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (counts.empty())
+        counts = {1000, 10000, 100000};
+
+    const fs::path sourceDir = SourceDir(source, argv[0]);
+    g_schema = ReadWhole(sourceDir / "resources" / "schema.sql");
+    if (g_schema.empty())
+        Fail("no resources/schema.sql under " + sourceDir.string() + " (pass --source DIR)");
+
+    // Headless, and the names typed as UTF-8.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("LANG", "C.UTF-8", 0);
+    int qtArgc = 1;
+    TApplication application(qtArgc, argv);
+
+    struct statfs info{};
+    statfs(fs::temp_directory_path().c_str(), &info);
+    std::printf("folders under %s (file system magic 0x%lx), %d repetitions, medians; ratio = ours / theirs\n",
+                fs::temp_directory_path().c_str(), static_cast<unsigned long>(info.f_type), reps);
+    std::fflush(stdout);
+
+    const Clock::time_point start = Clock::now();
+    for (const int n : counts)
+        for (const bool deleteOld : {false, true})
+            Measure(n, deleteOld, reps, withCp);
+    if (breakdown)
+        for (const int n : counts)
+            Breakdown(n);
+    std::printf("all results verified on disk; %.0f s in all\n", Seconds(start));
+    return 0;
+}
