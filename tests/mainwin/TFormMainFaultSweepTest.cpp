@@ -1,0 +1,521 @@
+// A system-call fault sweep over the main window's real handlers: a search
+// followed by a batch rename, clicked through the real window and data module
+// against a real FileName.mdb, with the fault shim preloaded. The Nth call of
+// one C library function fails with EIO or ENOSPC, or the process dies at it;
+// the database engine's own reads and writes are counted and failed like the
+// rename's. N counts up until a run ends without reaching the Nth call.
+//
+// After every run the parent checks what the user and the next run rely on:
+// every original file's content under its old or its new name and nothing
+// partial or temporary; a database that passes its integrity check (after the
+// engine's recovery of a dead writer); table rows that agree with the disk; a
+// box for every failure that names the injected fault (its errno after the
+// copy-failure text, or the engine's text for it), and "as before" or a
+// complete set of copies behind every failure.
+#include <gtest/gtest.h>
+
+#include "FileListFixture.h"
+#include "reliability/DirState.h"
+#include "reliability/RenameHandler.h"
+#include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <sys/wait.h>
+
+namespace vantelo::reliability {
+namespace {
+
+constexpr const char* kTarget = ".k";
+constexpr const char* kReplacement = ".r";
+// Rows an earlier run left in the table: the start-up reset switches the live
+// one off, and the search overwrites both before it appends.
+constexpr const char* kStaleRows[] = {"stale-1.k", "stale-2.k"};
+
+// ---- the child: one search and one rename under the shim --------------------
+
+// Runs only when the sweep re-executes this program with its environment;
+// never part of a normal run (disabled by name).
+TEST(DISABLED_FormMainFaultDriver, SearchesThenRenames)
+{
+    const char* work = std::getenv("VANTELO_SWEEP_WORK");
+    const char* base = std::getenv("VANTELO_SWEEP_BASE");
+    const char* result = std::getenv("VANTELO_SWEEP_RESULT");
+    if (!work || !base || !result)
+        GTEST_SKIP() << "run by the fault sweep only";
+    const bool deleteOld = std::getenv("VANTELO_SWEEP_DELETE") != nullptr;
+
+    using Arm = void (*)(int);
+    using Calls = long (*)();
+    const auto arm = reinterpret_cast<Arm>(dlsym(RTLD_DEFAULT, "vantelo_faultshim_arm"));
+    const auto calls = reinterpret_cast<Calls>(dlsym(RTLD_DEFAULT, "vantelo_faultshim_calls"));
+    ASSERT_TRUE(arm && calls) << "the fault shim is not preloaded";
+
+    // Every box is answered and recorded in memory; the file is written once
+    // the shim is disarmed.
+    std::vector<std::string> notices, errors;
+    TMessageForm::SetAnswerHook([&](const std::string& text, DialogKind, const DialogButtons&) {
+        notices.push_back(text);
+        return 1;
+    });
+    Application->SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned) {
+        errors.push_back(text);
+        return 1;
+    });
+
+    // Start-up as the tool does it, in the folder that holds the database.
+    std::filesystem::current_path(base);
+    auto form = std::make_unique<TFormMain>();
+    auto module = std::make_unique<TShareDataModule>();
+    ShareDataModule = module.get();
+    TComponent::RegisterModule(*module);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    ASSERT_TRUE(notices.empty() && errors.empty()) << "start-up failed before the sweep began";
+
+    auto type = [](QLineEdit* edit, const std::string& narrow) {
+        edit->setText(QString::fromStdU16String(TCodePage::Active().ToWide(narrow)));
+    };
+    const auto& controls = form->Controls();
+    arm(1);
+    type(controls.Edit1, work);
+    type(controls.Edit2, kTarget);
+    QTest::mouseClick(controls.SpeedButton1, Qt::LeftButton);
+    type(controls.Edit2, kTarget);
+    type(controls.Edit3, kReplacement);
+    controls.CheckBox1->setChecked(deleteOld);
+    QTest::mouseClick(controls.SpeedButton2, Qt::LeftButton);
+    const long callsInHandlers = calls();
+    // Shutdown closes the connection, which checkpoints the journal: still armed.
+    module.reset();
+    ShareDataModule = nullptr;
+    form.reset();
+    arm(0);
+    TMessageForm::ClearTestHooks();
+    Application->SetMessageBoxHook(nullptr);
+
+    std::ofstream out(result);
+    out << callsInHandlers << " " << calls() << "\n";
+    for (const std::string& text : notices)
+        out << "N " << text << "\n";
+    for (const std::string& text : errors)
+        out << "E " << text << "\n";
+}
+
+// ---- the parent: the sweep ---------------------------------------------------
+
+struct Fault {
+    std::string call;
+    long nth = 0;
+    int error = EIO;
+    bool kill = false;
+};
+
+struct RunResult {
+    bool killed = false;
+    long callsInHandlers = 0;
+    long callsTotal = 0;
+    std::vector<std::string> notices, errors;
+    std::string trouble;  // how the child went wrong, if it did
+};
+
+RunResult Trouble(std::string what)
+{
+    RunResult run;
+    run.trouble = std::move(what);
+    return run;
+}
+
+std::string SelfPath()
+{
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return std::string(path, static_cast<size_t>(length > 0 ? length : 0));
+}
+
+std::string ReadWhole(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+RunResult RunChild(const std::string& shim, const std::string& work, const std::string& base, bool deleteOld,
+                   const Fault& fault, const std::string& scratch)
+{
+    const std::string resultPath = scratch + "/result";
+    const std::string logPath = scratch + "/log";
+    ::unlink(resultPath.c_str());
+    const std::string self = SelfPath();
+    const pid_t child = ::fork();
+    if (child < 0)
+        return Trouble("fork failed");
+    if (child == 0) {
+        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (log >= 0) {
+            ::dup2(log, 1);
+            ::dup2(log, 2);
+        }
+        ::setenv("LD_PRELOAD", shim.c_str(), 1);
+        ::setenv("VANTELO_FAULT_CALL", fault.call.c_str(), 1);
+        ::setenv("VANTELO_FAULT_NTH", std::to_string(fault.nth).c_str(), 1);
+        ::setenv("VANTELO_FAULT_ERRNO", std::to_string(fault.error).c_str(), 1);
+        ::setenv("VANTELO_FAULT_KILL", fault.kill ? "1" : "0", 1);
+        ::unsetenv("VANTELO_FAULT_ALWAYS");
+        ::unsetenv("VANTELO_FAULT_ARMED");
+        ::setenv("VANTELO_SWEEP_WORK", work.c_str(), 1);
+        ::setenv("VANTELO_SWEEP_BASE", base.c_str(), 1);
+        ::setenv("VANTELO_SWEEP_RESULT", resultPath.c_str(), 1);
+        if (deleteOld)
+            ::setenv("VANTELO_SWEEP_DELETE", "1", 1);
+        else
+            ::unsetenv("VANTELO_SWEEP_DELETE");
+        ::alarm(60);  // survives exec: a hung run dies of SIGALRM
+        const char* argv[] = {self.c_str(), "--gtest_also_run_disabled_tests",
+                              "--gtest_filter=DISABLED_FormMainFaultDriver.SearchesThenRenames", nullptr};
+        ::execv(self.c_str(), const_cast<char* const*>(argv));
+        ::_exit(127);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child)
+        return Trouble("waitpid failed");
+    RunResult run;
+    if (WIFSIGNALED(status)) {
+        if (WTERMSIG(status) == SIGKILL && fault.kill) {
+            run.killed = true;
+            return run;
+        }
+        run.trouble = "died of signal " + std::to_string(WTERMSIG(status)) + "\n" + ReadWhole(logPath);
+        return run;
+    }
+    std::ifstream in(resultPath);
+    if (WEXITSTATUS(status) != 0 || !(in >> run.callsInHandlers >> run.callsTotal)) {
+        run.trouble = "exit status " + std::to_string(WEXITSTATUS(status)) + "\n" + ReadWhole(logPath);
+        return run;
+    }
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        if (line.rfind("N ", 0) == 0)
+            run.notices.push_back(line.substr(2));
+        else if (line.rfind("E ", 0) == 0)
+            run.errors.push_back(line.substr(2));
+    }
+    return run;
+}
+
+// What the database holds after a run, read by a connection of our own once
+// the child has ended: opening it read-write lets the engine recover the
+// journal of a writer that died.
+struct DatabaseState {
+    std::string integrity;
+    std::vector<Row> rows;
+};
+
+DatabaseState ReadDatabase(const std::string& path)
+{
+    DatabaseState state;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        state.integrity = std::string("cannot open: ") + sqlite3_errmsg(db);
+        sqlite3_close(db);
+        return state;
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            state.integrity += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    } else {
+        state.integrity = sqlite3_errmsg(db);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_prepare_v2(db, "SELECT FileIndex, FileName, FileEnable FROM Tellarin ORDER BY FileIndex", -1,
+                       &statement, nullptr);
+    while (sqlite3_step(statement) == SQLITE_ROW)
+        state.rows.push_back({sqlite3_column_int(statement, 0),
+                              std::string(reinterpret_cast<const char*>(sqlite3_column_blob(statement, 1)),
+                                          static_cast<size_t>(sqlite3_column_bytes(statement, 1))),
+                              sqlite3_column_int(statement, 2) != 0});
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return state;
+}
+
+std::string RandomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+// The files every run works on: a small file, a larger one, an empty one, a
+// symbolic link, and a bystander the search does not list.
+void Populate(const TTempDir& dir)
+{
+    dir.WriteFile("small.k", "small");
+    dir.WriteFile("empty.k", "");
+    dir.WriteFile("big.k", RandomBytes(160 << 10, 11));
+    dir.WriteFile("other.txt", "not listed");
+    ::symlink("small.k", (dir / "link.k").c_str());
+}
+
+const char* ErrnoName(int error) { return error == ENOSPC ? "ENOSPC" : error == EIO ? "EIO" : "?"; }
+
+// The texts the database engine reports for an I/O fault: a failed write with
+// ENOSPC is "full"; a read that fails with EIO is taken for a damaged file
+// system and reported as a malformed image (the file itself is sound); every
+// other failed read, write, sync, open or lock of its files is an I/O error.
+bool EngineTextFor(const std::string& call, int error, const std::string& text)
+{
+    const auto says = [&](const char* words) { return text.find(words) != std::string::npos; };
+    return says("disk I/O error") || (error == ENOSPC && says("database or disk is full")) ||
+           (call == "pread" && error == EIO && says("database disk image is malformed"));
+}
+
+// The calls a run reaches: the rename's own and the database engine's (its
+// journal and database writes, syncs, opens, size changes and reads).
+const char* const kCalls[] = {"write",   "pwrite", "fsync",  "linkat",     "unlinkat",        "close",
+                              "openat",  "open",   "fstat",  "fstatat",    "ftruncate",       "lseek",
+                              "pread",   "ioctl",  "fchmod", "futimens",   "copy_file_range", "symlinkat",
+                              "readlinkat", "fsetxattr"};
+
+// How one run ended.
+enum class Outcome { Clean, Absorbed, CopyFailure, ErrorBox, Killed, Bad };
+constexpr int kOutcomes = 6;
+constexpr const char* kOutcomeNames[kOutcomes] = {"clean", "absorbed", "copy failure", "error box", "killed", "bad"};
+using Tally = std::array<int, kOutcomes>;
+
+struct Mode {
+    bool deleteOld;
+    int error;  // with kill false
+    bool kill;
+};
+
+class FormMainFaultSweep : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // One database made from the schema; each run starts from a copy.
+        template_ = std::make_unique<TTempDir>();
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((template_->Path() + "/FileName.mdb").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, Schema().c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        const std::string stale = "INSERT INTO Tellarin(FileName, FileEnable) VALUES ('" +
+                                  std::string(kStaleRows[0]) + "', 1), ('" + kStaleRows[1] + "', 0)";
+        ASSERT_EQ(sqlite3_exec(db, stale.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    static void TearDownTestSuite() { template_.reset(); }
+
+    void SetUp() override
+    {
+        const char* shim = std::getenv("VANTELO_FAULTSHIM");
+        if (!shim || ::access(shim, R_OK) != 0)
+            GTEST_SKIP() << "VANTELO_FAULTSHIM names no fault shim";
+        shim_ = shim;
+    }
+
+    // The Ns tried for one call: every one up to 60, then every 7th, until a
+    // run ends without reaching N.
+    static long NextN(long nth) { return nth < 60 ? nth + 1 : nth + 7; }
+
+    // Sweeps one call in one mode; returns how its runs ended.
+    Tally Sweep(const std::string& call, const Mode& mode)
+    {
+        Tally runs{};
+        const int failuresBefore = FailureCount();
+        for (long nth = 1;; nth = NextN(nth)) {
+            TTempDir work, base;
+            Populate(work);
+            std::filesystem::copy_file(template_->Path() + "/FileName.mdb", base.Path() + "/FileName.mdb");
+            const DirState before = Snapshot(work.Path());
+            const Rows rows = SearchRows(work.Path(), kTarget, kReplacement);
+            const RunResult run = RunChild(shim_, work.Path(), base.Path(), mode.deleteOld,
+                                           {call, nth, mode.error, mode.kill}, scratch_.Path());
+            const std::string where = call + " #" + std::to_string(nth) + " " +
+                                      (mode.kill ? "kill" : ErrnoName(mode.error)) +
+                                      (mode.deleteOld ? ", deleting" : ", keeping");
+            if (!run.trouble.empty()) {
+                ADD_FAILURE() << where << ": " << run.trouble;
+                ++runs[static_cast<int>(Outcome::Bad)];
+                return runs;
+            }
+            const Outcome outcome = Check(where, call, mode, nth, before, Snapshot(work.Path()), rows, ReadDatabase(base.Path() + "/FileName.mdb"),
+                  run);
+            ++runs[static_cast<int>(outcome)];
+            if (FailureCount() != failuresBefore)
+                return runs;  // one report per call and mode is enough
+            if (!run.killed && run.callsTotal < nth)
+                return runs;
+        }
+    }
+
+    // The checks after one run; answers how it ended.
+    Outcome Check(const std::string& where, const std::string& call, const Mode& mode, long nth, const DirState& before, const DirState& after,
+               const Rows& rows, const DatabaseState& database, const RunResult& run)
+    {
+        SCOPED_TRACE(where);
+        EXPECT_TRUE(NothingLost(before, after, rows));
+        EXPECT_EQ(database.integrity, "ok");
+
+        // The table against the disk, whatever happened: rows hold listed
+        // names or the stale ones (which are off); a listed row that was
+        // switched off went through the rename, so its new name holds the file.
+        std::map<std::string, std::string> newOf(rows.begin(), rows.end());
+        for (const Row& row : database.rows) {
+            const auto listed = newOf.find(row.name);
+            if (listed == newOf.end()) {
+                const bool stale = row.name == kStaleRows[0] || row.name == kStaleRows[1];
+                EXPECT_TRUE(stale) << "unknown row " << row;
+                EXPECT_FALSE(row.enabled) << "stale row live " << row;
+                continue;
+            }
+            if (!row.enabled) {
+                const auto made = after.find(listed->second);
+                EXPECT_TRUE(made != after.end() && made->second.SameContent(before.at(row.name)))
+                    << "row switched off without its new file: " << row;
+            }
+        }
+        if (run.killed)
+            return Outcome::Killed;
+
+        const bool firedInHandlers = run.callsInHandlers >= nth;
+        const auto has = [](const std::vector<std::string>& texts, const std::string& text) {
+            return std::find(texts.begin(), texts.end(), text) != texts.end();
+        };
+        const bool success = has(run.notices, texts::kRenameDone);
+        const std::string copyFailed = texts::kCopyFailed;
+        const auto copyFailure = std::find_if(run.notices.begin(), run.notices.end(), [&](const std::string& text) {
+            return text.rfind(copyFailed, 0) == 0;
+        });
+        auto liveNames = [&] {
+            std::vector<std::string> names;
+            for (const Row& row : database.rows)
+                if (row.enabled)
+                    names.push_back(row.name);
+            std::sort(names.begin(), names.end());
+            return names;
+        };
+        auto allCopiesMade = [&] {
+            for (const auto& [oldName, newName] : rows) {
+                const auto made = after.find(newName);
+                if (made == after.end() || !made->second.SameContent(before.at(oldName)))
+                    return false;
+            }
+            return true;
+        };
+
+        if (!firedInHandlers) {
+            // The fault came at shutdown or never: the batch is complete.
+            EXPECT_TRUE(run.errors.empty()) << ::testing::PrintToString(run.errors);
+            EXPECT_EQ(run.notices, std::vector<std::string>{texts::kRenameDone});
+            EXPECT_TRUE(Renamed(before, after, rows, mode.deleteOld));
+            EXPECT_TRUE(liveNames().empty());
+            EXPECT_EQ(database.rows.size(), rows.size());
+            return Outcome::Clean;
+        }
+        if (success) {
+            // A fault the handlers met and absorbed: a deletion that failed is
+            // ignored; everything else is as after a clean batch.
+            EXPECT_TRUE(run.errors.empty()) << ::testing::PrintToString(run.errors);
+            EXPECT_EQ(run.notices.back(), texts::kRenameDone);
+            EXPECT_TRUE(allCopiesMade());
+            if (!mode.deleteOld) {
+                EXPECT_TRUE(Renamed(before, after, rows, false));
+            }
+            EXPECT_TRUE(liveNames().empty());
+            return Outcome::Absorbed;
+        }
+        if (copyFailure != run.notices.end()) {
+            EXPECT_EQ(*copyFailure, copyFailed + std::to_string(mode.error));
+            EXPECT_TRUE(run.errors.empty()) << ::testing::PrintToString(run.errors);
+            EXPECT_TRUE(SameDirectory(before, after));
+            // The list stays live for another try.
+            std::vector<std::string> listed;
+            for (const auto& row : rows)
+                listed.push_back(row.first);
+            std::sort(listed.begin(), listed.end());
+            EXPECT_EQ(liveNames(), listed);
+            return Outcome::CopyFailure;
+        }
+        if (!run.errors.empty()) {
+            for (const std::string& text : run.errors)
+                EXPECT_TRUE(EngineTextFor(call, mode.error, text)) << "error box: " << text;
+            // A failure in the search or the copy pass leaves the folder as it
+            // was; one in the delete pass comes after every copy was made.
+            EXPECT_TRUE(SameDirectory(before, after) || allCopiesMade());
+            return Outcome::ErrorBox;
+        }
+        ADD_FAILURE() << "the run ended with no box at all; notices: " << ::testing::PrintToString(run.notices);
+        return Outcome::Bad;
+    }
+
+    // Sweeps every call in every mode and prints how the runs ended; answers
+    // the totals.
+    Tally SweepAll(const std::vector<Mode>& modes)
+    {
+        const auto started = std::chrono::steady_clock::now();
+        Tally total{};
+        for (const Mode& mode : modes) {
+            for (const char* call : kCalls) {
+                const Tally runs = Sweep(call, mode);
+                std::printf("%-16s %-6s %-8s", call, mode.kill ? "kill" : ErrnoName(mode.error),
+                            mode.deleteOld ? "deleting" : "keeping");
+                for (int i = 0; i < kOutcomes; ++i) {
+                    total[i] += runs[i];
+                    if (runs[i])
+                        std::printf("  %d %s", runs[i], kOutcomeNames[i]);
+                }
+                std::printf("\n");
+            }
+        }
+        int runs = 0;
+        for (const int count : total)
+            runs += count;
+        RecordProperty("runs", runs);
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
+        std::printf("%d runs in %lld s\n", runs, static_cast<long long>(seconds));
+        return total;
+    }
+
+    static int FailureCount()
+    {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+    }
+
+    static inline std::unique_ptr<TTempDir> template_;
+    std::string shim_;
+    TTempDir scratch_;
+};
+
+TEST_F(FormMainFaultSweep, EveryFailingCallKeepingTheOldFilesLosesNothingAndIsReported)
+{
+    const Tally runs = SweepAll({{false, EIO, false}, {false, ENOSPC, false}});
+    // The sweep reached both kinds of failure: the rename's and the engine's.
+    EXPECT_GT(runs[static_cast<int>(Outcome::CopyFailure)], 0);
+    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBox)], 0);
+}
+
+TEST_F(FormMainFaultSweep, EveryFailingCallDeletingTheOldFilesLosesNothingAndIsReported)
+{
+    const Tally runs = SweepAll({{true, EIO, false}, {true, ENOSPC, false}});
+    EXPECT_GT(runs[static_cast<int>(Outcome::CopyFailure)], 0);
+    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBox)], 0);
+}
+
+TEST_F(FormMainFaultSweep, DyingAtEveryCallLosesNothingAndLeavesASoundDatabase)
+{
+    const Tally runs = SweepAll({{false, 0, true}, {true, 0, true}});
+    EXPECT_GT(runs[static_cast<int>(Outcome::Killed)], 0);
+}
+
+}  // namespace
+}  // namespace vantelo::reliability
