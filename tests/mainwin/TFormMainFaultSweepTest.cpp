@@ -12,6 +12,9 @@
 // box for every failure that names the injected fault (its errno after the
 // copy-failure text, or the engine's text for it), and "as before" or a
 // complete set of copies behind every failure.
+//
+// Each sweep prints how its runs ended per call; with VANTELO_SWEEP_LOG set
+// to a file, every run's boxes are appended to it.
 #include <gtest/gtest.h>
 
 #include "FileListFixture.h"
@@ -108,7 +111,8 @@ TEST(DISABLED_FormMainFaultDriver, SearchesThenRenames)
         out << "E " << text << "\n";
 }
 
-// ---- the parent: the sweep ---------------------------------------------------
+// ---- the parent: the sweep
+// ---------------------------------------------------
 
 struct Fault {
     std::string call;
@@ -234,8 +238,8 @@ DatabaseState ReadDatabase(const std::string& path)
         state.integrity = sqlite3_errmsg(db);
     }
     sqlite3_finalize(statement);
-    sqlite3_prepare_v2(db, "SELECT FileIndex, FileName, FileEnable FROM Tellarin ORDER BY FileIndex", -1,
-                       &statement, nullptr);
+    sqlite3_prepare_v2(db, "SELECT FileIndex, FileName, FileEnable FROM Tellarin ORDER BY FileIndex", -1, &statement,
+                       nullptr);
     while (sqlite3_step(statement) == SQLITE_ROW)
         state.rows.push_back({sqlite3_column_int(statement, 0),
                               std::string(reinterpret_cast<const char*>(sqlite3_column_blob(statement, 1)),
@@ -256,14 +260,37 @@ std::string RandomBytes(size_t size, unsigned seed)
 }
 
 // The files every run works on: a small file, a larger one, an empty one, a
-// symbolic link, and a bystander the search does not list.
-void Populate(const TTempDir& dir)
+// symbolic link, and a bystander the search does not list. A long list adds
+// files with long names, so that the table spans several pages and a commit
+// writes several frames of the journal.
+void Populate(const TTempDir& dir, bool longList)
 {
     dir.WriteFile("small.k", "small");
     dir.WriteFile("empty.k", "");
     dir.WriteFile("big.k", RandomBytes(160 << 10, 11));
     dir.WriteFile("other.txt", "not listed");
     ::symlink("small.k", (dir / "link.k").c_str());
+    if (longList) {
+        for (int i = 0; i < 60; ++i) {
+            const std::string number = std::to_string(1000 + i);
+            dir.WriteFile("file-" + number + "-" + std::string(170, 'n') + ".k", "content " + number);
+        }
+    }
+}
+
+// True when the preloaded shim itself defines `call` (a function it can fail),
+// so that calls it may learn later join the sweep on their own.
+bool ShimDefines(const std::string& shim, const char* call)
+{
+    void* handle = ::dlopen(shim.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    if (!handle)
+        return false;
+    Dl_info info{};
+    void* symbol = ::dlsym(handle, call);
+    const bool ours =
+        symbol && ::dladdr(symbol, &info) && info.dli_fname && std::filesystem::equivalent(info.dli_fname, shim);
+    ::dlclose(handle);
+    return ours;
 }
 
 const char* ErrnoName(int error) { return error == ENOSPC ? "ENOSPC" : error == EIO ? "EIO" : "?"; }
@@ -276,26 +303,34 @@ bool EngineTextFor(const std::string& call, int error, const std::string& text)
 {
     const auto says = [&](const char* words) { return text.find(words) != std::string::npos; };
     return says("disk I/O error") || (error == ENOSPC && says("database or disk is full")) ||
-           (call == "pread" && error == EIO && says("database disk image is malformed"));
+        (call == "pread" && error == EIO && says("database disk image is malformed"));
 }
 
 // The calls a run reaches: the rename's own and the database engine's (its
-// journal and database writes, syncs, opens, size changes and reads).
-const char* const kCalls[] = {"write",   "pwrite", "fsync",  "linkat",     "unlinkat",        "close",
-                              "openat",  "open",   "fstat",  "fstatat",    "ftruncate",       "lseek",
-                              "pread",   "ioctl",  "fchmod", "futimens",   "copy_file_range", "symlinkat",
-                              "readlinkat", "fsetxattr"};
+// journal and database writes, opens, size changes and reads).
+const std::vector<std::string> kCalls = {"write",     "pwrite",          "fsync",     "linkat",     "unlinkat",
+                                         "close",     "openat",          "open",      "fstat",      "fstatat",
+                                         "ftruncate", "lseek",           "pread",     "ioctl",      "fchmod",
+                                         "futimens",  "copy_file_range", "symlinkat", "readlinkat", "fsetxattr"};
+// The engine's alone, for the long list.
+const std::vector<std::string> kEngineCalls = {"pwrite", "pread"};
+// Calls the engine also makes (its syncs, and the removal of its journal),
+// swept once the shim can fail them.
+const char* const kCallsIfTheShimHasThem[] = {"fdatasync", "unlink", "rename", "renameat"};
 
 // How one run ended.
-enum class Outcome { Clean, Absorbed, CopyFailure, ErrorBox, Killed, Bad };
-constexpr int kOutcomes = 6;
-constexpr const char* kOutcomeNames[kOutcomes] = {"clean", "absorbed", "copy failure", "error box", "killed", "bad"};
+enum class Outcome { Clean, AtShutdown, Absorbed, CopyFailure, ErrorBoxBefore, ErrorBoxAfter, Killed, Bad };
+constexpr int kOutcomes = 8;
+constexpr const char* kOutcomeNames[kOutcomes] = {
+    "clean",  "at shutdown", "absorbed", "copy failure", "error box, folder as before", "error box after the copies",
+    "killed", "bad"};
 using Tally = std::array<int, kOutcomes>;
 
 struct Mode {
     bool deleteOld;
     int error;  // with kill false
     bool kill;
+    bool longList = false;
 };
 
 class FormMainFaultSweep : public ::testing::Test {
@@ -307,8 +342,8 @@ protected:
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open((template_->Path() + "/FileName.mdb").c_str(), &db), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(db, Schema().c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-        const std::string stale = "INSERT INTO Tellarin(FileName, FileEnable) VALUES ('" +
-                                  std::string(kStaleRows[0]) + "', 1), ('" + kStaleRows[1] + "', 0)";
+        const std::string stale = "INSERT INTO Tellarin(FileName, FileEnable) VALUES ('" + std::string(kStaleRows[0]) +
+            "', 1), ('" + kStaleRows[1] + "', 0)";
         ASSERT_EQ(sqlite3_exec(db, stale.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
     }
@@ -333,23 +368,37 @@ protected:
         const int failuresBefore = FailureCount();
         for (long nth = 1;; nth = NextN(nth)) {
             TTempDir work, base;
-            Populate(work);
+            Populate(work, mode.longList);
             std::filesystem::copy_file(template_->Path() + "/FileName.mdb", base.Path() + "/FileName.mdb");
             const DirState before = Snapshot(work.Path());
             const Rows rows = SearchRows(work.Path(), kTarget, kReplacement);
             const RunResult run = RunChild(shim_, work.Path(), base.Path(), mode.deleteOld,
                                            {call, nth, mode.error, mode.kill}, scratch_.Path());
             const std::string where = call + " #" + std::to_string(nth) + " " +
-                                      (mode.kill ? "kill" : ErrnoName(mode.error)) +
-                                      (mode.deleteOld ? ", deleting" : ", keeping");
+                (mode.kill ? "kill" : ErrnoName(mode.error)) + (mode.deleteOld ? ", deleting" : ", keeping") +
+                (mode.longList ? ", long list" : "");
             if (!run.trouble.empty()) {
                 ADD_FAILURE() << where << ": " << run.trouble;
                 ++runs[static_cast<int>(Outcome::Bad)];
                 return runs;
             }
-            const Outcome outcome = Check(where, call, mode, nth, before, Snapshot(work.Path()), rows, ReadDatabase(base.Path() + "/FileName.mdb"),
-                  run);
+            // What the child left beside the database, before our own
+            // connection recovers and removes the journal.
+            const DirState databaseFolder = Snapshot(base.Path());
+            const DatabaseState database = ReadDatabase(base.Path() + "/FileName.mdb");
+            const Outcome outcome =
+                Check(where, call, mode, nth, before, Snapshot(work.Path()), rows, database, databaseFolder, run);
             ++runs[static_cast<int>(outcome)];
+            if (const char* log = std::getenv("VANTELO_SWEEP_LOG")) {
+                std::ofstream out(log, std::ios::app);
+                out << where << ": " << kOutcomeNames[static_cast<int>(outcome)] << " (" << run.callsInHandlers << "/"
+                    << run.callsTotal << " calls)";
+                for (const std::string& text : run.notices)
+                    out << " | notice " << text;
+                for (const std::string& text : run.errors)
+                    out << " | error " << text;
+                out << "\n";
+            }
             if (FailureCount() != failuresBefore)
                 return runs;  // one report per call and mode is enough
             if (!run.killed && run.callsTotal < nth)
@@ -358,12 +407,18 @@ protected:
     }
 
     // The checks after one run; answers how it ended.
-    Outcome Check(const std::string& where, const std::string& call, const Mode& mode, long nth, const DirState& before, const DirState& after,
-               const Rows& rows, const DatabaseState& database, const RunResult& run)
+    Outcome Check(const std::string& where, const std::string& call, const Mode& mode, long nth, const DirState& before,
+                  const DirState& after, const Rows& rows, const DatabaseState& database,
+                  const DirState& databaseFolder, const RunResult& run)
     {
         SCOPED_TRACE(where);
         EXPECT_TRUE(NothingLost(before, after, rows));
         EXPECT_EQ(database.integrity, "ok");
+        for (const auto& [name, entry] : databaseFolder) {
+            const bool own = name == "FileName.mdb" || name == "FileName.mdb-wal" || name == "FileName.mdb-shm" ||
+                name == "FileName.mdb-journal";
+            EXPECT_TRUE(own) << "stray entry beside the database: " << Printable(name);
+        }
 
         // The table against the disk, whatever happened: rows hold listed
         // names or the stale ones (which are off); a listed row that was
@@ -392,9 +447,8 @@ protected:
         };
         const bool success = has(run.notices, texts::kRenameDone);
         const std::string copyFailed = texts::kCopyFailed;
-        const auto copyFailure = std::find_if(run.notices.begin(), run.notices.end(), [&](const std::string& text) {
-            return text.rfind(copyFailed, 0) == 0;
-        });
+        const auto copyFailure = std::find_if(run.notices.begin(), run.notices.end(),
+                                              [&](const std::string& text) { return text.rfind(copyFailed, 0) == 0; });
         auto liveNames = [&] {
             std::vector<std::string> names;
             for (const Row& row : database.rows)
@@ -419,7 +473,7 @@ protected:
             EXPECT_TRUE(Renamed(before, after, rows, mode.deleteOld));
             EXPECT_TRUE(liveNames().empty());
             EXPECT_EQ(database.rows.size(), rows.size());
-            return Outcome::Clean;
+            return run.callsTotal >= nth ? Outcome::AtShutdown : Outcome::Clean;
         }
         if (success) {
             // A fault the handlers met and absorbed: a deletion that failed is
@@ -427,8 +481,12 @@ protected:
             EXPECT_TRUE(run.errors.empty()) << ::testing::PrintToString(run.errors);
             EXPECT_EQ(run.notices.back(), texts::kRenameDone);
             EXPECT_TRUE(allCopiesMade());
-            if (!mode.deleteOld) {
-                EXPECT_TRUE(Renamed(before, after, rows, false));
+            // Only a fault in the deletion itself (the removal, or the look
+            // that makes sure the old name still holds the file copied) may
+            // leave an old file beside its new one.
+            const bool deletionFailed = call == "unlinkat" || call == "fstatat";
+            if (!mode.deleteOld || !deletionFailed) {
+                EXPECT_TRUE(Renamed(before, after, rows, mode.deleteOld));
             }
             EXPECT_TRUE(liveNames().empty());
             return Outcome::Absorbed;
@@ -450,8 +508,10 @@ protected:
                 EXPECT_TRUE(EngineTextFor(call, mode.error, text)) << "error box: " << text;
             // A failure in the search or the copy pass leaves the folder as it
             // was; one in the delete pass comes after every copy was made.
-            EXPECT_TRUE(SameDirectory(before, after) || allCopiesMade());
-            return Outcome::ErrorBox;
+            if (SameDirectory(before, after))
+                return Outcome::ErrorBoxBefore;
+            EXPECT_TRUE(allCopiesMade());
+            return Outcome::ErrorBoxAfter;
         }
         ADD_FAILURE() << "the run ended with no box at all; notices: " << ::testing::PrintToString(run.notices);
         return Outcome::Bad;
@@ -459,15 +519,18 @@ protected:
 
     // Sweeps every call in every mode and prints how the runs ended; answers
     // the totals.
-    Tally SweepAll(const std::vector<Mode>& modes)
+    Tally SweepAll(const std::vector<Mode>& modes, std::vector<std::string> calls = kCalls)
     {
+        for (const char* call : kCallsIfTheShimHasThem)
+            if (ShimDefines(shim_, call))
+                calls.push_back(call);
         const auto started = std::chrono::steady_clock::now();
         Tally total{};
         for (const Mode& mode : modes) {
-            for (const char* call : kCalls) {
+            for (const std::string& call : calls) {
                 const Tally runs = Sweep(call, mode);
-                std::printf("%-16s %-6s %-8s", call, mode.kill ? "kill" : ErrnoName(mode.error),
-                            mode.deleteOld ? "deleting" : "keeping");
+                std::printf("%-16s %-6s %-8s%s", call.c_str(), mode.kill ? "kill" : ErrnoName(mode.error),
+                            mode.deleteOld ? "deleting" : "keeping", mode.longList ? " long" : "");
                 for (int i = 0; i < kOutcomes; ++i) {
                     total[i] += runs[i];
                     if (runs[i])
@@ -501,19 +564,34 @@ TEST_F(FormMainFaultSweep, EveryFailingCallKeepingTheOldFilesLosesNothingAndIsRe
     const Tally runs = SweepAll({{false, EIO, false}, {false, ENOSPC, false}});
     // The sweep reached both kinds of failure: the rename's and the engine's.
     EXPECT_GT(runs[static_cast<int>(Outcome::CopyFailure)], 0);
-    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBox)], 0);
+    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxBefore)], 0);
+    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxAfter)], 0);
 }
 
 TEST_F(FormMainFaultSweep, EveryFailingCallDeletingTheOldFilesLosesNothingAndIsReported)
 {
     const Tally runs = SweepAll({{true, EIO, false}, {true, ENOSPC, false}});
     EXPECT_GT(runs[static_cast<int>(Outcome::CopyFailure)], 0);
-    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBox)], 0);
+    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxBefore)], 0);
+    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxAfter)], 0);
 }
 
 TEST_F(FormMainFaultSweep, DyingAtEveryCallLosesNothingAndLeavesASoundDatabase)
 {
     const Tally runs = SweepAll({{false, 0, true}, {true, 0, true}});
+    EXPECT_GT(runs[static_cast<int>(Outcome::Killed)], 0);
+}
+
+TEST_F(FormMainFaultSweep, EveryFailingOrFatalDatabaseWriteOverSeveralPagesLosesNoRowOrFile)
+{
+    std::vector<Mode> modes;
+    for (const bool deleteOld : {false, true})
+        for (const Mode mode :
+             {Mode{deleteOld, EIO, false, true}, Mode{deleteOld, ENOSPC, false, true}, Mode{deleteOld, 0, true, true}})
+            modes.push_back(mode);
+    const Tally runs = SweepAll(modes, kEngineCalls);
+    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxBefore)], 0);
+    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxAfter)], 0);
     EXPECT_GT(runs[static_cast<int>(Outcome::Killed)], 0);
 }
 
