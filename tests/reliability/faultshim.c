@@ -241,6 +241,20 @@ int fsync(int fd) {
     return real_fsync(fd);
 }
 
+/* The database syncs its files with fdatasync and removes its journals with
+   unlink, so both are swept as well. */
+int fdatasync(int fd) {
+    FAIL_IF("fdatasync", -1);
+    REAL(fdatasync);
+    return real_fdatasync(fd);
+}
+
+int unlink(const char* path) {
+    FAIL_IF("unlink", -1);
+    REAL(unlink);
+    return real_unlink(path);
+}
+
 ssize_t copy_file_range(int in, off64_t* inOffset, int out, off64_t* outOffset, size_t length,
                         unsigned int flags) {
     FAIL_IF("copy_file_range", -1);
