@@ -314,22 +314,8 @@ void TCustomADODataSet::StorageClose()
 TFetchResult TCustomADODataSet::StorageFetch(TRecordBuffer& buffer, TFetchMode mode, bool)
 {
     const auto count = static_cast<int64_t>(rows_.Count());
-    switch (mode) {
-    case TFetchMode::Current:
-        break;
-    case TFetchMode::Next:
-        if (position_ < count)
-            ++position_;
-        break;
-    case TFetchMode::Prior:
-        if (position_ >= 0)
-            --position_;
-        break;
-    }
-    if (position_ >= count)
-        return TFetchResult::AtEnd;
-    if (position_ < 0)
-        return TFetchResult::AtBeginning;
+    if (const TFetchResult end = StepPosition(position_, mode, count); end != TFetchResult::Ok)
+        return end;
     const auto row = static_cast<size_t>(position_);
     buffer.bookmark = TBookmark(rows_.Identity(row));
     buffer.flag = TBookmarkFlag::Current;

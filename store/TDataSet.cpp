@@ -366,6 +366,27 @@ void TDataSet::CloseForDestruction() noexcept
     }
 }
 
+TFetchResult TDataSet::StepPosition(int64_t& position, TFetchMode mode, int64_t count)
+{
+    switch (mode) {
+    case TFetchMode::Current:
+        break;
+    case TFetchMode::Next:
+        if (position < count)
+            ++position;
+        break;
+    case TFetchMode::Prior:
+        if (position >= 0)
+            --position;
+        break;
+    }
+    if (position >= count)
+        return TFetchResult::AtEnd;
+    if (position < 0)
+        return TFetchResult::AtBeginning;
+    return TFetchResult::Ok;
+}
+
 TField* TDataSet::AddField(TFieldType type, std::string name, int size, bool readOnly, int fieldNo)
 {
     std::unique_ptr<TField> field;

@@ -289,6 +289,10 @@ protected:
     // wide string, integer, auto-increment, Boolean), bound to column number
     // fieldNo. Answers null for a type without a field class.
     TField* AddField(TFieldType type, std::string name, int size, bool readOnly, int fieldNo);
+    // For a storage that holds its rows in order, with `position` -1 before
+    // the first row and `count` after the last: moves it for a fetch in
+    // `mode` and answers whether a row is there (Ok) or which end was met.
+    static TFetchResult StepPosition(int64_t& position, TFetchMode mode, int64_t count);
     TRecordBuffer& ActiveBuffer() { return buffers_[static_cast<size_t>(activeSlot_)]; }
     // Marks the storage position unknown (the next positioning repositions).
     void ForgetStoragePosition() { currentSlot_ = -1; }

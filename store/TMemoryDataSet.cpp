@@ -55,22 +55,8 @@ void TMemoryDataSet::StorageClose()
 TFetchResult TMemoryDataSet::StorageFetch(TRecordBuffer& buffer, TFetchMode mode, bool)
 {
     const auto count = static_cast<int64_t>(rows_.size());
-    switch (mode) {
-    case TFetchMode::Current:
-        break;
-    case TFetchMode::Next:
-        if (position_ < count)
-            ++position_;
-        break;
-    case TFetchMode::Prior:
-        if (position_ >= 0)
-            --position_;
-        break;
-    }
-    if (position_ >= count)
-        return TFetchResult::AtEnd;
-    if (position_ < 0)
-        return TFetchResult::AtBeginning;
+    if (const TFetchResult end = StepPosition(position_, mode, count); end != TFetchResult::Ok)
+        return end;
     buffer.bookmark = TBookmark(rows_[static_cast<size_t>(position_)].id);
     buffer.flag = TBookmarkFlag::Current;
     buffer.recordStatus = 0;
