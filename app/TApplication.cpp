@@ -85,19 +85,12 @@ TApplication::~TApplication()
 std::string TApplication::TitleFromExePath(const std::string& path)
 {
     const TCodePage& codePage = TCodePage::Active();
-    // Drop the folder: everything up to and including the last separator
-    // that is not the second byte of a double-byte character.
-    size_t start = 0;
-    for (size_t i = 0; i < path.size(); i += codePage.CharLength(path, i))
-        if (path[i] == '/')
-            start = i + 1;
-    std::string name = path.substr(start);
-    // Cut at the first "." (not the last).
-    for (size_t i = 0; i < name.size(); i += codePage.CharLength(name, i))
-        if (name[i] == '.') {
-            name.resize(i);
-            break;
-        }
+    // Drop the folder, then cut at the first "." (not the last); neither
+    // counts when it is the second byte of a double-byte character.
+    const size_t slash = codePage.FindLastChar(path, '/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (const size_t dot = codePage.FindChar(name, '.'); dot != std::string::npos)
+        name.resize(dot);
     if (name.empty())
         return name;
     // Lower every character after the first.

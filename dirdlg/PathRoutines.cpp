@@ -51,12 +51,7 @@ private:
 
 size_t LastSlash(const std::string& text)
 {
-    const TCodePage& codePage = TCodePage::Active();
-    size_t last = std::string::npos;
-    for (size_t i = 0; i < text.size(); i += codePage.CharLength(text, i))
-        if (text[i] == '/')
-            last = i;
-    return last;
+    return TCodePage::Active().FindLastChar(text, '/');
 }
 
 }  // namespace

@@ -13,21 +13,12 @@ namespace {
 // The first "/" that is a character of its own, or npos.
 size_t FirstSlash(const std::string& text)
 {
-    const TCodePage& codePage = TCodePage::Active();
-    for (size_t i = 0; i < text.size(); i += codePage.CharLength(text, i))
-        if (text[i] == '/')
-            return i;
-    return std::string::npos;
+    return TCodePage::Active().FindChar(text, '/');
 }
 
 size_t LastSlash(const std::string& text)
 {
-    const TCodePage& codePage = TCodePage::Active();
-    size_t last = std::string::npos;
-    for (size_t i = 0; i < text.size(); i += codePage.CharLength(text, i))
-        if (text[i] == '/')
-            last = i;
-    return last;
+    return TCodePage::Active().FindLastChar(text, '/');
 }
 
 }  // namespace

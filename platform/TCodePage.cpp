@@ -378,4 +378,21 @@ std::string TCodePage::ToNarrow(std::u16string_view wide) const {
     return narrow;
 }
 
+size_t TCodePage::FindChar(std::string_view text, char c) const
+{
+    for (size_t i = 0; i < text.size(); i += CharLength(text, i))
+        if (text[i] == c)
+            return i;
+    return std::string_view::npos;
+}
+
+size_t TCodePage::FindLastChar(std::string_view text, char c) const
+{
+    size_t last = std::string_view::npos;
+    for (size_t i = 0; i < text.size(); i += CharLength(text, i))
+        if (text[i] == c)
+            last = i;
+    return last;
+}
+
 }  // namespace vantelo

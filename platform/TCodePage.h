@@ -42,6 +42,10 @@ public:
     // True when text[pos] is the second or later byte of a character, found
     // by walking the characters from the start.
     bool IsTrailByteAt(std::string_view text, size_t pos) const;
+    // Byte position of the first / last single-byte character `c` (a "/" or
+    // "."), never the second byte of a double-byte character; npos if none.
+    size_t FindChar(std::string_view text, char c) const;
+    size_t FindLastChar(std::string_view text, char c) const;
 
     // Locale-aware upper-casing that keeps the byte length: a character whose
     // upper-case form has another byte length stays as it is.
