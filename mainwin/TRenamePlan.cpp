@@ -153,7 +153,9 @@ int TRenamePlan::CopyOne(size_t index, bool keepOld) {
     // ENOSPC...) is final and shown as it is; a copy attempted after it
     // could only hide it behind a second error.
     if (error != 0 && CannotLinkHere(error)) {
-        error = ops_.CopyAt(dirFd_, row.oldName, row.newName, row.source, row.made);
+        // A copy is flushed only when its original is to go: a kept
+        // original is the safe copy until then.
+        error = ops_.CopyAt(dirFd_, row.oldName, row.newName, row.source, row.made, /*flush=*/!keepOld);
     }
     if (error == 0) row.state = State::Copied;
     return error;

@@ -79,8 +79,9 @@ public:
 
     // Makes row `index`'s new name. With keepOld false (the old file will be
     // deleted) a hard link is made where the file system allows it, else a
-    // copy; with keepOld true always an independent copy. Returns 0 or errno;
-    // a failed row leaves no file behind.
+    // copy, flushed to disk; with keepOld true always an independent copy,
+    // left to the system to write back (its original stays, so nothing can
+    // be lost). Returns 0 or errno; a failed row leaves no file behind.
     int CopyOne(size_t index, bool keepOld);
 
     // Copies every row in order; on the first failure removes what this plan

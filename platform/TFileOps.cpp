@@ -134,7 +134,7 @@ int TFileOps::LinkAt(int dirFd, const std::string& from, const std::string& to, 
 }
 
 int TFileOps::CopyAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-                     TFileIdentity& made) {
+                     TFileIdentity& made, bool flush) {
     struct stat st;
     if (const int error = StatAt(dirFd, from, st)) return error;
     if (S_ISDIR(st.st_mode)) return EISDIR;
@@ -143,7 +143,7 @@ int TFileOps::CopyAt(int dirFd, const std::string& from, const std::string& to, 
         return CopySymlink(dirFd, from, to, st, made);
     }
     if (!S_ISREG(st.st_mode)) return EOPNOTSUPP;
-    return CopyRegular(dirFd, from, to, source, made);
+    return CopyRegular(dirFd, from, to, source, made, flush);
 }
 
 int TFileOps::CopySymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
@@ -175,7 +175,7 @@ int TFileOps::CopySymlink(int dirFd, const std::string& from, const std::string&
 }
 
 int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-                          TFileIdentity& made) {
+                          TFileIdentity& made, bool flush) {
     // O_NONBLOCK: should the entry have become a FIFO since it was looked
     // at, opening it must not wait for a writer.
     TFd in(openat(dirFd, from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -191,9 +191,9 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
             const int error = errno;
             // Older kernels and some file systems have no unnamed files.
             if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL && error != ENOENT) return error;
-            return CopyIntoExclusive(dirFd, in.Get(), st, to, made);
+            return CopyIntoExclusive(dirFd, in.Get(), st, to, made, flush);
         }
-        if (const int error = FillCopy(in.Get(), out.Get(), st, to)) return error;
+        if (const int error = FillCopy(in.Get(), out.Get(), st, to, flush)) return error;
         // The identity is taken while the copy is still unnamed, so a failure
         // here leaves nothing behind; naming it changes none of it.
         struct stat madeSt;
@@ -208,7 +208,7 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
                 error = linkat(out.Get(), "", dirFd, to.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
             }
             if (error == EEXIST) return EEXIST;
-            if (error != 0) return CopyIntoExclusive(dirFd, in.Get(), st, to, made);
+            if (error != 0) return CopyIntoExclusive(dirFd, in.Get(), st, to, made, flush);
         }
         if (const int error = out.Close()) {
             RemoveIfOurs(dirFd, to, made);
@@ -216,11 +216,11 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
         }
         return 0;
     }
-    return CopyIntoExclusive(dirFd, in.Get(), st, to, made);
+    return CopyIntoExclusive(dirFd, in.Get(), st, to, made, flush);
 }
 
 int TFileOps::CopyIntoExclusive(int dirFd, int in, const struct stat& st, const std::string& to,
-                                TFileIdentity& made) {
+                                TFileIdentity& made, bool flush) {
     TFd out(openat(dirFd, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.Get() < 0) return errno;
     struct stat madeSt;
@@ -230,7 +230,7 @@ int TFileOps::CopyIntoExclusive(int dirFd, int in, const struct stat& st, const 
         return error;
     }
     made = TFileIdentity::Of(madeSt);
-    int error = FillCopy(in, out.Get(), st, to);
+    int error = FillCopy(in, out.Get(), st, to, flush);
     if (error == 0) error = Fault(Step::CopyCommit, to);
     if (error == 0 && fstat(out.Get(), &madeSt) != 0) error = errno;
     if (error == 0) made = TFileIdentity::Of(madeSt);
@@ -240,13 +240,14 @@ int TFileOps::CopyIntoExclusive(int dirFd, int in, const struct stat& st, const 
     return error;
 }
 
-int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string& to) {
+int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush) {
     if (const int error = CopyContent(in, out, st.st_size)) return error;
     if (const int fault = Fault(Step::CopyData, to)) return fault;
     if (const int error = CopyXattrs(in, out)) return error;
     if (const int error = KeepResult(fchmod(out, st.st_mode & 07777))) return error;
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (const int error = KeepResult(futimens(out, times))) return error;
+    if (!flush) return 0;
     return fsync(out) == 0 ? 0 : errno;
 }
 

@@ -63,15 +63,17 @@ public:
     // text), dangling or not. A regular file keeps its content (holes where
     // cheap), mode, access and modification times and extended attributes
     // where the file system takes them (a real failure to keep them, such as
-    // EIO or ENOSPC, fails the copy), and is flushed to disk before it gets
-    // its name, so no partial file is ever visible under `to` (when O_TMPFILE
+    // EIO or ENOSPC, fails the copy), and, with `flush`, is flushed to disk
+    // before it gets its name (needed only when the original will be deleted;
+    // without it the original stays, so nothing can be lost). No partial file
+    // is ever visible under `to` (when O_TMPFILE
     // is unavailable the copy is written under `to`, created exclusively, and
     // removed again on failure). Returns 0 with `source` (the copied file as
     // it was when opened) and `made` (the new file), or errno: EEXIST when
     // `to` exists, EISDIR for a directory, EOPNOTSUPP for a FIFO, socket or
     // device (never opened), ENOENT when `from` is missing.
     int CopyAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-               TFileIdentity& made);
+               TFileIdentity& made, bool flush = true);
 
     // Removes `name` from the directory: 0 or errno.
     int UnlinkAt(int dirFd, const std::string& name);
@@ -83,9 +85,10 @@ private:
     int CopySymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
                     TFileIdentity& made);
     int CopyRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-                    TFileIdentity& made);
-    int CopyIntoExclusive(int dirFd, int in, const struct stat& st, const std::string& to, TFileIdentity& made);
-    int FillCopy(int in, int out, const struct stat& st, const std::string& to);
+                    TFileIdentity& made, bool flush);
+    int CopyIntoExclusive(int dirFd, int in, const struct stat& st, const std::string& to, TFileIdentity& made,
+                          bool flush);
+    int FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush);
     int CopyContent(int in, int out, off_t size);
     int CopyRange(int in, int out, off_t offset, off_t length);
 
