@@ -102,8 +102,23 @@ TDataGrid::TDataGrid(QWidget* parent)
             [this](int action) { Guarded(this, [&] { ScrollBarAction(action); }); });
     connect(vbar_, &QScrollBar::sliderReleased, this, [this] { Guarded(this, [&] { ScrollBarReleased(); }); });
 
+    hbar_ = new QScrollBar(Qt::Horizontal, this);  // owned by the grid as its child
+    hbar_->setFocusPolicy(Qt::NoFocus);
+    hbar_->setSingleStep(1);
+    hbar_->setRange(0, 0);
+    hbar_->hide();
+    connect(hbar_, &QScrollBar::valueChanged, this, [this](int value) {
+        Guarded(this, [&] {
+            setFocus(Qt::OtherFocusReason);
+            SetLeftColumn(value);
+        });
+    });
+
     trackTimer_.setSingleShot(false);
     connect(&trackTimer_, &QTimer::timeout, this, [this] { Guarded(this, [&] { TrackTick(); }); });
+    moveScrollTimer_.setSingleShot(false);
+    moveScrollTimer_.setInterval(kColumnScrollMilliseconds);
+    connect(&moveScrollTimer_, &QTimer::timeout, this, [this] { Guarded(this, [&] { MoveScrollTick(); }); });
 
     sumList_->OnSumListChanged = [this] { InvalidateFooter(); };
     FullLayout();
@@ -112,6 +127,7 @@ TDataGrid::TDataGrid(QWidget* parent)
 TDataGrid::~TDataGrid()
 {
     trackTimer_.stop();
+    moveScrollTimer_.stop();
     // The sum list's dataset may be gone when the data source that named it
     // went first; hooks are given back only to a dataset still reachable.
     if (sumList_->DataSet() != link_->DataSet())
@@ -294,15 +310,84 @@ TDataSet* TDataGrid::OpenDataSet() const
 QRect TDataGrid::ClientRect() const
 {
     const int barWidth = vbar_->isHidden() ? 0 : vbar_->sizeHint().width();
+    const int barHeight = hbar_->isHidden() ? 0 : hbar_->sizeHint().height();
     return QRect(kBorderWidth, kBorderWidth, std::max(0, width() - 2 * kBorderWidth - barWidth),
-                 std::max(0, height() - 2 * kBorderWidth));
+                 std::max(0, height() - 2 * kBorderWidth - barHeight));
 }
 
 void TDataGrid::PlaceScrollBars()
 {
     const int barWidth = vbar_->sizeHint().width();
+    const int barHeight = hbar_->sizeHint().height();
+    const int shownWidth = vbar_->isHidden() ? 0 : barWidth;
+    const int shownHeight = hbar_->isHidden() ? 0 : barHeight;
     vbar_->setGeometry(width() - kBorderWidth - barWidth, kBorderWidth, barWidth,
-                       std::max(0, height() - 2 * kBorderWidth));
+                       std::max(0, height() - 2 * kBorderWidth - shownHeight));
+    hbar_->setGeometry(kBorderWidth, height() - kBorderWidth - barHeight,
+                       std::max(0, width() - 2 * kBorderWidth - shownWidth), barHeight);
+}
+
+int TDataGrid::MaxLeftColumn() const
+{
+    // The smallest first column from which every column to the end fits
+    // right of the indicator; the last visible column when even it does not.
+    const int room = ClientRect().width() - (kIndicatorWidth + kLineWidth);
+    int tail = 0;
+    int best = -1;
+    int lastVisible = -1;
+    for (int i = ColumnCount() - 1; i >= 0; --i) {
+        if (!Column(i).Visible())
+            continue;
+        if (lastVisible < 0)
+            lastVisible = i;
+        tail += Column(i).Width() + kLineWidth;
+        if (tail > room)
+            break;
+        best = i;
+    }
+    if (lastVisible < 0)
+        return 0;
+    return best >= 0 ? best : lastVisible;
+}
+
+void TDataGrid::SetLeftColumn(int column)
+{
+    const int left = std::clamp(column, 0, MaxLeftColumn());
+    if (left != leftColumn_) {
+        leftColumn_ = left;
+        InvalidateAll();
+    }
+    if (hbar_->value() != leftColumn_) {
+        const QSignalBlocker block(hbar_);
+        hbar_->setValue(leftColumn_);
+    }
+}
+
+bool TDataGrid::SyncHorizontalBar()
+{
+    // The columns with their lines after the indicator against the client
+    // width (which the vertical bar alone decides).
+    int needed = kIndicatorWidth + kLineWidth;
+    int shownColumns = 0;
+    for (const auto& column : columns_)
+        if (column->Visible()) {
+            needed += column->Width() + kLineWidth;
+            ++shownColumns;
+        }
+    const bool show = needed > ClientRect().width();
+    const int maxLeft = show ? MaxLeftColumn() : 0;
+    {
+        const QSignalBlocker block(hbar_);
+        hbar_->setRange(0, maxLeft);
+        hbar_->setPageStep(std::max(1, shownColumns - maxLeft));
+    }
+    SetLeftColumn(show ? leftColumn_ : 0);
+    if (show != hbar_->isHidden())
+        return false;
+    hbar_->setVisible(show);
+    PlaceScrollBars();
+    InvalidateAll();
+    return true;
 }
 
 std::vector<TDataGrid::ColumnSpan> TDataGrid::ColumnSpans() const
@@ -440,9 +525,12 @@ void TDataGrid::FullLayout()
         titleHeight_ = std::max(titleHeight_, TextHeight(column->Title().Font()) + 4);
     if (columns_.empty())
         titleHeight_ = TextHeight(titleFont_) + 4;
-    leftColumn_ = std::clamp(leftColumn_, 0, std::max(0, ColumnCount() - 1));
+    const bool barChanged = SyncHorizontalBar();
     RowLayout();
     FollowDataSet();
+    // A bar that came or went changed the client height: the page follows.
+    if (barChanged)
+        UpdateScrollBar();
     InvalidateAll();
 }
 
@@ -517,8 +605,15 @@ void TDataGrid::UpdateScrollBar()
     }
     if (info.shown == wasHidden) {
         vbar_->setVisible(info.shown);
-        // The client area's width changed: the columns and lines move.
+        PlaceScrollBars();
+        // The client area's width changed: the columns and lines move, and
+        // the columns may now need the horizontal bar (or no longer).
         InvalidateAll();
+        if (SyncHorizontalBar()) {
+            RowLayout();
+            FollowDataSet();
+            UpdateScrollBar();
+        }
     }
 }
 
@@ -675,6 +770,11 @@ void TDataGrid::Paint(QPaintEvent* event)
 
     QPainter painter(this);
     qDrawWinPanel(&painter, rect(), palette(), true, nullptr);
+    if (!vbar_->isHidden() && !hbar_->isHidden()) {
+        // The square where the two bars meet.
+        painter.fillRect(QRect(vbar_->geometry().left(), hbar_->geometry().top(), vbar_->width(), hbar_->height()),
+                         palette().color(QPalette::Window));
+    }
 
     const QRect client = ClientRect();
     painter.setClipRect(client);
@@ -707,8 +807,10 @@ void TDataGrid::Paint(QPaintEvent* event)
     }
     // Right of the last column and below the last row: the grid's colour.
     const int bottom = RowTop(rowCount_ - 1) + RowHeight(rowCount_ - 1) + kLineWidth;
-    painter.fillRect(QRect(right, 0, client.width() - right, client.height()), Color());
-    painter.fillRect(QRect(0, bottom, right, client.height() - bottom), Color());
+    if (right < client.width())
+        painter.fillRect(QRect(right, 0, client.width() - right, client.height()), Color());
+    if (bottom < client.height())
+        painter.fillRect(QRect(0, bottom, std::min(right, client.width()), client.height() - bottom), Color());
 
     if (hasFocus() && !spans.empty() && currentRow_ > 0 && currentRow_ < rowCount_) {
         const int left = spans.front().left;
@@ -867,6 +969,7 @@ void TDataGrid::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     PlaceScrollBars();
     Guarded(this, [&] {
+        SyncHorizontalBar();
         RowLayout();
         FollowDataSet();
         UpdateScrollBar();
@@ -973,16 +1076,19 @@ void TDataGrid::KeyDown(QKeyEvent* event)
 
 void TDataGrid::ScrollColumns(int by)
 {
-    if (by < 0 && leftColumn_ > 0) {
-        --leftColumn_;
-        InvalidateAll();
-    } else if (by > 0 && leftColumn_ < ColumnCount() - 1) {
-        const std::vector<ColumnSpan> spans = ColumnSpans();
-        if (!spans.empty() && spans.back().left + spans.back().width > ClientRect().width()) {
-            ++leftColumn_;
-            InvalidateAll();
-        }
+    // Left stops at the first column; right stops once nothing is hidden on
+    // the right. Hidden columns are stepped over.
+    int left = leftColumn_;
+    const int step = by < 0 ? -1 : 1;
+    for (int remaining = std::abs(by); remaining > 0; --remaining) {
+        int next = left + step;
+        while (next >= 0 && next < ColumnCount() && !Column(next).Visible())
+            next += step;
+        if (next < 0 || next > MaxLeftColumn())
+            break;
+        left = next;
     }
+    SetLeftColumn(left);
 }
 
 // ---------------------------------------------------------------------------
@@ -1068,6 +1174,16 @@ void TDataGrid::MouseMove(QMouseEvent* event)
         break;
     }
     case MouseState::Moving: {
+        // Outside the grid on the left or right the columns scroll that way
+        // on a timer; coming back stops it.
+        const int direction = p.x() < 0 ? -1 : p.x() >= ClientRect().width() ? 1 : 0;
+        if (direction != moveScrollDirection_) {
+            moveScrollDirection_ = direction;
+            if (direction != 0)
+                moveScrollTimer_.start();
+            else
+                moveScrollTimer_.stop();
+        }
         const int column = ColumnAt(p.x());
         const int target = column > 0 ? column : moveTarget_;
         if (target != moveTarget_) {
@@ -1121,10 +1237,13 @@ void TDataGrid::MouseUp(QMouseEvent* event)
     const MouseState state = mouseState_;
     mouseState_ = MouseState::Normal;
     trackTimer_.stop();
+    StopMoveScroll();
     if (state == MouseState::Sizing) {
         InvalidateAll();
         const QRect cell = CellRect(sizingColumn_, 0);
-        const int width = std::clamp(p.x(), 0, ClientRect().width() - 1) - (cell.left() - ClientRect().left());
+        // The pointer may be released beyond the right edge: the column then
+        // grows past the client area and the horizontal bar comes.
+        const int width = std::max(p.x(), 0) - (cell.left() - ClientRect().left());
         // A width of one pixel or less is taken for a slip and ignored.
         if (!cell.isNull() && width > 1)
             Column(sizingColumn_ - 1).SetWidth(width);
@@ -1137,8 +1256,41 @@ void TDataGrid::MouseUp(QMouseEvent* event)
     sizingColumn_ = movingColumn_ = moveTarget_ = -1;
 }
 
+void TDataGrid::MoveScrollTick()
+{
+    if (mouseState_ != MouseState::Moving || moveScrollDirection_ == 0) {
+        StopMoveScroll();
+        return;
+    }
+    const int before = leftColumn_;
+    ScrollColumns(moveScrollDirection_);
+    if (leftColumn_ == before) {
+        // At the end: nothing more to scroll until the pointer moves again.
+        moveScrollTimer_.stop();
+        return;
+    }
+    // The marker follows onto the column that came into view at that edge.
+    const std::vector<ColumnSpan> spans = ColumnSpans();
+    if (!spans.empty()) {
+        int target = spans.front().gridColumn;
+        if (moveScrollDirection_ > 0)
+            for (const ColumnSpan& span : spans)
+                if (span.left < ClientRect().width())
+                    target = span.gridColumn;
+        moveTarget_ = target;
+    }
+    Invalidate(RowRect(0));
+}
+
+void TDataGrid::StopMoveScroll()
+{
+    moveScrollTimer_.stop();
+    moveScrollDirection_ = 0;
+}
+
 void TDataGrid::CancelMouseMode()
 {
+    StopMoveScroll();
     if (mouseState_ == MouseState::Sizing || mouseState_ == MouseState::Moving) {
         mouseState_ = MouseState::Normal;
         sizingColumn_ = movingColumn_ = moveTarget_ = -1;

@@ -15,9 +15,14 @@
 // columns (one "Key=Value;..." line per column).
 //
 // Geometry: all rectangles answered in widget coordinates; the client area is
-// inside a 2-pixel sunken border, left of the vertical scroll bar. Grid column
-// 0 is the indicator, grid column c >= 1 is Column(c - 1). Row 0 is the title,
-// rows 1..DataRowCount() the data rows, then the spacer and the footer.
+// inside a 2-pixel sunken border, left of the vertical scroll bar and above
+// the horizontal one. Grid column 0 is the indicator, grid column c >= 1 is
+// Column(c - 1). Row 0 is the title, rows 1..DataRowCount() the data rows,
+// then the spacer and the footer.
+//
+// Horizontal scrolling goes by whole columns: LeftColumn() is the first
+// stored column shown right of the indicator, which never scrolls. The bar is
+// shown only while the columns are wider than the client area.
 #pragma once
 
 #include <QElapsedTimer>
@@ -65,6 +70,8 @@ public:
     static constexpr int kBorderWidth = 2;
     // The shortest time between two synchronous repaints during a walk.
     static constexpr int kFrameMilliseconds = 16;
+    // The interval of the column scrolling while a title is dragged outside.
+    static constexpr int kColumnScrollMilliseconds = 60;
 
     explicit TDataGrid(QWidget* parent = nullptr);
     ~TDataGrid() override;
@@ -114,10 +121,17 @@ public:
     int VisibleDataRows() const;
     // The first stored column shown right of the indicator (horizontal scroll).
     int LeftColumn() const { return leftColumn_; }
+    // The largest LeftColumn(): how many columns can be scrolled off to the
+    // left (0 when every column fits, or with no columns).
+    int MaxLeftColumn() const;
+    // Scrolls the columns so that column (clamped to 0..MaxLeftColumn()) is
+    // the first one shown; the bar follows.
+    void SetLeftColumn(int column);
     QRect ClientRect() const;
     // A cell without its lines; empty for a column scrolled out of view.
     QRect CellRect(int column, int row) const;
     QScrollBar* VerticalScrollBar() const { return vbar_; }
+    QScrollBar* HorizontalScrollBar() const { return hbar_; }
     // Synchronous repaints made after scrolls so far.
     int SynchronousRepaints() const { return syncRepaints_; }
 
@@ -163,6 +177,9 @@ private:
     void FollowDataSet();
     void ScrollBy(int distance);
     void UpdateScrollBar();
+    // Shows or hides the horizontal bar as the column widths ask and sets its
+    // range; true when its visibility changed (the client height did).
+    bool SyncHorizontalBar();
     void PlaceScrollBars();
     bool IsOpen() const;
     TDataSet* OpenDataSet() const;
@@ -201,6 +218,8 @@ private:
     void ScrollBarAction(int action);
     void ScrollBarReleased();
     void ScrollColumns(int by);
+    void MoveScrollTick();
+    void StopMoveScroll();
     void CancelMouseMode();
     void MoveCursorBy(int distance);
 
@@ -224,6 +243,7 @@ private:
     int layoutLock_ = 0;
 
     QScrollBar* vbar_ = nullptr;
+    QScrollBar* hbar_ = nullptr;
     struct BarInfo {
         int min = 0, max = 0, page = 0, pos = 0;
         bool shown = false;
@@ -245,6 +265,8 @@ private:
     int moveTarget_ = -1;
     int trackDistance_ = 0;
     QTimer trackTimer_;
+    int moveScrollDirection_ = 0;  // -1 left, 1 right, while a title is dragged outside
+    QTimer moveScrollTimer_;
     int wheelRemainder_ = 0;
 };
 

@@ -206,7 +206,8 @@ TEST_F(GridNavigationTest, DraggingOverTheRowsTracksThePointer)
     // Below the band: the timer scrolls min(8, distance div 6) records a tick.
     const QPoint below(grid->CellRect(2, 15).center().x(), grid->CellRect(2, 15).bottom() + 1 + 13);
     QTest::mouseMove(grid, below);
-    QTRY_VERIFY(RecNo() > 15);
+    // QTest's QTRY_ macros do not report to gtest: wait, then assert.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return RecNo() > 15; }, 5000));
     QTest::mouseRelease(grid, Qt::LeftButton, {}, below);
     const int64_t stopped = RecNo();
     QTest::qWait(50);
@@ -311,4 +312,180 @@ TEST_F(GridNavigationTest, DatasetErrorInAKeyReachesTheErrorBox)
     query.Cancel();
     Key(Qt::Key_Down);
     EXPECT_EQ(RecNo(), 2);
+}
+
+namespace {
+
+// The grid with the FileName column widened by a border drag that ends past
+// the right edge, so the columns no longer fit.
+class GridHorizontalScrollTest : public GridNavigationTest {
+protected:
+    void WidenFileNameBeyondTheClient()
+    {
+        const int y = TitleCentre(2).y();
+        const QPoint outside(grid->width() + 40, y);
+        QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(LineAfter(2), y));
+        QTest::mouseMove(grid, outside);
+        QTest::mouseRelease(grid, Qt::LeftButton, {}, outside);
+    }
+    // Columns with their lines right of the indicator, and the indicator's.
+    int ColumnsWidth() const
+    {
+        return TDataGrid::kIndicatorWidth + TDataGrid::kLineWidth + grid->Column(0).Width() + grid->Column(1).Width() +
+               2 * TDataGrid::kLineWidth;
+    }
+};
+
+}  // namespace
+
+TEST_F(GridHorizontalScrollTest, BarComesWhenAColumnIsWidenedPastTheClientAndGoesWhenNarrowed)
+{
+    OpenWith(40);
+    QScrollBar* bar = grid->HorizontalScrollBar();
+    EXPECT_TRUE(bar->isHidden()) << "80 + 540 fit";
+    EXPECT_LE(ColumnsWidth(), grid->ClientRect().width());
+    const int buffers = grid->DataLink().BufferCount();
+    const QRect footer = grid->CellRect(2, grid->FooterRow());
+    EXPECT_EQ(footer.bottom() + 1 + TDataGrid::kLineWidth, grid->ClientRect().bottom() + 1);
+
+    WidenFileNameBeyondTheClient();
+    EXPECT_GT(grid->Column(1).Width(), 540);
+    EXPECT_GT(ColumnsWidth(), grid->ClientRect().width());
+    ASSERT_FALSE(bar->isHidden());
+    // One column can go off to the left; the bar sits under the client area.
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 1);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(grid->ClientRect().bottom() + 1, bar->geometry().top());
+    EXPECT_EQ(grid->VerticalScrollBar()->geometry().bottom() + 1, bar->geometry().top());
+    // The client height shrank by the bar: fewer rows fit, the footer stays
+    // at the bottom of what is left.
+    const int pitch = grid->DefaultRowHeight() + TDataGrid::kLineWidth;
+    const int fixed = grid->TitleRowHeight() + TDataGrid::kLineWidth + pitch + TDataGrid::kLineWidth;
+    EXPECT_EQ(grid->DataLink().BufferCount(), (grid->ClientRect().height() - fixed) / pitch);
+    EXPECT_LT(grid->DataLink().BufferCount(), buffers);
+    EXPECT_EQ(grid->VisibleDataRows(), grid->DataLink().BufferCount());
+    EXPECT_EQ(grid->VerticalScrollBar()->pageStep(), grid->DataLink().BufferCount());
+    const QRect lowered = grid->CellRect(2, grid->FooterRow());
+    EXPECT_EQ(lowered.bottom() + 1 + TDataGrid::kLineWidth, grid->ClientRect().bottom() + 1);
+
+    // Its border is off to the right: scroll there, then narrow the column
+    // back below the client width, which hides the bar again.
+    EXPECT_TRUE(grid->CellRect(2, 0).right() >= grid->ClientRect().right());
+    Key(Qt::Key_Right);
+    ASSERT_EQ(grid->LeftColumn(), 1);
+    const int y = TitleCentre(2).y();
+    QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(LineAfter(2), y));
+    QTest::mouseMove(grid, QPoint(grid->CellRect(2, 0).left() + 300, y));
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(grid->CellRect(2, 0).left() + 300, y));
+    EXPECT_EQ(grid->Column(1).Width(), 300);
+    EXPECT_TRUE(bar->isHidden());
+    EXPECT_EQ(grid->DataLink().BufferCount(), buffers);
+    EXPECT_EQ(grid->CellRect(2, grid->FooterRow()), footer.adjusted(0, 0, 300 - 540, 0));
+}
+
+TEST_F(GridHorizontalScrollTest, LeftAndRightKeysScrollByWholeColumnsAndStopAtTheEnds)
+{
+    OpenWith(3);
+    ShowFocused();
+    const int indicatorX = grid->CellRect(0, 0).left();
+    EXPECT_EQ(indicatorX, TDataGrid::kBorderWidth);
+    // Everything fits: the keys scroll nothing.
+    Key(Qt::Key_Right);
+    EXPECT_EQ(grid->LeftColumn(), 0);
+
+    WidenFileNameBeyondTheClient();
+    const int firstLeft = indicatorX + TDataGrid::kIndicatorWidth + TDataGrid::kLineWidth;
+    const struct {
+        int key;
+        int leftColumn;
+        int fileIndexLeft;  // -1: scrolled out of view
+        int fileNameLeft;
+    } steps[] = {
+        {Qt::Key_Right, 1, -1, firstLeft},
+        {Qt::Key_Right, 1, -1, firstLeft},  // nothing hidden on the right any more
+        {Qt::Key_Left, 0, firstLeft, firstLeft + 81},
+        {Qt::Key_Left, 0, firstLeft, firstLeft + 81},  // already the leftmost
+    };
+    for (const auto& step : steps) {
+        Key(step.key);
+        EXPECT_EQ(grid->LeftColumn(), step.leftColumn) << step.key;
+        EXPECT_EQ(grid->HorizontalScrollBar()->value(), step.leftColumn) << step.key;
+        EXPECT_EQ(grid->CellRect(0, 0).left(), indicatorX) << "the indicator never scrolls";
+        if (step.fileIndexLeft < 0)
+            EXPECT_TRUE(grid->CellRect(1, 0).isEmpty()) << step.key;
+        else
+            EXPECT_EQ(grid->CellRect(1, 0).left(), step.fileIndexLeft) << step.key;
+        EXPECT_EQ(grid->CellRect(2, 0).left(), step.fileNameLeft) << step.key;
+        EXPECT_EQ(RecNo(), 1) << "the cursor does not move";
+    }
+
+    // Scrolled: the title painted right of the indicator is "文件名称".
+    Key(Qt::Key_Right);
+    QApplication::processEvents();
+    const QImage image = Grab();
+    const QRect title = grid->CellRect(2, 0);
+    const QRect inner = title.adjusted(1, 1, -1, -1);
+    const QImage want = ReferenceCell(inner.size(), grid->Column(1).Title().Font(), QStringLiteral("文件名称"),
+                                      grid->FixedColor(), grid->palette().color(QPalette::WindowText), 1);
+    EXPECT_EQ(image.copy(inner.intersected(grid->ClientRect())),
+              want.copy(QRect(QPoint(0, 0), inner.intersected(grid->ClientRect()).size())));
+    // The indicator's black line still follows the indicator cell.
+    EXPECT_EQ(image.pixel(indicatorX + TDataGrid::kIndicatorWidth, title.top() + 3), qRgb(0, 0, 0));
+    // A click on a row in the scrolled view lands on that row.
+    QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(2, 3).center());
+    EXPECT_EQ(RecNo(), 3);
+    EXPECT_EQ(grid->LeftColumn(), 1);
+}
+
+TEST_F(GridHorizontalScrollTest, BarMovesTheColumnsAndTitleBordersFollowTheOffset)
+{
+    OpenWith(3);
+    WidenFileNameBeyondTheClient();
+    QScrollBar* bar = grid->HorizontalScrollBar();
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(grid->LeftColumn(), 1);
+    // The border of the scrolled FileName column is where sizing now starts.
+    const int left = grid->CellRect(2, 0).left();
+    const int y = TitleCentre(2).y();
+    QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(left + 200, y));  // inside the title: a drag, no size
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(left + 200, y));
+    QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(LineAfter(2), y));
+    QTest::mouseMove(grid, QPoint(left + 100, y));
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(left + 100, y));
+    EXPECT_EQ(grid->Column(1).Width(), 100);
+    // Now everything fits: back to the first column, the bar gone.
+    EXPECT_EQ(grid->LeftColumn(), 0);
+    EXPECT_TRUE(bar->isHidden());
+    bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_EQ(grid->LeftColumn(), 0);
+}
+
+TEST_F(GridHorizontalScrollTest, DraggingATitleOutsideScrollsTheColumnsUntilItComesBack)
+{
+    OpenWith(3);
+    WidenFileNameBeyondTheClient();
+    const QPoint title = TitleCentre(1);
+    QTest::mousePress(grid, Qt::LeftButton, {}, title);
+    // Right of the grid: one column a tick, stopping at the end.
+    QTest::mouseMove(grid, QPoint(grid->width() + 10, title.y()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid->LeftColumn() == 1; }, 1000));
+    QTest::qWait(3 * TDataGrid::kColumnScrollMilliseconds);
+    EXPECT_EQ(grid->LeftColumn(), 1);
+    // Left of the grid: back to the first column.
+    QTest::mouseMove(grid, QPoint(-5, title.y()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid->LeftColumn() == 0; }, 1000));
+    // Back over the grid: the scrolling stops there.
+    QTest::mouseMove(grid, title);
+    QTest::mouseMove(grid, QPoint(grid->width() + 10, title.y()));
+    QTest::mouseMove(grid, title);
+    QTest::qWait(3 * TDataGrid::kColumnScrollMilliseconds);
+    EXPECT_EQ(grid->LeftColumn(), 0) << "the pointer came back before a tick";
+    // Released outside: the columns keep their order, and the timer stops.
+    QTest::mouseMove(grid, QPoint(grid->width() + 10, title.y()));
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(grid->width() + 10, title.y()));
+    const int stopped = grid->LeftColumn();
+    QTest::qWait(3 * TDataGrid::kColumnScrollMilliseconds);
+    EXPECT_EQ(grid->LeftColumn(), stopped);
+    EXPECT_EQ(grid->Column(0).FieldName(), "FileIndex");
 }
