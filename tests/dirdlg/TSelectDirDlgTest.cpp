@@ -97,7 +97,7 @@ TEST_F(TSelectDirDlgTest, BuiltWithTheLayoutTextsAndTabOrder)
     EXPECT_EQ(dialog.FileList->TextColor(), QColor(128, 128, 128));
 
     // The tree has the focus; Tab walks tree, drive list, OK, Cancel, file list, Help.
-    QTRY_VERIFY(dialog.DirList->hasFocus());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.DirList->hasFocus(); }));
     const std::vector<QWidget*> order = {dialog.DriveList, dialog.OKButton, dialog.CancelButton, dialog.FileList,
                                          dialog.HelpButton, dialog.DirList};
     for (QWidget* next : order) {
@@ -368,7 +368,7 @@ TEST_F(TSelectDirDlgTest, PictureOfTheDialog)
     TCurrentDirectory::Set(Path("Photos"));
     TSelectDirDlg dialog;
     dialog.show();
-    QTRY_VERIFY(dialog.DirList->hasFocus());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.DirList->hasFocus(); }));
     const QImage picture = dialog.grab().toImage();
     EXPECT_EQ(picture.size(), QSize(424, 255));
     picture.save("/tmp/vantelo-dirdlg.png");
