@@ -20,6 +20,7 @@
 #include "FileListFixture.h"
 #include "reliability/DirState.h"
 #include "reliability/RenameHandler.h"
+#include "reliability/ShimChild.h"
 #include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
 
 #include <array>
@@ -129,77 +130,40 @@ struct RunResult {
     std::string trouble;  // how the child went wrong, if it did
 };
 
-RunResult Trouble(std::string what)
-{
-    RunResult run;
-    run.trouble = std::move(what);
-    return run;
-}
-
-std::string SelfPath()
-{
-    char path[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return std::string(path, static_cast<size_t>(length > 0 ? length : 0));
-}
-
-std::string ReadWhole(const std::string& path)
-{
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 RunResult RunChild(const std::string& shim, const std::string& work, const std::string& base, bool deleteOld,
                    const Fault& fault, const std::string& scratch)
 {
     const std::string resultPath = scratch + "/result";
-    const std::string logPath = scratch + "/log";
     ::unlink(resultPath.c_str());
-    const std::string self = SelfPath();
-    const pid_t child = ::fork();
-    if (child < 0)
-        return Trouble("fork failed");
-    if (child == 0) {
-        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (log >= 0) {
-            ::dup2(log, 1);
-            ::dup2(log, 2);
-        }
-        ::setenv("LD_PRELOAD", shim.c_str(), 1);
-        ::setenv("VANTELO_FAULT_CALL", fault.call.c_str(), 1);
-        ::setenv("VANTELO_FAULT_NTH", std::to_string(fault.nth).c_str(), 1);
-        ::setenv("VANTELO_FAULT_ERRNO", std::to_string(fault.error).c_str(), 1);
-        ::setenv("VANTELO_FAULT_KILL", fault.kill ? "1" : "0", 1);
-        ::unsetenv("VANTELO_FAULT_ALWAYS");
-        ::unsetenv("VANTELO_FAULT_ARMED");
-        ::setenv("VANTELO_SWEEP_WORK", work.c_str(), 1);
-        ::setenv("VANTELO_SWEEP_BASE", base.c_str(), 1);
-        ::setenv("VANTELO_SWEEP_RESULT", resultPath.c_str(), 1);
-        if (deleteOld)
-            ::setenv("VANTELO_SWEEP_DELETE", "1", 1);
-        else
-            ::unsetenv("VANTELO_SWEEP_DELETE");
-        ::alarm(60);  // survives exec: a hung run dies of SIGALRM
-        const char* argv[] = {self.c_str(), "--gtest_also_run_disabled_tests",
-                              "--gtest_filter=DISABLED_FormMainFaultDriver.SearchesThenRenames", nullptr};
-        ::execv(self.c_str(), const_cast<char* const*>(argv));
-        ::_exit(127);
-    }
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child)
-        return Trouble("waitpid failed");
+    const ShimChild child =
+        RunUnderShim(shim, "DISABLED_FormMainFaultDriver.SearchesThenRenames",
+                     {{"VANTELO_FAULT_CALL", fault.call},
+                      {"VANTELO_FAULT_NTH", std::to_string(fault.nth)},
+                      {"VANTELO_FAULT_ERRNO", std::to_string(fault.error)},
+                      {"VANTELO_FAULT_KILL", fault.kill ? "1" : "0"},
+                      {"VANTELO_FAULT_ALWAYS", std::nullopt},
+                      {"VANTELO_FAULT_ARMED", std::nullopt},
+                      {"VANTELO_SWEEP_WORK", work},
+                      {"VANTELO_SWEEP_BASE", base},
+                      {"VANTELO_SWEEP_RESULT", resultPath},
+                      {"VANTELO_SWEEP_DELETE", deleteOld ? std::optional<std::string>("1") : std::nullopt}},
+                     scratch + "/log");
     RunResult run;
-    if (WIFSIGNALED(status)) {
-        if (WTERMSIG(status) == SIGKILL && fault.kill) {
+    if (!child.trouble.empty()) {
+        run.trouble = child.trouble;
+        return run;
+    }
+    if (!child.exited) {
+        if (child.signal == SIGKILL && fault.kill) {
             run.killed = true;
             return run;
         }
-        run.trouble = "died of signal " + std::to_string(WTERMSIG(status)) + "\n" + ReadWhole(logPath);
+        run.trouble = "died of signal " + std::to_string(child.signal) + "\n" + child.log;
         return run;
     }
     std::ifstream in(resultPath);
-    if (WEXITSTATUS(status) != 0 || !(in >> run.callsInHandlers >> run.callsTotal)) {
-        run.trouble = "exit status " + std::to_string(WEXITSTATUS(status)) + "\n" + ReadWhole(logPath);
+    if (child.exitStatus != 0 || !(in >> run.callsInHandlers >> run.callsTotal)) {
+        run.trouble = "exit status " + std::to_string(child.exitStatus) + "\n" + child.log;
         return run;
     }
     std::string line;

@@ -10,6 +10,7 @@
 // the directory exactly as before; a finished batch must be complete.
 #include "DirState.h"
 #include "RenameHandler.h"
+#include "ShimChild.h"
 
 #include "support/TTempDir.h"
 
@@ -74,63 +75,38 @@ struct Fault {
     std::string always;  // VANTELO_FAULT_ALWAYS
 };
 
-std::string SelfPath() {
-    char path[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return std::string(path, static_cast<size_t>(length > 0 ? length : 0));
-}
-
 RunResult RunChild(const std::string& shim, const std::string& dir, const std::string& database, bool deleteOld,
                    const Fault& fault, const std::string& scratch) {
     const std::string resultPath = scratch + "/result";
-    const std::string logPath = scratch + "/log";
     ::unlink(resultPath.c_str());
-    const std::string self = SelfPath();
-    const pid_t child = ::fork();
-    if (child < 0) return {.trouble = "fork failed"};
-    if (child == 0) {
-        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (log >= 0) {
-            ::dup2(log, 1);
-            ::dup2(log, 2);
-        }
-        ::setenv("LD_PRELOAD", shim.c_str(), 1);
-        // The sanitizer runtime would insist on being loaded before the shim.
-        std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-        ::setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
-        ::setenv("VANTELO_FAULT_CALL", fault.call.c_str(), 1);
-        ::setenv("VANTELO_FAULT_NTH", std::to_string(fault.nth).c_str(), 1);
-        ::setenv("VANTELO_FAULT_ERRNO", std::to_string(fault.error).c_str(), 1);
-        ::setenv("VANTELO_FAULT_KILL", fault.kill ? "1" : "0", 1);
-        ::setenv("VANTELO_FAULT_ALWAYS", fault.always.c_str(), 1);
-        ::setenv("VANTELO_SWEEP_DIR", dir.c_str(), 1);
-        ::setenv("VANTELO_SWEEP_DATABASE", database.c_str(), 1);
-        ::setenv("VANTELO_SWEEP_RESULT", resultPath.c_str(), 1);
-        if (deleteOld) ::setenv("VANTELO_SWEEP_DELETE", "1", 1);
-        ::alarm(60);  // survives exec: a hung batch dies of SIGALRM
-        const char* argv[] = {self.c_str(), "--gtest_also_run_disabled_tests",
-                              "--gtest_filter=DISABLED_FaultSweepDriver.RunsOneBatch", nullptr};
-        ::execv(self.c_str(), const_cast<char* const*>(argv));
-        ::_exit(127);
-    }
-    int status = 0;
+    const ShimChild child = RunUnderShim(shim, "DISABLED_FaultSweepDriver.RunsOneBatch",
+                                         {{"VANTELO_FAULT_CALL", fault.call},
+                                          {"VANTELO_FAULT_NTH", std::to_string(fault.nth)},
+                                          {"VANTELO_FAULT_ERRNO", std::to_string(fault.error)},
+                                          {"VANTELO_FAULT_KILL", fault.kill ? "1" : "0"},
+                                          {"VANTELO_FAULT_ALWAYS", fault.always},
+                                          {"VANTELO_SWEEP_DIR", dir},
+                                          {"VANTELO_SWEEP_DATABASE", database},
+                                          {"VANTELO_SWEEP_RESULT", resultPath},
+                                          {"VANTELO_SWEEP_DELETE", deleteOld ? std::optional<std::string>("1")
+                                                                             : std::nullopt}},
+                                         scratch + "/log");
     RunResult run;
-    if (::waitpid(child, &status, 0) != child) return {.trouble = "waitpid failed"};
-    auto log = [&] {
-        std::ifstream in(logPath);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    if (WIFSIGNALED(status)) {
-        if (WTERMSIG(status) == SIGKILL && fault.kill) {
+    if (!child.trouble.empty()) {
+        run.trouble = child.trouble;
+        return run;
+    }
+    if (!child.exited) {
+        if (child.signal == SIGKILL && fault.kill) {
             run.killed = true;
             return run;
         }
-        run.trouble = "died of signal " + std::to_string(WTERMSIG(status)) + "\n" + log();
+        run.trouble = "died of signal " + std::to_string(child.signal) + "\n" + child.log;
         return run;
     }
     std::ifstream in(resultPath);
-    if (WEXITSTATUS(status) != 0 || !(in >> run.shown >> run.calls)) {
-        run.trouble = "exit status " + std::to_string(WEXITSTATUS(status)) + "\n" + log();
+    if (child.exitStatus != 0 || !(in >> run.shown >> run.calls)) {
+        run.trouble = "exit status " + std::to_string(child.exitStatus) + "\n" + child.log;
         return run;
     }
     run.finished = true;
