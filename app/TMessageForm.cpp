@@ -1,5 +1,6 @@
 #include "app/TMessageForm.h"
 
+#include "platform/TAsciiCase.h"
 #include "store/TNotice.h"
 
 #include <QApplication>
@@ -14,7 +15,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
@@ -74,7 +74,7 @@ char Mnemonic(const std::string& caption)
             ++i;
             continue;
         }
-        return static_cast<char>(std::toupper(static_cast<unsigned char>(caption[i + 1])));
+        return AsciiUpper(caption[i + 1]);
     }
     return 0;
 }

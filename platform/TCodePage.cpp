@@ -6,6 +6,8 @@
 // locale is not installed).
 #include "platform/TCodePage.h"
 
+#include "platform/TAsciiCase.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -214,11 +216,9 @@ TCodePage::Kind TCodePage::KindFromLocale() {
 }
 
 TCodePage::Kind TCodePage::KindFromCodeset(std::string_view codeset) {
-    std::string upper(codeset);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+    for (std::string_view gbk : {"GBK", "GB2312", "GB18030", "CP936"}) {
+        if (AsciiEqualIgnoreCase(codeset, gbk)) return Kind::Gbk;
     }
-    if (upper == "GBK" || upper == "GB2312" || upper == "GB18030" || upper == "CP936") return Kind::Gbk;
     return Kind::Utf8;
 }
 

@@ -5,15 +5,14 @@
 #include "store/TADOConnection.h"
 #include "store/TSqliteStatement.h"
 
-#include <cctype>
-
 namespace vantelo {
 
 namespace {
 
 bool IsNameChar(char c)
 {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+    // Parameter names are ASCII; the user's locale must not widen them.
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "store/TADOConnection.h"
 
+#include "platform/TAsciiCase.h"
 #include "store/AdoTexts.h"
 #include "store/EOleException.h"
 #include "store/TADOCommand.h"
@@ -22,13 +23,6 @@ std::vector<TADOConnection*>& Connections()
 {
     static std::vector<TADOConnection*> connections;
     return connections;
-}
-
-bool SameKey(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 std::string_view Trim(std::string_view text)
@@ -103,7 +97,7 @@ void TADOConnection::SetConnectionString(std::string text)
     connectionString_ = std::move(text);
     const auto pairs = ParseConnectionString(connectionString_);
     for (const auto& [key, value] : pairs)
-        if (SameKey(key, "Provider"))
+        if (AsciiEqualIgnoreCase(key, "Provider"))
             provider_ = value;
 }
 
@@ -156,7 +150,7 @@ std::string TADOConnection::ConnectionStringValue(std::string_view text, std::st
 {
     std::string found;
     for (auto& [name, value] : ParseConnectionString(text))
-        if (SameKey(name, key))
+        if (AsciiEqualIgnoreCase(name, key))
             found = std::move(value);
     return found;
 }

@@ -1,5 +1,6 @@
 #include "store/TCustomADODataSet.h"
 
+#include "platform/TAsciiCase.h"
 #include "platform/TCodePage.h"
 #include "store/AdoTexts.h"
 #include "store/EDatabaseError.h"
@@ -11,7 +12,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 
 namespace vantelo {
@@ -24,17 +24,7 @@ constexpr int kDefaultTextSize = 255;
 
 std::string Upper(const char* text)
 {
-    std::string out = text ? text : "";
-    for (char& c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-bool SameNameAscii(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
+    return AsciiUpperCase(text ? text : "");
 }
 
 std::string Quoted(const std::string& name)
@@ -206,7 +196,7 @@ void TCustomADODataSet::StorageOpen()
         std::string name = column.name.empty() ? Format("COLUMN%d", fieldNo) : column.name;
         const auto isTaken = [&](const std::string& candidate) {
             return std::any_of(taken.begin(), taken.end(),
-                               [&](const std::string& used) { return SameNameAscii(used, candidate); });
+                               [&](const std::string& used) { return AsciiEqualIgnoreCase(used, candidate); });
         };
         if (isTaken(name)) {
             std::string candidate;
@@ -284,7 +274,7 @@ void TCustomADODataSet::DescribeColumns(sqlite3* db, sqlite3_stmt* statement)
         // A table column selected twice is written through its first occurrence only.
         if (column.updatable) {
             const bool again = std::any_of(written.begin(), written.end(), [&](const std::string& name) {
-                return SameNameAscii(name, column.origin);
+                return AsciiEqualIgnoreCase(name, column.origin);
             });
             column.updatable = !again;
             written.push_back(column.origin);
@@ -396,7 +386,7 @@ TValue TCustomADODataSet::ToValue(const TCell& cell, TFieldType type) const
         else if (cell.kind == TCell::Kind::Real)
             yes = cell.real != 0;
         else
-            yes = SameNameAscii(cell.bytes, "true") || TextToInteger(cell.bytes) != 0;
+            yes = AsciiEqualIgnoreCase(cell.bytes, "true") || TextToInteger(cell.bytes) != 0;
         return static_cast<int16_t>(yes ? 1 : 0);
     }
     case TFieldType::ftInteger:

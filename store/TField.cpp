@@ -1,5 +1,6 @@
 #include "store/TField.h"
 
+#include "platform/TAsciiCase.h"
 #include "platform/TCodePage.h"
 #include "store/EDatabaseError.h"
 #include "store/StoreTexts.h"
@@ -8,11 +9,6 @@
 namespace vantelo {
 
 namespace {
-
-char FoldAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 const TValue kNoValue{TNull{}};
 
@@ -24,7 +20,7 @@ bool SameText(std::string_view a, std::string_view b)
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) == FoldAscii(b[i]))
+        if (AsciiUpper(a[i]) == AsciiUpper(b[i]))
             continue;
         if (static_cast<unsigned char>(a[i]) < 0x80 && static_cast<unsigned char>(b[i]) < 0x80)
             return false;
