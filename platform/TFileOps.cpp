@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <cstdio>
 #include <linux/fs.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
@@ -18,6 +20,9 @@ namespace {
 // copy_file_range moves at most this much per call (kept under 2 GiB).
 constexpr size_t kRangeChunk = size_t{1} << 30;
 constexpr size_t kBufferSize = size_t{1} << 20;
+// What a hole at the end of a copy is written with where the file system
+// cannot extend a file by truncating it.
+constexpr char kZeros[64 * 1024] = {};
 
 // Closes a descriptor on every path out of a function.
 class TFd {
@@ -43,6 +48,19 @@ private:
 bool IsUnsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EXDEV || error == EBADF ||
            error == ETXTBSY || error == EPERM;
+}
+
+// A refusal to make a second name for a file: the file system has no hard
+// links (FAT, many FUSE mounts) or will not give this one another.
+bool CannotLinkHere(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK || error == EXDEV ||
+           error == EINVAL;
+}
+
+// ftruncate refused as an operation rather than failed: FAT over FUSE will
+// not extend a file this way. Writing the zeros instead gives the same file.
+bool CannotExtendByTruncating(int error) {
+    return error == EPERM || error == EACCES || error == EOPNOTSUPP || error == EINVAL || error == ENOSYS;
 }
 
 // A failure to keep a mode, a time or an extended attribute that only says
@@ -133,8 +151,27 @@ int TFileOps::LinkAt(int dirFd, const std::string& from, const std::string& to, 
     return 0;
 }
 
+int TFileOps::RenameAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made) {
+    if (const int fault = Fault(Step::Rename, to)) return fault;
+    if (RenameNoReplace(dirFd, from, to) != 0) return errno;
+    // `to` did not exist a moment ago (no replacing): what is there now is
+    // what was renamed, and renaming it back restores the directory.
+    struct stat st;
+    if (const int error = StatAt(dirFd, to, st)) {
+        RenameNoReplace(dirFd, to, from);
+        return error;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+        // `from` was swapped for something we do not rename after it was checked.
+        RenameNoReplace(dirFd, to, from);
+        return S_ISDIR(st.st_mode) ? EISDIR : EOPNOTSUPP;
+    }
+    made = TFileIdentity::Of(st);
+    return 0;
+}
+
 int TFileOps::CopyAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-                     TFileIdentity& made, bool flush) {
+                     TFileIdentity& made, bool flush, const std::string& stagingName) {
     struct stat st;
     if (const int error = StatAt(dirFd, from, st)) return error;
     if (S_ISDIR(st.st_mode)) return EISDIR;
@@ -143,7 +180,7 @@ int TFileOps::CopyAt(int dirFd, const std::string& from, const std::string& to, 
         return CopySymlink(dirFd, from, to, st, made);
     }
     if (!S_ISREG(st.st_mode)) return EOPNOTSUPP;
-    return CopyRegular(dirFd, from, to, source, made, flush);
+    return CopyRegular(dirFd, from, to, source, made, flush, stagingName);
 }
 
 int TFileOps::CopySymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
@@ -175,7 +212,7 @@ int TFileOps::CopySymlink(int dirFd, const std::string& from, const std::string&
 }
 
 int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-                          TFileIdentity& made, bool flush) {
+                          TFileIdentity& made, bool flush, const std::string& stagingName) {
     // O_NONBLOCK: should the entry have become a FIFO since it was looked
     // at, opening it must not wait for a writer.
     TFd in(openat(dirFd, from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -184,6 +221,12 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
     if (fstat(in.Get(), &st) != 0) return errno;
     if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EOPNOTSUPP;
     source = TFileIdentity::Of(st);
+    // Without an unnamed file: under the caller's staging name when there is
+    // one, else under `to` itself.
+    const auto copyNamed = [&] {
+        return stagingName.empty() ? CopyIntoExclusive(dirFd, in.Get(), st, to, made, flush)
+                                   : CopyIntoStaging(dirFd, in.Get(), st, stagingName, to, made, flush);
+    };
 
     if (options_.tmpFile) {
         TFd out(openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
@@ -191,7 +234,7 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
             const int error = errno;
             // Older kernels and some file systems have no unnamed files.
             if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL && error != ENOENT) return error;
-            return CopyIntoExclusive(dirFd, in.Get(), st, to, made, flush);
+            return copyNamed();
         }
         if (const int error = FillCopy(in.Get(), out.Get(), st, to, flush)) return error;
         // The identity is taken while the copy is still unnamed, so a failure
@@ -208,7 +251,7 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
                 error = linkat(out.Get(), "", dirFd, to.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
             }
             if (error == EEXIST) return EEXIST;
-            if (error != 0) return CopyIntoExclusive(dirFd, in.Get(), st, to, made, flush);
+            if (error != 0) return copyNamed();
         }
         if (const int error = out.Close()) {
             RemoveIfOurs(dirFd, to, made);
@@ -216,7 +259,7 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
         }
         return 0;
     }
-    return CopyIntoExclusive(dirFd, in.Get(), st, to, made, flush);
+    return copyNamed();
 }
 
 int TFileOps::CopyIntoExclusive(int dirFd, int in, const struct stat& st, const std::string& to,
@@ -240,6 +283,57 @@ int TFileOps::CopyIntoExclusive(int dirFd, int in, const struct stat& st, const 
     return error;
 }
 
+int TFileOps::CopyIntoStaging(int dirFd, int in, const struct stat& st, const std::string& staging,
+                              const std::string& to, TFileIdentity& made, bool flush) {
+    TFd out(openat(dirFd, staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (out.Get() < 0) return errno;
+    struct stat madeSt;
+    if (fstat(out.Get(), &madeSt) != 0) {
+        const int error = errno;
+        unlinkat(dirFd, staging.c_str(), 0);  // created exclusively a moment ago: ours
+        return error;
+    }
+    made = TFileIdentity::Of(madeSt);
+    int error = FillCopy(in, out.Get(), st, to, flush);
+    if (error == 0) error = Fault(Step::CopyCommit, to);
+    if (error == 0 && fstat(out.Get(), &madeSt) != 0) error = errno;
+    if (error == 0) made = TFileIdentity::Of(madeSt);
+    // Closed before it is named: a failed close may mean lost data.
+    const int closeError = out.Close();
+    if (error == 0) error = closeError;
+    if (error == 0) error = CommitStaging(dirFd, staging, to, made);
+    if (error != 0) RemoveIfOurs(dirFd, staging, made);
+    return error;
+}
+
+int TFileOps::CommitStaging(int dirFd, const std::string& staging, const std::string& to,
+                            const TFileIdentity& made) {
+    if (RenameNoReplace(dirFd, staging, to) == 0) return 0;
+    int error = errno;
+    if (error != EINVAL && error != ENOSYS) return error;
+    // No RENAME_NOREPLACE here: a hard link takes the name just as exclusively.
+    if (linkat(dirFd, staging.c_str(), dirFd, to.c_str(), 0) == 0) {
+        if (unlinkat(dirFd, staging.c_str(), 0) == 0) return 0;
+        // Both names would stay: take back the new one, so that the caller's
+        // clean-up of the staging name leaves the directory as it was.
+        error = errno;
+        RemoveIfOurs(dirFd, to, made);
+        return error;
+    }
+    error = errno;
+    if (!CannotLinkHere(error)) return error;
+    // Neither (FAT over FUSE): a plain rename once `to` is seen to be free.
+    // Only a file made under that very name in the moment between could be
+    // replaced; the staging file is never left under a name it is not.
+    struct stat st;
+    if (const int statError = StatAt(dirFd, to, st)) {
+        if (statError != ENOENT) return statError;
+    } else {
+        return EEXIST;
+    }
+    return renameat(dirFd, staging.c_str(), dirFd, to.c_str()) == 0 ? 0 : errno;
+}
+
 int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush) {
     if (const int error = CopyContent(in, out, st.st_size)) return error;
     if (const int fault = Fault(Step::CopyData, to)) return fault;
@@ -252,64 +346,117 @@ int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string
 }
 
 int TFileOps::CopyContent(int in, int out, off_t size) {
-    if (options_.clone && ioctl(out, FICLONE, in) == 0) return 0;
-    off_t offset = 0;
-    while (offset < size) {
-        off_t data = offset, hole = size;
-        if (options_.sparse) {
-            data = lseek(in, offset, SEEK_DATA);
-            if (data < 0) {
-                if (errno == ENXIO) break;  // only a hole is left
-                data = offset;              // no hole support: copy everything
-                hole = size;
-            } else {
-                hole = lseek(in, data, SEEK_HOLE);
-                if (hole < 0) hole = size;
+    if (!(options_.clone && ioctl(out, FICLONE, in) == 0)) {
+        bool useRange = options_.copyRange;
+        off_t offset = 0;   // everything before it is copied or a hole
+        off_t written = 0;  // the end of the last data copied
+        while (offset < size) {
+            off_t data = offset, hole = size;
+            if (options_.sparse) {
+                data = lseek(in, offset, SEEK_DATA);
+                if (data < 0) {
+                    if (errno == ENXIO) break;  // only a hole is left, or the file got shorter (checked below)
+                    data = offset;              // no hole support: copy everything
+                    hole = size;
+                } else {
+                    hole = lseek(in, data, SEEK_HOLE);
+                    if (hole < 0) hole = size;
+                }
+                hole = std::min(hole, size);
+                if (data >= size) break;
             }
-            hole = std::min(hole, size);
-            if (data >= size) break;
+            if (const int error = CopyRange(in, out, data, hole - data, useRange)) return error;
+            offset = written = hole;
         }
-        if (const int error = CopyRange(in, out, data, hole - data)) return error;
-        offset = hole;
+        // What looked like a hole at the end may be a source that got shorter
+        // while it was copied: its lost end must not become zeros.
+        struct stat inSt;
+        if (fstat(in, &inSt) != 0) return errno;
+        if (inSt.st_size < size) return EIO;
+        if (written < size) {
+            if (const int error = ExtendTo(out, written, size)) return error;
+        }
     }
-    // Sets the size, including a hole at the end.
-    return ftruncate(out, size) == 0 ? 0 : errno;
+    // A copy holds exactly what the file held when it was opened.
+    struct stat outSt;
+    if (fstat(out, &outSt) != 0) return errno;
+    return outSt.st_size == size ? 0 : EIO;
 }
 
-int TFileOps::CopyRange(int in, int out, off_t offset, off_t length) {
-    off_t inOffset = offset, outOffset = offset;
+int TFileOps::CopyRange(int in, int out, off_t offset, off_t length, bool& useRange) {
+    off_t at = offset;
     const off_t end = offset + length;
-    bool useRange = options_.copyRange;
-    while (inOffset < end) {
-        const size_t want = static_cast<size_t>(std::min<off_t>(end - inOffset, kRangeChunk));
-        if (useRange) {
-            const ssize_t done = copy_file_range(in, &inOffset, out, &outOffset, want, 0);
-            if (done > 0) continue;
-            if (done == 0) return 0;  // the source got shorter: copy what there is
-            if (errno == EINTR) continue;
-            if (!IsUnsupported(errno)) return errno;
-            useRange = false;
+    while (useRange && at < end) {
+        off_t inOffset = at, outOffset = at;
+        const size_t want = static_cast<size_t>(std::min<off_t>(end - at, kRangeChunk));
+        const ssize_t done = CopyFileRange(in, &inOffset, out, &outOffset, want);
+        if (done > 0) {
+            at += done;
             continue;
         }
-        static thread_local std::vector<char> buffer(kBufferSize);
-        const ssize_t got = pread(in, buffer.data(), std::min(want, buffer.size()), inOffset);
+        // Nothing copied before the end: some kernels and file systems answer
+        // 0 where they cannot copy. Plain reads tell whether the source really
+        // ended; copy_file_range is not asked again for this file.
+        if (done == 0) {
+            useRange = false;
+            break;
+        }
+        if (errno == EINTR) continue;
+        if (!IsUnsupported(errno)) return errno;
+        useRange = false;
+    }
+    static thread_local std::vector<char> buffer(kBufferSize);
+    while (at < end) {
+        const size_t want = static_cast<size_t>(std::min<off_t>(end - at, static_cast<off_t>(buffer.size())));
+        const ssize_t got = pread(in, buffer.data(), want, at);
         if (got < 0) {
             if (errno == EINTR) continue;
             return errno;
         }
-        if (got == 0) return 0;
+        if (got == 0) return EIO;  // the source ends before the size it had: never pad the copy
         for (ssize_t written = 0; written < got;) {
-            const ssize_t put = pwrite(out, buffer.data() + written, static_cast<size_t>(got - written), outOffset);
+            const ssize_t put = pwrite(out, buffer.data() + written, static_cast<size_t>(got - written), at + written);
             if (put < 0) {
                 if (errno == EINTR) continue;
                 return errno;
             }
+            if (put == 0) return EIO;  // nothing taken: asking again would spin
             written += put;
-            outOffset += put;
         }
-        inOffset += got;
+        at += got;
     }
     return 0;
+}
+
+int TFileOps::ExtendTo(int out, off_t from, off_t size) {
+    if (Truncate(out, size) == 0) return 0;
+    const int error = errno;
+    if (!CannotExtendByTruncating(error)) return error;
+    for (off_t at = from; at < size;) {
+        const size_t want = static_cast<size_t>(std::min<off_t>(size - at, static_cast<off_t>(sizeof kZeros)));
+        const ssize_t put = pwrite(out, kZeros, want, at);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (put == 0) return EIO;
+        at += put;
+    }
+    return 0;
+}
+
+ssize_t TFileOps::CopyFileRange(int in, off_t* inOffset, int out, off_t* outOffset, size_t length) {
+    return copy_file_range(in, inOffset, out, outOffset, length, 0);
+}
+
+int TFileOps::Truncate(int fd, off_t size) { return ftruncate(fd, size); }
+
+int TFileOps::RenameNoReplace(int dirFd, const std::string& from, const std::string& to) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
+    return renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE);
+#else
+    return static_cast<int>(syscall(SYS_renameat2, dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE));
+#endif
 }
 
 int TFileOps::UnlinkAt(int dirFd, const std::string& name) {

@@ -5,13 +5,17 @@
 // value and never throws for a file-system failure.
 //
 // A test can derive from this class and override Fault() to make any step
-// fail, and can switch off the faster paths (hard links, O_TMPFILE, reflink,
-// copy_file_range, hole skipping) through Options to exercise the fallbacks.
+// fail, can switch off the faster paths (hard links, O_TMPFILE, reflink,
+// copy_file_range, hole skipping) through Options to exercise the fallbacks,
+// and can override the few system calls whose odd answers matter
+// (copy_file_range, ftruncate, renameat2) to present a file system that
+// gives them.
 #pragma once
 
 #include "platform/TFileIdentity.h"
 
 #include <string>
+#include <sys/types.h>
 
 namespace vantelo {
 
@@ -31,6 +35,7 @@ public:
         CopyCommit,  // just before a finished copy is given its name
         Unlink,      // before an entry is removed
         SyncDir,     // before the directory is flushed
+        Rename,      // before an existing file is renamed in place
     };
 
     TFileOps() = default;
@@ -65,15 +70,33 @@ public:
     // where the file system takes them (a real failure to keep them, such as
     // EIO or ENOSPC, fails the copy), and, with `flush`, is flushed to disk
     // before it gets its name (needed only when the original will be deleted;
-    // without it the original stays, so nothing can be lost). No partial file
-    // is ever visible under `to` (when O_TMPFILE
-    // is unavailable the copy is written under `to`, created exclusively, and
-    // removed again on failure). Returns 0 with `source` (the copied file as
-    // it was when opened) and `made` (the new file), or errno: EEXIST when
-    // `to` exists, EISDIR for a directory, EOPNOTSUPP for a FIFO, socket or
-    // device (never opened), ENOENT when `from` is missing.
+    // without it the original stays, so nothing can be lost).
+    //
+    // A copy is whole or absent: every byte the source holds is copied (a
+    // copy_file_range that moves nothing falls back to read/write), and a
+    // source that ends before its size fails the copy with EIO instead of
+    // being padded. No partial file is ever visible under `to`: the copy is
+    // built as an unnamed O_TMPFILE file and linked in when complete; where
+    // unnamed files are unavailable it is written under `stagingName` (a
+    // name the caller has recorded, so that a crash leaves a file it knows
+    // to remove) and renamed to `to` without overwriting only when complete;
+    // with no `stagingName` it is written under `to` itself, created
+    // exclusively and removed again on failure. A failure removes the
+    // staging file. Returns 0 with `source` (the copied file as it was when
+    // opened) and `made` (the new file), or errno: EEXIST when `to` (or the
+    // staging name) exists, EISDIR for a directory, EOPNOTSUPP for a FIFO,
+    // socket or device (never opened), ENOENT when `from` is missing.
     int CopyAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-               TFileIdentity& made, bool flush = true);
+               TFileIdentity& made, bool flush = true, const std::string& stagingName = {});
+
+    // Renames `from` to `to` in the directory with renameat2(RENAME_NOREPLACE):
+    // one atomic step that never overwrites. Returns 0 and the identity of
+    // the renamed file, or errno: EEXIST when `to` exists, ENOENT when `from`
+    // is missing, EINVAL or ENOSYS when the file system or kernel refuses the
+    // flag (the caller then links or copies instead). Anything other than a
+    // regular file or symbolic link renamed meanwhile is renamed back
+    // (EISDIR for a directory, EOPNOTSUPP otherwise).
+    int RenameAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made);
 
     // Removes `name` from the directory: 0 or errno.
     int UnlinkAt(int dirFd, const std::string& name);
@@ -81,16 +104,28 @@ public:
     // Flushes the directory's entries to disk: 0 or errno.
     int SyncDir(int dirFd);
 
+protected:
+    // The system calls behind the copy and the rename, as the kernel answers
+    // them (a count, or -1 with errno set).
+    virtual ssize_t CopyFileRange(int in, off_t* inOffset, int out, off_t* outOffset, size_t length);
+    virtual int Truncate(int fd, off_t size);
+    // renameat2(..., RENAME_NOREPLACE) within the directory: 0 or -1 with errno.
+    virtual int RenameNoReplace(int dirFd, const std::string& from, const std::string& to);
+
 private:
     int CopySymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
                     TFileIdentity& made);
     int CopyRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-                    TFileIdentity& made, bool flush);
+                    TFileIdentity& made, bool flush, const std::string& stagingName);
     int CopyIntoExclusive(int dirFd, int in, const struct stat& st, const std::string& to, TFileIdentity& made,
                           bool flush);
+    int CopyIntoStaging(int dirFd, int in, const struct stat& st, const std::string& staging, const std::string& to,
+                        TFileIdentity& made, bool flush);
+    int CommitStaging(int dirFd, const std::string& staging, const std::string& to, const TFileIdentity& made);
     int FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush);
     int CopyContent(int in, int out, off_t size);
-    int CopyRange(int in, int out, off_t offset, off_t length);
+    int CopyRange(int in, int out, off_t offset, off_t length, bool& useRange);
+    int ExtendTo(int out, off_t from, off_t size);
 
     Options options_;
 };
