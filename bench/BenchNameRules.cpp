@@ -1,9 +1,9 @@
-// bench-libs: vantelo_rules benchmark::benchmark
+// bench-libs: vantelo_rename benchmark::benchmark
 // Figures for the name rules (per name, both code pages) and for the rename
 // engine over a whole directory: check, link and delete of N files, the work
 // the rename button does per file besides the database.
-#include "mainwin/TNameRules.h"
-#include "mainwin/TRenamePlan.h"
+#include "rename/TNameRules.h"
+#include "rename/TRenamePlan.h"
 
 #include <benchmark/benchmark.h>
 

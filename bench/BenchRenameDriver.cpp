@@ -72,7 +72,7 @@
 #include "app/TMessageForm.h"
 #include "mainwin/MainTexts.h"
 #include "mainwin/TFormMain.h"
-#include "mainwin/TRenamePlan.h"
+#include "rename/TRenamePlan.h"
 #include "mainwin/TSpeedButton.h"
 #include "platform/TCodePage.h"
 #include "platform/TDirectoryListing.h"

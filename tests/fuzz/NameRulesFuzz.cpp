@@ -13,7 +13,7 @@
 //     length is the name's plus k * (replacement - target) for k occurrences;
 //   - a name without the upper-cased target comes back unchanged;
 //   - the result survives the database's wide text both ways.
-#include "mainwin/TNameRules.h"
+#include "rename/TNameRules.h"
 #include "platform/TCodePage.h"
 
 #include <cstddef>

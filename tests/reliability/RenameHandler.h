@@ -10,8 +10,8 @@
 #pragma once
 
 #include "mainwin/MainTexts.h"
-#include "mainwin/TNameRules.h"
-#include "mainwin/TRenamePlan.h"
+#include "rename/TNameRules.h"
+#include "rename/TRenamePlan.h"
 #include "platform/TCodePage.h"
 #include "platform/TDirectoryListing.h"
 

@@ -1,7 +1,7 @@
 // The match and replacement rules, one table run once with the UTF-8 code
 // page and once with GBK. Where the two code pages see different characters
 // in the same bytes, a row gives both results.
-#include "mainwin/TNameRules.h"
+#include "rename/TNameRules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The rename engine on real temporary directories: renames with and without
 // the old files, refusals that leave the directory exactly as it was,
 // rollback after a failure part-way, and deletes only of the file copied.
-#include "mainwin/TRenamePlan.h"
+#include "rename/TRenamePlan.h"
 
 #include "platform/TDirectoryListing.h"
 #include "support/TTempDir.h"

@@ -1,6 +1,6 @@
 // The match and replacement rules. Both are pure functions of their inputs
 // (and, for the replacement, of the code page passed in).
-#include "mainwin/TNameRules.h"
+#include "rename/TNameRules.h"
 
 #include <algorithm>
 

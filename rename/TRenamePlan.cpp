@@ -1,5 +1,5 @@
 // The batch rename's safety rules, over the steps of TFileOps.
-#include "mainwin/TRenamePlan.h"
+#include "rename/TRenamePlan.h"
 
 #include <cerrno>
 #include <climits>
