@@ -24,6 +24,10 @@ inline constexpr const char* kInvalidIntegerValue = "'%s' is not a valid integer
 // The in-memory storage's own error: an edited row that is no longer there.
 inline constexpr const char* kMemoryRowMissing = "Row cannot be located for updating";
 
+// The start-up's note on standard error when the per-user data folder or its
+// database cannot be made; %s is the path and the system's reason.
+inline constexpr const char* kDataFolderFailed = "数据库创建失败：%s";
+
 // The display texts of a Boolean field.
 inline constexpr const char* kTrueText = "True";
 inline constexpr const char* kFalseText = "False";
