@@ -3,12 +3,16 @@
 #include <QDialog>
 #include <QFont>
 #include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTranslator>
 #include <QWindow>
 
 #include <cxxabi.h>
+#include <clocale>
 #include <filesystem>
 #include <typeinfo>
 
@@ -51,6 +55,11 @@ std::string Demangle(const char* name)
 TApplication::TApplication(int& argc, char** argv)
 {
     Application = this;
+    // The user's locale names the code page of file names and messages. It
+    // is read before the toolkit comes up: the toolkit switches the C
+    // library's character type to UTF-8 for itself, after which the locale
+    // would always answer UTF-8.
+    std::setlocale(LC_ALL, "");
     TCodePage::SetActive(TCodePage::KindFromLocale());
     const std::string exePath = ExecutablePath(argv).substr(0, 255);
     title_ = TitleFromExePath(exePath);
@@ -61,6 +70,9 @@ TApplication::TApplication(int& argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setApplicationName(ToQString(title_));
     QGuiApplication::setDesktopFileName(ToQString(title_));
+    // The toolkit's own texts (context menus, standard buttons) in the
+    // user's language, as the desktop's own would be.
+    LoadToolkitTexts(QLocale::system());
     // Classic, unthemed controls in the system colours.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows"))) {
         QApplication::setStyle(style);
@@ -77,6 +89,7 @@ TApplication::TApplication(int& argc, char** argv)
 TApplication::~TApplication()
 {
     ShutdownApplication();
+    toolkitTexts_.reset();
     qtApp_.reset();
     if (Application == this)
         Application = nullptr;
@@ -100,6 +113,23 @@ std::string TApplication::TitleFromExePath(const std::string& path)
     return codePage.ToNarrow(text.toStdU16String());
 }
 
+bool TApplication::LoadToolkitTexts(const QLocale& locale)
+{
+    if (toolkitTexts_)
+        QCoreApplication::removeTranslator(toolkitTexts_.get());
+    toolkitTexts_ = std::make_unique<QTranslator>();
+    // "qt" gathers the catalogues of every toolkit module; "qtbase" holds
+    // the widgets' texts and is tried alone where only it is installed.
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!toolkitTexts_->load(locale, QStringLiteral("qt"), QStringLiteral("_"), folder) &&
+        !toolkitTexts_->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+        toolkitTexts_.reset();
+        return false;
+    }
+    QCoreApplication::installTranslator(toolkitTexts_.get());
+    return true;
+}
+
 void TApplication::AdoptWidget(QWidget* widget, std::string name)
 {
     QPointer<QWidget> guard(widget);
@@ -107,6 +137,9 @@ void TApplication::AdoptWidget(QWidget* widget, std::string name)
     if (!mainForm_) {
         // The first form created is the main form; its window exists, hidden.
         mainForm_ = widget;
+        // The taskbar labels the tool with its title, not the main window's
+        // caption: the icon name is what taskbars and icon boxes read.
+        widget->setWindowIconText(ToQString(title_));
         widget->winId();
     }
 }

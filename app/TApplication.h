@@ -18,6 +18,8 @@
 #include "store/TComponent.h"
 
 class QDialog;
+class QLocale;
+class QTranslator;
 
 namespace vantelo {
 
@@ -95,6 +97,12 @@ public:
 
     QWidget* ActiveWindowOrMain() const;
 
+    // Puts the toolkit's own texts (context menus, standard buttons) into
+    // the language of `locale`, replacing those loaded before; with no
+    // catalogue for it the toolkit speaks English. The constructor loads
+    // those of the user's locale. Answers whether a catalogue was found.
+    bool LoadToolkitTexts(const QLocale& locale);
+
 private:
     struct Owned {
         std::string name;
@@ -104,6 +112,7 @@ private:
     void AdoptComponent(std::unique_ptr<TComponent> component);
 
     std::unique_ptr<TQtApplication> qtApp_;
+    std::unique_ptr<QTranslator> toolkitTexts_;
     std::string title_;
     std::string moduleName_;
     QPointer<QWidget> mainForm_;

@@ -4,9 +4,15 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -212,10 +218,16 @@ TEST(Modules, FirstFormIsMainAndShutdownDestroysLastCreatedFirst)
     TComponent::RequestReference("RecordingModule", "Inner", [&](TComponent* c) { bound = c; });
 
     Application->CreateModule(form);
+    form->setWindowTitle(QStringLiteral("caption"));
     Application->CreateModule(module);
     Application->CreateModule(second);
     EXPECT_EQ(Application->MainForm(), form);
     EXPECT_FALSE(form->isVisible());
+    // The taskbar reads the main form's icon name: the title, while the
+    // caption stays the form's own. A later form keeps its own label.
+    EXPECT_EQ(form->windowIconText().toStdString(), Application->Title());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("caption"));
+    EXPECT_TRUE(second->windowIconText().isEmpty());
     ASSERT_NE(bound, nullptr);
     EXPECT_EQ(bound->Name(), "Inner");
 
@@ -225,6 +237,28 @@ TEST(Modules, FirstFormIsMainAndShutdownDestroysLastCreatedFirst)
 
     Application->ShutdownApplication();
     EXPECT_EQ(destroyedOrder, (std::vector<std::string>{"second form", "module", "form"}));
+}
+
+TEST(ToolkitTexts, FollowTheLocaleInContextMenusAndStandardButtons)
+{
+    auto texts = [] {
+        QLineEdit edit;
+        std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        QStringList out;
+        for (QAction* action : menu->actions())
+            if (!action->isSeparator())
+                out << action->text();
+        QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        out << buttons.button(QDialogButtonBox::Ok)->text() << buttons.button(QDialogButtonBox::Cancel)->text();
+        return out;
+    };
+    ASSERT_TRUE(Application->LoadToolkitTexts(QLocale(QLocale::Chinese, QLocale::China)));
+    EXPECT_EQ(texts(), (QStringList{"撤消(&U)\tCtrl+Z", "重做(&R)\tCtrl+Y", "剪切(&T)\tCtrl+X", "复制(&C)\tCtrl+C",
+                                    "粘贴(&P)\tCtrl+V", "删除", "全选\tCtrl+A", "确定", "取消"}));
+    // No catalogue for the C locale: the toolkit's English again.
+    EXPECT_FALSE(Application->LoadToolkitTexts(QLocale::c()));
+    EXPECT_EQ(texts(), (QStringList{"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
+                                    "&Paste\tCtrl+V", "Delete", "Select All\tCtrl+A", "OK", "Cancel"}));
 }
 
 TEST(ShowFormModal, RefusesAFormThatIsAlreadyVisibleAndReturnsTheResultOfAnother)
