@@ -208,6 +208,11 @@ const TCodePage& TCodePage::Active() {
     return *page;
 }
 
+std::string TCodePage::FromUtf8(std::string_view utf8) const {
+    if (kind_ == Kind::Utf8) return std::string(utf8);
+    return ToNarrow(PageOf(Kind::Utf8).ToWide(utf8));
+}
+
 void TCodePage::SetActive(Kind kind) { activePage.store(&PageOf(kind), std::memory_order_release); }
 
 TCodePage::Kind TCodePage::KindFromLocale() {

@@ -57,6 +57,9 @@ public:
     // (wide text that did not come from ToWide).
     std::u16string ToWide(std::string_view narrow) const;
     std::string ToNarrow(std::u16string_view wide) const;
+    // The tool's own texts are written in UTF-8 in its source; this gives
+    // such a text in this code page, as file names and messages are held.
+    std::string FromUtf8(std::string_view utf8) const;
 
 private:
     Kind kind_;

@@ -196,6 +196,22 @@ TEST(CodePageLeadBytes, FollowTheCodePage) {
     EXPECT_FALSE(utf8.IsDoubleByte());
 }
 
+TEST(CodePageTexts, TheToolsUtf8TextsComeOutInTheCodePage) {
+    // "文件名称修改成功" and "数据库打开失败", in UTF-8 and in GBK.
+    const std::pair<std::string, std::string> rows[] = {
+        {"\xE6\x96\x87\xE4\xBB\xB6\xE5\x90\x8D\xE7\xA7\xB0\xE4\xBF\xAE\xE6\x94\xB9\xE6\x88\x90\xE5\x8A\x9F",
+         "\xCE\xC4\xBC\xFE\xC3\xFB\xB3\xC6\xD0\xDE\xB8\xC4\xB3\xC9\xB9\xA6"},
+        {"\xE6\x95\xB0\xE6\x8D\xAE\xE5\xBA\x93\xE6\x89\x93\xE5\xBC\x80\xE5\xA4\xB1\xE8\xB4\xA5",
+         "\xCA\xFD\xBE\xDD\xBF\xE2\xB4\xF2\xBF\xAA\xCA\xA7\xB0\xDC"},
+        {"plain: 12", "plain: 12"},
+        {"", ""},
+    };
+    for (const auto& [utf8, gbk] : rows) {
+        EXPECT_EQ(TCodePage(Kind::Utf8).FromUtf8(utf8), utf8);
+        EXPECT_EQ(Hex(TCodePage(Kind::Gbk).FromUtf8(utf8)), Hex(gbk));
+    }
+}
+
 TEST(CodePageChoice, CodesetNamesPickTheKind) {
     const std::pair<const char*, Kind> rows[] = {
         {"GBK", Kind::Gbk},          {"gb2312", Kind::Gbk},       {"GB18030", Kind::Gbk},
