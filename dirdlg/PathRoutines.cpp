@@ -29,7 +29,8 @@ int FolderDepth(const std::string& path)
 namespace {
 
 // Sets the current directory back to `saved` when it goes out of scope, if
-// that folder still exists.
+// that folder still exists. Neither this nor the checks before it count as
+// visits to a folder of a drive (TCurrentDirectory::SetTemporarily).
 class TCurrentDirectoryRestorer {
 public:
     explicit TCurrentDirectoryRestorer(std::string saved) : saved_(std::move(saved)) {}
@@ -37,7 +38,7 @@ public:
     {
         try {
             if (TCurrentDirectory::DirectoryExists(saved_))
-                TCurrentDirectory::Set(saved_);
+                TCurrentDirectory::SetTemporarily(saved_);
         } catch (...) {
             // Nothing sensible to do: the error that brought us here goes on.
         }
@@ -58,7 +59,7 @@ size_t LastSlash(const std::string& text)
 
 TTypedPath SplitTypedPath(const std::string& text)
 {
-    const std::string saved = TCurrentDirectory::Get();
+    const std::string saved = TCurrentDirectory::GetOrNearestParent();
     TTypedPath result;
     result.folder = text;
     if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
@@ -68,17 +69,22 @@ TTypedPath SplitTypedPath(const std::string& text)
     const size_t slash = LastSlash(result.folder);
     result.file = slash == std::string::npos ? result.folder : result.folder.substr(slash + 1);
     if (slash == 0)
-        result.folder = "/";
+        result.folder = std::string(1, '/');
     else if (slash != std::string::npos)
         result.folder.resize(slash);
     else
         result.folder = saved;
 
     if (!result.folder.empty())
-        TCurrentDirectory::Set(result.folder);
-    if (!result.file.empty() && result.file.find_first_of("*?") == std::string::npos &&
-        !TCurrentDirectory::FileExists(result.file)) {
-        TCurrentDirectory::Set(result.file);
+        TCurrentDirectory::SetTemporarily(result.folder);
+    // The last name joins the folder when it names a folder, whatever its
+    // characters ("*" and "?" are legal in names here); otherwise it is a
+    // pattern when it has one of them, a file when it names one, and a
+    // folder to enter (which raises its error) in any other case.
+    const bool pattern = result.file.find_first_of("*?") != std::string::npos;
+    if (!result.file.empty() &&
+        (TCurrentDirectory::DirectoryExists(result.file) || (!pattern && !TCurrentDirectory::FileExists(result.file)))) {
+        TCurrentDirectory::SetTemporarily(result.file);
         result.folder = JoinPath(result.folder, result.file);
         result.file.clear();
     }

@@ -29,10 +29,12 @@ struct TTypedPath {
 // Splits a typed path (absolute, relative to the current directory, or a
 // file list's folder entry "[name]") into drive, folder and file part: the
 // last component is the file part unless it names a folder, in which case it
-// joins the folder. A file part with "*" or "?" stays a pattern. The
-// current directory is changed while the parts are checked and set back when
-// this returns, also on error. Raises EInOutError when the folder cannot be
-// entered ("File not found" for a missing folder).
+// joins the folder, whatever its characters. A file part with "*" or "?"
+// that names no folder stays a pattern. The current directory is changed
+// while the parts are checked (never remembered for a drive) and set back
+// when this returns, also on error; when it had been removed, the nearest
+// existing parent stands in for it. Raises EInOutError when the folder
+// cannot be entered ("File not found" for a missing folder).
 TTypedPath SplitTypedPath(const std::string& text);
 
 // Narrow (code page) <-> display text; lossless for any bytes.

@@ -7,12 +7,15 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 
 #include "app/THandlerGuard.h"
 #include "dirdlg/PathRoutines.h"
 #include "dirdlg/TListBitmap.h"
 #include "dirdlg/TOwnerDrawDelegate.h"
+#include "platform/EInOutError.h"
 #include "platform/TCurrentDirectory.h"
 #include "platform/TDirectoryListing.h"
 #include "platform/TDrives.h"
@@ -25,6 +28,8 @@ constexpr int kNameRole = Qt::UserRole;
 constexpr int kKindRole = Qt::UserRole + 1;
 constexpr int kPictureWidth = 16;
 constexpr int kPictureTextGap = 4;
+// The error number of a drive that is not ready ("I/O error 21").
+constexpr int kDriveNotReady = 21;
 
 }  // namespace
 
@@ -40,7 +45,7 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent)
         [this] { return itemHeight_; }));
     LoadBitmaps();
     UpdateItemHeight();
-    openPath_ = TCurrentDirectory::Get();
+    openPath_ = TCurrentDirectory::GetOrNearestParent();
     RebuildTree();
 }
 
@@ -98,7 +103,11 @@ void TDirectoryListBox::RebuildTree()
         AddEntry(name, ekSubfolder);
 
     const QSignalBlocker blocker(this);
+    // A new list starts at its top, whatever an earlier one was scrolled
+    // to, and then shows the open folder.
+    scrollToTop();
     setCurrentRow(openIndex_);
+    scrollToItem(item(openIndex_));
 }
 
 int TDirectoryListBox::ListSubfolders(const std::string& parent, std::vector<std::string>& names) const
@@ -112,8 +121,15 @@ int TDirectoryListBox::ListSubfolders(const std::string& parent, std::vector<std
     while (listing.Next(name)) {
         if (name.empty() || name[0] == '.')
             continue;
+        // A folder is known from the listing itself, so a mount point here
+        // is never asked (one that stopped answering cannot hold up the
+        // tree). Other entries are asked by the parent's descriptor, which
+        // works however long the parent's path is.
+        const unsigned char type = listing.EntryType();
         struct stat info {};
-        if (stat(JoinPath(parent, name).c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        if (type == DT_DIR ||
+            ((type == DT_LNK || type == DT_UNKNOWN) && fstatat(listing.Descriptor(), name.c_str(), &info, 0) == 0 &&
+             S_ISDIR(info.st_mode)))
             names.push_back(name);
     }
     QCollator collator;
@@ -180,6 +196,8 @@ void TDirectoryListBox::SetDrive(const std::string& mountPoint)
 {
     if (mountPoint.empty() || mountPoint == TDrives::DriveOf(openPath_))
         return;
+    if (!TDrives::Answers(mountPoint))
+        throw EInOutError(kDriveNotReady);
     std::string folder = TDrives::RememberedFolder(mountPoint);
     if (!TCurrentDirectory::DirectoryExists(folder))
         folder = mountPoint;
@@ -188,7 +206,13 @@ void TDirectoryListBox::SetDrive(const std::string& mountPoint)
 
 void TDirectoryListBox::EnterFolder(const std::string& path)
 {
-    if (TCurrentDirectory::DirectoryExists(openPath_))
+    // A folder on a mount that does not answer is not entered: the drive
+    // is not ready. The mount left behind is asked too before it is touched.
+    const std::string target =
+        std::filesystem::path(!path.empty() && path[0] == '/' ? path : JoinPath(openPath_, path)).lexically_normal();
+    if (!TDrives::Answers(target))
+        throw EInOutError(kDriveNotReady);
+    if (TDrives::Answers(openPath_) && TCurrentDirectory::DirectoryExists(openPath_))
         TCurrentDirectory::Set(openPath_);
     openPath_ = TCurrentDirectory::Set(path);
     RebuildTree();

@@ -58,9 +58,9 @@ TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent)
 
     std::string current;
     try {
-        current = TCurrentDirectory::Get();
+        current = TCurrentDirectory::GetOrNearestParent();
     } catch (const Exception&) {
-        // A current directory that no longer exists has no drive.
+        // A current directory the system cannot give has no drive.
     }
     FillDriveList();
     if (!current.empty())
@@ -77,6 +77,11 @@ std::string TDriveComboBox::EntryDrive(int index) const
     if (index < 0 || index >= static_cast<int>(drives_.size()))
         return {};
     return drives_[static_cast<size_t>(index)].mountPoint;
+}
+
+bool TDriveComboBox::EntryAvailable(int index) const
+{
+    return index >= 0 && index < static_cast<int>(drives_.size()) && drives_[static_cast<size_t>(index)].available;
 }
 
 std::string TDriveComboBox::EntryText(const TDrive& drive, TTextCase textCase)
@@ -99,7 +104,9 @@ void TDriveComboBox::FillDriveList()
 {
     const QSignalBlocker blocker(this);
     clear();
-    drives_ = TDrives::Current();
+    // Network and FUSE mounts are asked whether they answer, all at once
+    // and briefly; one that does not is listed but drawn unavailable.
+    drives_ = TDrives::CurrentChecked();
     for (const TDrive& drive : drives_)
         addItem(ToDisplay(EntryText(drive, textCase_)));
     setCurrentIndex(-1);
@@ -168,7 +175,10 @@ void TDriveComboBox::DrawEntry(QPainter& painter, const QRect& rect, int row, bo
         }
     }
     painter.setFont(font());
-    painter.setPen(colours.color(selected ? QPalette::HighlightedText : QPalette::Text));
+    const bool available = row < 0 || row >= static_cast<int>(drives_.size()) || drives_[static_cast<size_t>(row)].available;
+    painter.setPen(selected    ? colours.color(QPalette::HighlightedText)
+                   : available ? colours.color(QPalette::Text)
+                               : colours.color(QPalette::Disabled, QPalette::Text));
     const QRect textRect(textLeft, rect.top(), rect.right() - textLeft + 1, rect.height());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, itemText(row));
 }

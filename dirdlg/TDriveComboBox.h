@@ -8,6 +8,9 @@
 //   CD-ROM      "/media/cd: [disc]"               CDROM
 //   RAM         "/tmp: []"                        RAM
 // TextCase folds the label and remote name, never the mount point.
+// A network or FUSE mount that did not answer when the list was filled is
+// listed all the same, its text drawn in the disabled colour; picking it
+// raises "I/O error 21" (the drive is not ready) from the tree.
 #pragma once
 
 #include <QComboBox>
@@ -35,6 +38,8 @@ public:
     const std::string& Drive() const { return drive_; }
     // The mount point of an entry; empty for an index out of range.
     std::string EntryDrive(int index) const;
+    // Whether an entry's drive answered when the list was filled.
+    bool EntryAvailable(int index) const;
 
     // Makes a drive current: nothing when an entry is highlighted and it is
     // already the current drive; an empty mount point clears the highlight.
@@ -42,6 +47,7 @@ public:
     // none the highlight stays), then OnChange fires.
     void SelectDrive(const std::string& mountPoint);
     // Rebuilds the entries from the system's drives; nothing is highlighted.
+    // Waits at most TDrives::AnswerTimeout for mounts that may stall.
     virtual void FillDriveList();
 
     TTextCase TextCase() const { return textCase_; }

@@ -6,14 +6,17 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <numeric>
+#include <optional>
 #include <sys/stat.h>
 
 #include "app/THandlerGuard.h"
 #include "dirdlg/DirDlgTexts.h"
 #include "dirdlg/EInvalidOperation.h"
 #include "dirdlg/PathRoutines.h"
+#include "dirdlg/TLandingWatch.h"
 #include "dirdlg/TListBitmap.h"
 #include "dirdlg/TOwnerDrawDelegate.h"
 #include "platform/TCurrentDirectory.h"
@@ -48,14 +51,10 @@ std::vector<std::string> SplitMask(const std::string& mask)
     return patterns;
 }
 
-// Shows the busy cursor while it lives, when asked to.
+// The busy cursor, from Show() until it goes out of scope.
 class TBusyCursor {
 public:
-    explicit TBusyCursor(bool on) : on_(on)
-    {
-        if (on_)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
+    TBusyCursor() = default;
     ~TBusyCursor()
     {
         if (on_)
@@ -63,9 +62,16 @@ public:
     }
     TBusyCursor(const TBusyCursor&) = delete;
     TBusyCursor& operator=(const TBusyCursor&) = delete;
+    void Show()
+    {
+        if (on_)
+            return;
+        on_ = true;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
 
 private:
-    bool on_;
+    bool on_ = false;
 };
 
 }  // namespace
@@ -75,6 +81,8 @@ TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent)
     resize(145, height());
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
+    // Entries are cut at the right edge; the list never scrolls sideways.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setItemDelegate(new TOwnerDrawDelegate(
         this, [this](QPainter& painter, const QRect& rect, int row, bool selected,
                      bool) { DrawEntry(painter, rect, row, selected); },
@@ -82,7 +90,7 @@ TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent)
     textColor_ = palette().color(QPalette::Text);
     LoadBitmaps();
     UpdateItemHeight();
-    folderPath_ = TCurrentDirectory::Get();
+    folderPath_ = TCurrentDirectory::GetOrNearestParent();
     FillFileList();
     // A pick with the mouse or the keyboard.
     connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
@@ -141,20 +149,11 @@ void TFileListBox::ChangeFolder(const std::string& path)
 
 bool TFileListBox::SomeEntryLandsAt(const std::vector<int>& finalRanks, int position)
 {
-    // A Fenwick tree over the final ranks counts, for each arrival, the
-    // entries already in the list that sort before it: its landing position.
-    const size_t n = finalRanks.size();
-    std::vector<int> tree(n + 1, 0);
-    for (const int rank : finalRanks) {
-        int before = 0;
-        for (size_t i = static_cast<size_t>(rank); i > 0; i -= i & (~i + 1))
-            before += tree[i];
-        if (before == position)
-            return true;
-        for (size_t i = static_cast<size_t>(rank) + 1; i <= n; i += i & (~i + 1))
-            ++tree[i];
-    }
-    return false;
+    TLandingWatch<int, std::less<int>> watch(position, std::less<int>());
+    bool landed = false;
+    for (const int rank : finalRanks)
+        landed = watch.Arrive(rank) || landed;
+    return landed;
 }
 
 void TFileListBox::FillFileList()
@@ -168,11 +167,30 @@ void TFileListBox::FillFileList()
     clear();
     entryPictures_.clear();
 
+    // The busy cursor from the moment an entry lands at position 100 of the
+    // sorted list, through the rest of the listing, the sorting and the
+    // filling, and back also when an error ends the listing.
+    TBusyCursor busy;
+    lastFillBusy_ = false;
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const auto sortsBefore = [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; };
+    TLandingWatch<QString, decltype(sortsBefore)> landing(kBusyCursorPosition, sortsBefore);
+
     struct Entry {
         std::string text;
+        QString key;
         const QPixmap* picture;
     };
     std::vector<Entry> entries;
+    const auto add = [&](std::string text, const QPixmap* picture) {
+        QString key = ToDisplay(text);
+        if (landing.Arrive(key)) {
+            lastFillBusy_ = true;
+            busy.Show();
+        }
+        entries.push_back({std::move(text), std::move(key), picture});
+    };
     for (const std::string& pattern : SplitMask(mask_)) {
         TDirectoryListing listing;
         if (listing.Open(".") != 0)
@@ -184,50 +202,46 @@ void TFileListBox::FillFileList()
             const bool hidden = name[0] == '.';
             if ((hidden && !(fileType_ & ftHidden)) || !Matches(pattern, name))
                 continue;
+            // A folder is known from the listing itself: a mount point in
+            // this folder is never asked, so one that stopped answering
+            // cannot hold up the list.
+            if (listing.EntryType() == DT_DIR) {
+                if (fileType_ & ftDirectory)
+                    add(Format(texts::kFolderEntryFormat, name.c_str()), &closedFolder_);
+                continue;
+            }
             struct stat info {};
-            if (stat(name.c_str(), &info) != 0)
+            if (fstatat(listing.Descriptor(), name.c_str(), &info, 0) != 0)
                 continue;
             if (S_ISDIR(info.st_mode)) {
                 if (fileType_ & ftDirectory)
-                    entries.push_back({Format(texts::kFolderEntryFormat, name.c_str()), &closedFolder_});
+                    add(Format(texts::kFolderEntryFormat, name.c_str()), &closedFolder_);
                 continue;
             }
             const QPixmap* picture = (info.st_mode & 0111) ? &executable_ : &unknownFile_;
             if (!S_ISREG(info.st_mode)) {
                 if (fileType_ & ftSystem)
-                    entries.push_back({name, picture});
+                    add(name, picture);
                 continue;
             }
             const bool readOnly = (info.st_mode & 0222) == 0;
             if ((fileType_ & (ftNormal | ftArchive)) || (readOnly && (fileType_ & ftReadOnly)) ||
                 (hidden && (fileType_ & ftHidden)))
-                entries.push_back({name, picture});
+                add(name, picture);
         }
     }
 
     // Sorted as the list sorts: by the locale, ignoring case; equal names in
     // the order they came.
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::vector<QString> keys;
-    keys.reserve(entries.size());
-    for (const Entry& entry : entries)
-        keys.push_back(ToDisplay(entry.text));
     std::vector<int> order(entries.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return collator.compare(keys[static_cast<size_t>(a)], keys[static_cast<size_t>(b)]) < 0;
+        return sortsBefore(entries[static_cast<size_t>(a)].key, entries[static_cast<size_t>(b)].key);
     });
-    std::vector<int> ranks(entries.size());
-    for (size_t place = 0; place < order.size(); ++place)
-        ranks[static_cast<size_t>(order[place])] = static_cast<int>(place);
-
-    lastFillBusy_ = SomeEntryLandsAt(ranks, kBusyCursorPosition);
-    const TBusyCursor busy(lastFillBusy_);
     entryPictures_.reserve(entries.size());
     for (const int index : order) {
         const Entry& entry = entries[static_cast<size_t>(index)];
-        auto* item = new QListWidgetItem(keys[static_cast<size_t>(index)]);
+        auto* item = new QListWidgetItem(entry.key);
         item->setData(kNameRole, QByteArray::fromStdString(entry.text));
         addItem(item);
         entryPictures_.push_back(entry.picture);

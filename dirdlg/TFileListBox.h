@@ -76,12 +76,14 @@ public:
     void SetItemHeight(int height);
 
     // Whether the last listing switched to the busy cursor: an entry landed
-    // at position 100 as the entries were sorted in.
+    // at position 100 as the entries were sorted in. The cursor then stays
+    // busy through the rest of the listing, the sorting and the filling.
     bool LastFillShowedBusyCursor() const { return lastFillBusy_; }
     // Whether, inserting entries one at a time into a sorted list, one of
     // them lands at `position`. `finalRanks` gives, in arrival order, each
     // entry's place in the final order (a permutation of 0..n-1; entries
-    // that compare equal are placed in arrival order).
+    // that compare equal are placed in arrival order). The same watch
+    // (TLandingWatch) that the listing uses.
     static bool SomeEntryLandsAt(const std::vector<int>& finalRanks, int position);
 
     // Fired when the picked entry changes and after every listing.

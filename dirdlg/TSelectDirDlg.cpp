@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTimer>
 
 #include <cerrno>
 #include <cmath>
@@ -31,6 +32,9 @@ constexpr int kDesignPixelsPerInch = 96;
 constexpr int kFontPoints = 8;
 constexpr int kClientWidth = 424;
 constexpr int kClientHeight = 255;
+// How long after showing the dialog a frame that the window manager adds
+// may still move it to the centre.
+constexpr qint64 kSettlingMilliseconds = 1500;
 
 struct TScriptedResult {
     bool accepted;
@@ -295,12 +299,12 @@ void TSelectDirDlg::showEvent(QShowEvent* event)
     TModalForm::showEvent(event);
     if (!placed_) {
         placed_ = true;
-        // Centred on the screen by the outer size; div truncates toward zero.
-        if (const QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen()) {
-            const QSize outer = frameGeometry().size();
-            const QRect area = target->geometry();
-            move(area.left() + (area.width() - outer.width()) / 2, area.top() + (area.height() - outer.height()) / 2);
-        }
+        shown_.start();
+        CentreOnScreen();
+        // The window manager adds its frame after the window is mapped; the
+        // frame may only be known then. Look again a few times meanwhile.
+        for (const int delay : {50, 150, 400, 900})
+            QTimer::singleShot(delay, this, [this] { CentreForTheFrame(); });
     }
     if (ModalScript()) {
         auto script = std::move(ModalScript());
@@ -308,6 +312,35 @@ void TSelectDirDlg::showEvent(QShowEvent* event)
         QMetaObject::invokeMethod(
             this, [this, script] { script(*this); }, Qt::QueuedConnection);
     }
+}
+
+void TSelectDirDlg::CentreOnScreen()
+{
+    // Centred on the screen by the outer size (frame included); div
+    // truncates toward zero. The position moved to is the frame's.
+    const QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!target)
+        return;
+    centredFrame_ = frameGeometry().size();
+    const QRect area = target->geometry();
+    move(area.left() + (area.width() - centredFrame_.width()) / 2,
+         area.top() + (area.height() - centredFrame_.height()) / 2);
+}
+
+void TSelectDirDlg::CentreForTheFrame()
+{
+    // Only while the dialog is settling in: once the frame is known and
+    // the dialog placed by it, a move is the user's.
+    if (!isVisible() || !shown_.isValid() || shown_.elapsed() > kSettlingMilliseconds)
+        return;
+    if (frameGeometry().size() != centredFrame_)
+        CentreOnScreen();
+}
+
+void TSelectDirDlg::moveEvent(QMoveEvent* event)
+{
+    TModalForm::moveEvent(event);
+    CentreForTheFrame();
 }
 
 void TSelectDirDlg::SetNextResult(bool accepted, const std::string& directory)

@@ -11,7 +11,9 @@
 // that of the classic face.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QSize>
 
 #include <functional>
 #include <optional>
@@ -100,13 +102,23 @@ public:
     QLabel* FilesCaption = nullptr;
 
 protected:
+    // The first show centres the dialog on the screen by its outer size;
+    // when the window manager's frame becomes known in the moments after
+    // (it is added once the window is mapped), the dialog is centred again
+    // by the real outer size.
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
+    void CentreOnScreen();
+    void CentreForTheFrame();
+
     bool editable_ = false;
     bool confirmMissing_ = false;
     int helpContext_ = 0;
     bool placed_ = false;
+    QElapsedTimer shown_;
+    QSize centredFrame_;
 };
 
 // Runs the chooser modally. `directory` names the folder to open first

@@ -1,16 +1,59 @@
 #include "platform/TDriveProbe.h"
 
+#include <sys/statfs.h>
+
 #include <cctype>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace vantelo {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// One question to one mount, answered by a worker thread.
+struct TPendingAnswer {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    std::chrono::steady_clock::time_point asked = std::chrono::steady_clock::now();
+};
+
+// The questions still out, by mount point. The workers never touch this
+// table, only their own answer, so one that comes back after the process
+// began to end harms nothing.
+std::mutex& PendingMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::map<std::string, std::shared_ptr<TPendingAnswer>>& Pending()
+{
+    static std::map<std::string, std::shared_ptr<TPendingAnswer>> pending;
+    return pending;
+}
+
+bool IsDone(TPendingAnswer& answer)
+{
+    const std::lock_guard lock(answer.mutex);
+    return answer.done;
+}
+
+}  // namespace
+
 std::string TDriveProbe::CanonicalDevice(const std::string& source) const
 {
-    if (source.empty() || source[0] != '/')
+    // Only device nodes: any other source (a bind mount's folder, a FUSE
+    // daemon's name) could lie on a mount that does not answer.
+    if (source.rfind("/dev/", 0) != 0)
         return {};
     std::error_code error;
     const fs::path canonical = fs::canonical(root_ + source, error);
@@ -54,6 +97,51 @@ bool TDriveProbe::IsDirectory(const std::string& path) const
 {
     std::error_code error;
     return fs::is_directory(root_ + path, error);
+}
+
+std::set<std::string> TDriveProbe::Unanswered(const std::vector<std::string>& mountPoints,
+                                              std::chrono::milliseconds timeout) const
+{
+    const auto now = std::chrono::steady_clock::now();
+    const auto deadline = now + timeout;
+    std::set<std::string> unanswered;
+    std::vector<std::pair<std::string, std::shared_ptr<TPendingAnswer>>> waiting;
+    {
+        const std::lock_guard lock(PendingMutex());
+        for (const std::string& mountPoint : mountPoints) {
+            std::shared_ptr<TPendingAnswer>& answer = Pending()[mountPoint];
+            if (answer && !IsDone(*answer)) {
+                // Still out from an earlier question: no second thread.
+                if (now - answer->asked >= timeout)
+                    unanswered.insert(mountPoint);
+                else
+                    waiting.emplace_back(mountPoint, answer);
+                continue;
+            }
+            answer = std::make_shared<TPendingAnswer>();
+            try {
+                std::thread([answer, path = root_ + mountPoint] {
+                    struct statfs info {};
+                    statfs(path.c_str(), &info);
+                    const std::lock_guard lock(answer->mutex);
+                    answer->done = true;
+                    answer->answered.notify_all();
+                }).detach();
+            } catch (const std::system_error&) {
+                // No thread to ask with: the mount is taken as answering, as
+                // it was before anyone asked.
+                answer->done = true;
+                continue;
+            }
+            waiting.emplace_back(mountPoint, answer);
+        }
+    }
+    for (auto& [mountPoint, answer] : waiting) {
+        std::unique_lock lock(answer->mutex);
+        if (!answer->answered.wait_until(lock, deadline, [&] { return answer->done; }))
+            unanswered.insert(mountPoint);
+    }
+    return unanswered;
 }
 
 std::string TDriveProbe::DecodeLabelName(const std::string& name)

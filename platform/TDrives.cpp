@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace vantelo {
@@ -90,6 +91,11 @@ bool TDrives::IsPseudoFileSystem(std::string_view fsType)
     return OneOf(fsType, kPseudoTypes);
 }
 
+bool TDrives::MayStall(std::string_view fsType)
+{
+    return OneOf(fsType, kNetworkTypes) || fsType == "fuse" || fsType == "fuseblk" || fsType.rfind("fuse.", 0) == 0;
+}
+
 void TDrives::CaseFlagsOf(std::string_view fsType, bool& caseKept, bool& caseMatters)
 {
     caseKept = fsType != "msdos";
@@ -116,8 +122,10 @@ std::vector<TDrive> TDrives::ParseMountTable(std::string_view text, const TDrive
             drive.mountPoint.pop_back();
         const bool isRoot = drive.mountPoint == "/";
         if (!isRoot) {
+            // A mount that may stall is never touched here: its mount point
+            // is taken to be a folder.
             if (IsPseudoFileSystem(fsType) || fsType == "overlay" || IsSystemLocation(drive.mountPoint) ||
-                !probe.IsDirectory(drive.mountPoint))
+                (!MayStall(fsType) && !probe.IsDirectory(drive.mountPoint)))
                 continue;
         }
         drive.kind = isRoot && (fsType == "overlay" || IsPseudoFileSystem(fsType)) ? TDriveKind::Fixed
@@ -147,6 +155,35 @@ std::vector<TDrive> TDrives::Current()
     std::ostringstream text;
     text << in.rdbuf();
     return ParseMountTable(text.str(), TDriveProbe());
+}
+
+std::vector<TDrive> TDrives::CurrentChecked()
+{
+    std::vector<TDrive> drives = Current();
+    MarkUnanswered(drives, TDriveProbe(), AnswerTimeout);
+    return drives;
+}
+
+void TDrives::MarkUnanswered(std::vector<TDrive>& drives, const TDriveProbe& probe, std::chrono::milliseconds timeout)
+{
+    std::vector<std::string> asked;
+    for (const TDrive& drive : drives)
+        if (MayStall(drive.fsType))
+            asked.push_back(drive.mountPoint);
+    if (asked.empty())
+        return;
+    const std::set<std::string> unanswered = probe.Unanswered(asked, timeout);
+    for (TDrive& drive : drives)
+        drive.available = unanswered.count(drive.mountPoint) == 0;
+}
+
+bool TDrives::Answers(const std::string& path)
+{
+    const std::vector<TDrive> drives = Current();
+    const TDrive* drive = Find(drives, DriveOf(path, drives));
+    if (!drive || !MayStall(drive->fsType))
+        return true;
+    return TDriveProbe().Unanswered({drive->mountPoint}, AnswerTimeout).empty();
 }
 
 void TDrives::SetTableOverride(std::optional<std::vector<TDrive>> table)

@@ -18,6 +18,14 @@
 // system on a block device whose removable flag is set is removable;
 // anything else is a fixed drive.
 //
+// Network and FUSE mounts (MayStall) can stop answering, and any call that
+// reaches one then waits as long as its server or daemon wants. Building the
+// table never touches them: their kind comes from the file system type,
+// their label from the /dev/disk/by-label links, and their mount points are
+// taken to be folders without a stat. Whether they answer is asked on worker
+// threads for a short time only (CurrentChecked, Answers); one that does not
+// answer is listed but marked unavailable.
+//
 // The tool also remembers, per drive and in memory only, the folder last
 // made current on it (see TCurrentDirectory): picking a drive goes back
 // there.
@@ -43,6 +51,7 @@ struct TDrive {
     std::string label;         // volume label, or empty
     bool caseKept = true;      // the volume keeps the case of names
     bool caseMatters = true;   // the volume compares names case-sensitively
+    bool available = true;     // false: a network or FUSE mount that did not answer
 
     bool operator==(const TDrive&) const = default;
 };
@@ -53,8 +62,22 @@ public:
     // filtered and classified as described above, sorted by mount point.
     // An empty or unreadable text gives "/" alone.
     static std::vector<TDrive> ParseMountTable(std::string_view text, const TDriveProbe& probe);
-    // The system's drives now (or the table set for tests).
+    // The system's drives now (or the table set for tests). Touches no
+    // mount point that may stall: safe on the window's thread.
     static std::vector<TDrive> Current();
+    // Current(), with the mounts that may stall asked whether they answer,
+    // all at once and for AnswerTimeout at most (see TDriveProbe::Unanswered).
+    static std::vector<TDrive> CurrentChecked();
+    // Marks unavailable the drives of `drives` that may stall and do not
+    // answer `probe` within `timeout`.
+    static void MarkUnanswered(std::vector<TDrive>& drives, const TDriveProbe& probe,
+                               std::chrono::milliseconds timeout);
+    // False when `path` (absolute) lies on a mount that may stall and that
+    // does not answer within AnswerTimeout; true for every other path, which
+    // is not asked.
+    static bool Answers(const std::string& path);
+    // How long a mount that may stall is waited for.
+    static constexpr std::chrono::milliseconds AnswerTimeout{300};
     // Tests: makes Current() answer this table; nullopt goes back to the system.
     static void SetTableOverride(std::optional<std::vector<TDrive>> table);
 
@@ -78,6 +101,9 @@ public:
     static std::string DecodeField(std::string_view field);
     // Whether a file system type is never a drive (kernel and pseudo file systems).
     static bool IsPseudoFileSystem(std::string_view fsType);
+    // Whether a file system of this type may stop answering: the network
+    // types above and every FUSE file system ("fuse", "fuseblk", "fuse.*").
+    static bool MayStall(std::string_view fsType);
     // The case flags of a file system type: msdos keeps no case; vfat,
     // exfat, ntfs, the SMB family and hfsplus keep case but ignore it.
     static void CaseFlagsOf(std::string_view fsType, bool& caseKept, bool& caseMatters);
