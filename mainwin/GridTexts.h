@@ -1,8 +1,8 @@
 // The file list grid's fixed words: the sample text its row heights are
-// measured with, and the names under which the main window's stored
-// description gives the grid its settings (dynamic properties of DBGrid1).
-// The grid shows no message of its own; its captions and footer texts come
-// from the stored description.
+// measured with, the names under which the main window's stored description
+// gives the grid its settings (dynamic properties of DBGrid1), and the
+// entries of its scroll bars' context menu. The grid shows no message of its
+// own; its captions and footer texts come from the stored description.
 #pragma once
 
 namespace vantelo::gridtexts {
@@ -45,5 +45,21 @@ inline constexpr const char* kOptionNames[] = {
 inline constexpr const char* kFooterValueTypeNames[] = {
     "fvtNon", "fvtSum", "fvtAvg", "fvtCount", "fvtFieldValue", "fvtStaticText",
 };
+
+// The scroll bars' context menu, top to bottom; the vertical bar's words,
+// then the horizontal bar's where they differ.
+inline constexpr const char* kBarScrollHere = "滚动到此处";
+inline constexpr const char* kBarTop = "顶部";
+inline constexpr const char* kBarBottom = "底部";
+inline constexpr const char* kBarPageUp = "向上翻页";
+inline constexpr const char* kBarPageDown = "向下翻页";
+inline constexpr const char* kBarScrollUp = "向上滚动";
+inline constexpr const char* kBarScrollDown = "向下滚动";
+inline constexpr const char* kBarLeftEdge = "左边缘";
+inline constexpr const char* kBarRightEdge = "右边缘";
+inline constexpr const char* kBarPageLeft = "向左翻页";
+inline constexpr const char* kBarPageRight = "向右翻页";
+inline constexpr const char* kBarScrollLeft = "向左滚动";
+inline constexpr const char* kBarScrollRight = "向右滚动";
 
 }  // namespace vantelo::gridtexts

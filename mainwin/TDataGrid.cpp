@@ -9,14 +9,18 @@
 #include "store/TDataSet.h"
 #include "store/TDataSource.h"
 
+#include <QContextMenuEvent>
 #include <QDynamicPropertyChangeEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
 #include <QWheelEvent>
 #include <qdrawutil.h>
 
@@ -27,9 +31,9 @@ namespace vantelo {
 
 namespace {
 
-// The indicator glyphs, 6 x 11, '#' black and '.' transparent, top row first:
+// The indicator glyphs, kGlyphWidth x kGlyphHeight, '#' black and '.' transparent, top row first:
 // arrow (browsing), I-beam (editing), star (inserting).
-constexpr const char* kGlyphs[3][11] = {
+constexpr const char* kGlyphs[3][TGridGeometry::kGlyphHeight] = {
     {"#.....", "##....", "###...", "####..", "#####.", "######", "#####.", "####..", "###...", "##....", "#....."},
     {"##..##", "..##..", "..##..", "..##..", "..##..", "..##..", "..##..", "..##..", "..##..", "..##..", "##..##"},
     {"......", "......", "......", ".#..#.", "..##..", "######", "..##..", ".#..#.", "......", "......", "......"},
@@ -98,15 +102,34 @@ TDataGrid::TDataGrid(QWidget* parent)
     vbar_->setFocusPolicy(Qt::NoFocus);
     vbar_->setTracking(false);
     vbar_->hide();
-    connect(vbar_, &QScrollBar::actionTriggered, this,
-            [this](int action) { Guarded(this, [&] { ScrollBarAction(action); }); });
-    connect(vbar_, &QScrollBar::sliderReleased, this, [this] { Guarded(this, [&] { ScrollBarReleased(); }); });
+    vbar_->installEventFilter(this);
+    // Every way of moving the thumb goes through the cursor, and afterwards
+    // the thumb stands on the cursor's record, also when the move failed.
+    connect(vbar_, &QScrollBar::actionTriggered, this, [this](int action) {
+        if (action == QAbstractSlider::SliderMove && vbar_->isSliderDown())
+            return;  // dragging: the cursor moves when the thumb is released
+        Guarded(this, [&] { ScrollBarAction(action); });
+        Guarded(this, [&] { SyncBarToCursor(); });
+    });
+    connect(vbar_, &QScrollBar::sliderReleased, this, [this] {
+        Guarded(this, [&] { ThumbReleasedAt(vbar_->sliderPosition()); });
+        Guarded(this, [&] { SyncBarToCursor(); });
+    });
+    // A position put on the bar by anything else is taken as the thumb
+    // released there.
+    connect(vbar_, &QScrollBar::valueChanged, this, [this](int value) {
+        if (vbar_->isSliderDown() || value == barInfo_.position)
+            return;
+        Guarded(this, [&] { ThumbReleasedAt(value); });
+        Guarded(this, [&] { SyncBarToCursor(); });
+    });
 
     hbar_ = new QScrollBar(Qt::Horizontal, this);  // owned by the grid as its child
     hbar_->setFocusPolicy(Qt::NoFocus);
     hbar_->setSingleStep(1);
     hbar_->setRange(0, 0);
     hbar_->hide();
+    hbar_->installEventFilter(this);
     connect(hbar_, &QScrollBar::valueChanged, this, [this](int value) {
         Guarded(this, [&] {
             setFocus(Qt::OtherFocusReason);
@@ -167,7 +190,7 @@ TGridColumn& TDataGrid::AddColumn()
 void TDataGrid::ClearColumns()
 {
     columns_.clear();
-    leftColumn_ = 0;
+    geometry_.SetLeftColumn(0);
     FullLayout();
 }
 
@@ -315,6 +338,23 @@ QRect TDataGrid::ClientRect() const
                  std::max(0, height() - 2 * kBorderWidth - barHeight));
 }
 
+const TGridGeometry& TDataGrid::Geometry() const
+{
+    const QRect client = ClientRect();
+    if (client.width() != geometry_.ClientWidth() || client.height() != geometry_.ClientHeight())
+        geometry_.SetClientSize(client.width(), client.height());
+    return geometry_;
+}
+
+void TDataGrid::SyncColumns()
+{
+    std::vector<TGridGeometry::ColumnExtent> extents;
+    extents.reserve(columns_.size());
+    for (const auto& column : columns_)
+        extents.push_back({column->Width(), column->Visible()});
+    geometry_.SetColumns(std::move(extents));
+}
+
 void TDataGrid::PlaceScrollBars()
 {
     const int barWidth = vbar_->sizeHint().width();
@@ -329,37 +369,18 @@ void TDataGrid::PlaceScrollBars()
 
 int TDataGrid::MaxLeftColumn() const
 {
-    // The smallest first column from which every column to the end fits
-    // right of the indicator; the last visible column when even it does not.
-    const int room = ClientRect().width() - (kIndicatorWidth + kLineWidth);
-    int tail = 0;
-    int best = -1;
-    int lastVisible = -1;
-    for (int i = ColumnCount() - 1; i >= 0; --i) {
-        if (!Column(i).Visible())
-            continue;
-        if (lastVisible < 0)
-            lastVisible = i;
-        tail += Column(i).Width() + kLineWidth;
-        if (tail > room)
-            break;
-        best = i;
-    }
-    if (lastVisible < 0)
-        return 0;
-    return best >= 0 ? best : lastVisible;
+    return Geometry().MaxLeftColumn();
 }
 
 void TDataGrid::SetLeftColumn(int column)
 {
-    const int left = std::clamp(column, 0, MaxLeftColumn());
-    if (left != leftColumn_) {
-        leftColumn_ = left;
+    Geometry();
+    const int before = geometry_.LeftColumn();
+    if (geometry_.SetLeftColumn(column) != before)
         InvalidateAll();
-    }
-    if (hbar_->value() != leftColumn_) {
+    if (hbar_->value() != LeftColumn()) {
         const QSignalBlocker block(hbar_);
-        hbar_->setValue(leftColumn_);
+        hbar_->setValue(LeftColumn());
     }
 }
 
@@ -367,21 +388,19 @@ bool TDataGrid::SyncHorizontalBar()
 {
     // The columns with their lines after the indicator against the client
     // width (which the vertical bar alone decides).
-    int needed = kIndicatorWidth + kLineWidth;
+    const TGridGeometry& geometry = Geometry();
     int shownColumns = 0;
     for (const auto& column : columns_)
-        if (column->Visible()) {
-            needed += column->Width() + kLineWidth;
+        if (column->Visible())
             ++shownColumns;
-        }
-    const bool show = needed > ClientRect().width();
-    const int maxLeft = show ? MaxLeftColumn() : 0;
+    const bool show = geometry.NeedsHorizontalBar();
+    const int maxLeft = show ? geometry.MaxLeftColumn() : 0;
     {
         const QSignalBlocker block(hbar_);
         hbar_->setRange(0, maxLeft);
         hbar_->setPageStep(std::max(1, shownColumns - maxLeft));
     }
-    SetLeftColumn(show ? leftColumn_ : 0);
+    SetLeftColumn(show ? LeftColumn() : 0);
     if (show != hbar_->isHidden())
         return false;
     hbar_->setVisible(show);
@@ -390,67 +409,31 @@ bool TDataGrid::SyncHorizontalBar()
     return true;
 }
 
-std::vector<TDataGrid::ColumnSpan> TDataGrid::ColumnSpans() const
-{
-    std::vector<ColumnSpan> spans;
-    int x = kIndicatorWidth + kLineWidth;
-    for (int i = leftColumn_; i < ColumnCount(); ++i) {
-        const TGridColumn& column = Column(i);
-        if (!column.Visible())
-            continue;
-        spans.push_back({i + 1, x, column.Width()});
-        x += column.Width() + kLineWidth;
-    }
-    return spans;
-}
-
-int TDataGrid::RowTop(int row) const
-{
-    if (row <= 0)
-        return 0;
-    const int pitch = rowHeight_ + kLineWidth;
-    const int base = titleHeight_ + kLineWidth;
-    if (row <= dataRows_ + 1)
-        return base + (row - 1) * pitch;
-    return base + dataRows_ * pitch + spacerHeight_ + kLineWidth + (row - dataRows_ - 2) * pitch;
-}
-
-int TDataGrid::RowHeight(int row) const
-{
-    if (row == 0)
-        return titleHeight_;
-    if (row == SpacerRow())
-        return spacerHeight_;
-    return rowHeight_;
-}
-
 QRect TDataGrid::RowRect(int row) const
 {
     const QRect client = ClientRect();
-    if (row < 0 || row >= rowCount_)
+    const TGridGeometry& geometry = Geometry();
+    if (row < 0 || row >= geometry.RowCount())
         return {};
-    return QRect(client.left(), client.top() + RowTop(row), client.width(), RowHeight(row) + kLineWidth);
+    return QRect(client.left(), client.top() + geometry.RowTop(row), client.width(),
+                 geometry.RowHeight(row) + kLineWidth);
 }
 
 QRect TDataGrid::DataBandRect() const
 {
     const QRect client = ClientRect();
-    const int top = RowTop(1);
-    return QRect(client.left(), client.top() + top, client.width(), RowTop(SpacerRow()) - top);
+    const TGridGeometry& geometry = Geometry();
+    return QRect(client.left(), client.top() + geometry.DataBandTop(), client.width(),
+                 geometry.DataBandBottom() - geometry.DataBandTop());
 }
 
 QRect TDataGrid::CellRect(int column, int row) const
 {
-    if (row < 0 || row >= rowCount_)
+    const TGridGeometry& geometry = Geometry();
+    if (row < 0 || row >= geometry.RowCount() || (column != 0 && geometry.FindSpan(column) == nullptr))
         return {};
-    const QPoint origin = ClientRect().topLeft();
-    const int top = origin.y() + RowTop(row);
-    if (column == 0)
-        return QRect(origin.x(), top, kIndicatorWidth, RowHeight(row));
-    for (const ColumnSpan& span : ColumnSpans())
-        if (span.gridColumn == column)
-            return QRect(origin.x() + span.left, top, span.width, RowHeight(row));
-    return {};
+    const TGridGeometry::Box box = geometry.Cell(column, row);
+    return QRect(ClientRect().topLeft() + QPoint(box.left, box.top), QSize(box.width, box.height));
 }
 
 QPoint TDataGrid::ToClient(QPoint widgetPoint) const
@@ -460,50 +443,24 @@ QPoint TDataGrid::ToClient(QPoint widgetPoint) const
 
 int TDataGrid::RowAt(int clientY) const
 {
-    if (clientY < 0 || clientY >= ClientRect().height())
-        return -1;
-    for (int row = 0; row < rowCount_; ++row)
-        if (clientY >= RowTop(row) && clientY < RowTop(row) + RowHeight(row) + kLineWidth)
-            return row;
-    return -1;
+    return Geometry().RowAt(clientY);
 }
 
 int TDataGrid::ColumnAt(int clientX) const
 {
-    if (clientX < 0 || clientX >= ClientRect().width())
-        return -1;
-    if (clientX < kIndicatorWidth + kLineWidth)
-        return 0;
-    for (const ColumnSpan& span : ColumnSpans())
-        if (clientX >= span.left && clientX < span.left + span.width + kLineWidth)
-            return span.gridColumn;
-    return -1;
+    return Geometry().ColumnAt(clientX);
 }
 
 int TDataGrid::BorderColumnAt(int clientX) const
 {
     if (!(options_ & dgColumnResize))
         return -1;
-    // From 3 pixels left of the line that ends a column to 4 right of it.
-    for (const ColumnSpan& span : ColumnSpans()) {
-        const int line = span.left + span.width;
-        if (clientX >= line - 3 && clientX <= line + 4)
-            return span.gridColumn;
-    }
-    return -1;
+    return Geometry().SizingColumnAt(clientX);
 }
 
 int TDataGrid::VisibleDataRows() const
 {
-    // Rows below the title that fit entirely, less the footer and the spacer.
-    const int clientHeight = ClientRect().height();
-    int fit = 0;
-    for (int row = 1; row < rowCount_; ++row) {
-        if (RowTop(row) + RowHeight(row) > clientHeight)
-            break;
-        ++fit;
-    }
-    return std::max(1, fit - 1 - 1);
+    return Geometry().VisibleDataRows();
 }
 
 // ---------------------------------------------------------------------------
@@ -511,6 +468,7 @@ int TDataGrid::VisibleDataRows() const
 
 void TDataGrid::FullLayout()
 {
+    SyncColumns();
     if (layoutLock_ > 0)
         return;
     ++layoutLock_;
@@ -519,12 +477,13 @@ void TDataGrid::FullLayout()
         ~Unlock() { --lock; }
     } unlock{layoutLock_};
 
-    rowHeight_ = TextHeight(font()) + 3 + kLineWidth;
-    titleHeight_ = 0;
+    // The title row is as high as the tallest title font asks.
+    int titleText = 0;
     for (const auto& column : columns_)
-        titleHeight_ = std::max(titleHeight_, TextHeight(column->Title().Font()) + 4);
+        titleText = std::max(titleText, TextHeight(column->Title().Font()));
     if (columns_.empty())
-        titleHeight_ = TextHeight(titleFont_) + 4;
+        titleText = TextHeight(titleFont_);
+    geometry_.SetTextHeights(TextHeight(font()), titleText);
     const bool barChanged = SyncHorizontalBar();
     RowLayout();
     FollowDataSet();
@@ -536,27 +495,19 @@ void TDataGrid::FullLayout()
 
 void TDataGrid::RowLayout()
 {
-    const int oldCount = rowCount_;
-    const int pitch = rowHeight_ + kLineWidth;
-    const int clientHeight = ClientRect().height();
-    // Title and its line, the footer row and its line, and one more line
-    // because there is a footer.
-    int fixed = titleHeight_ + kLineWidth + pitch + kLineWidth;
+    const int oldCount = RowCount();
+    Geometry();
     if (IsOpen()) {
-        link_->SetBufferCount(std::max(1, (clientHeight - fixed) / pitch));
-        dataRows_ = link_->RecordCount();
-        fixed += dataRows_ * pitch;
-        rowCount_ = dataRows_ + 3;
-        if (currentRow_ >= rowCount_)
-            currentRow_ = rowCount_ - 1;
+        // Only the records that fit are buffered.
+        link_->SetBufferCount(geometry_.BufferCount());
+        geometry_.SetRows(true, link_->RecordCount());
+        if (currentRow_ >= RowCount())
+            currentRow_ = RowCount() - 1;
     } else {
         // Title, one blank row, the spacer and the footer.
-        dataRows_ = 1;
-        fixed += pitch;
-        rowCount_ = 4;
+        geometry_.SetRows(false, 0);
     }
-    spacerHeight_ = std::max(0, clientHeight - fixed);
-    if (rowCount_ != oldCount)
+    if (RowCount() != oldCount)
         InvalidateAll();
 }
 
@@ -570,23 +521,20 @@ void TDataGrid::FollowDataSet()
 
 void TDataGrid::UpdateScrollBar()
 {
-    BarInfo info;
+    TGridGeometry::ScrollInfo info;
     TDataSet* dataSet = OpenDataSet();
     if (dataSet == nullptr) {
-        info = {0, 1, 2, 0, false};
+        info = TGridGeometry::ClosedBar();
     } else if (dataSet->IsSequenced()) {
-        const int records = static_cast<int>(dataSet->RecordCount());
-        const int page = VisibleDataRows();
         const TDataSetState state = dataSet->State();
         int position = lastBarPosition_;
         if (state == TDataSetState::Browse || state == TDataSetState::Edit)
             position = static_cast<int>(dataSet->RecNo());
         lastBarPosition_ = position;
-        // (1, R + P - 1, P): shown once the range exceeds the page, from 2 records.
-        info = {1, records + page - 1, page, position, (records + page - 1) - 1 + 1 > page};
+        // Shown once the range exceeds the page: from 2 records.
+        info = TGridGeometry::RecordBar(static_cast<int>(dataSet->RecordCount()), VisibleDataRows(), position);
     } else {
-        const int position = dataSet->Bof() ? 0 : dataSet->Eof() ? 4 : 2;
-        info = {0, 4, 0, position, true};
+        info = TGridGeometry::FiveStopBar(dataSet->Bof(), dataSet->Eof());
     }
     if (barInfoValid_ && info == barInfo_)
         return;
@@ -597,14 +545,14 @@ void TDataGrid::UpdateScrollBar()
     {
         const QSignalBlocker block(vbar_);
         // The bar's own maximum is the last position the thumb can take.
-        vbar_->setRange(info.min, std::max(info.min, info.max - std::max(0, info.page - 1)));
+        vbar_->setRange(info.minimum, info.LastPosition());
         vbar_->setPageStep(info.page);
         vbar_->setSingleStep(1);
-        vbar_->setValue(info.pos);
-        vbar_->setSliderPosition(info.pos);
+        vbar_->setValue(info.position);
+        vbar_->setSliderPosition(info.position);
     }
-    if (info.shown == wasHidden) {
-        vbar_->setVisible(info.shown);
+    if (info.Shown() == wasHidden) {
+        vbar_->setVisible(info.Shown());
         PlaceScrollBars();
         // The client area's width changed: the columns and lines move, and
         // the columns may now need the horizontal bar (or no longer).
@@ -620,7 +568,7 @@ void TDataGrid::UpdateScrollBar()
 void TDataGrid::ScrollBy(int distance)
 {
     const QRect oldRect = RowRect(currentRow_);
-    if (link_->ActiveRecord() + 1 >= rowCount_)
+    if (link_->ActiveRecord() + 1 >= RowCount())
         RowLayout();
     UpdateScrollBar();
     FollowDataSet();
@@ -630,8 +578,7 @@ void TDataGrid::ScrollBy(int distance)
         if (std::abs(distance) > VisibleDataRows()) {
             InvalidateAll();
         } else {
-            const int pitch = rowHeight_ + kLineWidth;
-            const int dy = -distance * pitch;
+            const int dy = -distance * geometry_.Pitch();
             const QRect band = DataBandRect();
             Invalidate(RowRect(glyphRow_));
             if (RepaintAllowed() && !bandStale_) {
@@ -781,14 +728,16 @@ void TDataGrid::Paint(QPaintEvent* event)
     painter.translate(client.topLeft());
     const QRect dirty = event->region().boundingRect().translated(-client.topLeft());
 
-    const std::vector<ColumnSpan> spans = ColumnSpans();
+    const TGridGeometry& geometry = Geometry();
+    const std::vector<ColumnSpan>& spans = geometry.Spans();
+    const int rowCount = geometry.RowCount();
     const int right = spans.empty() ? kIndicatorWidth + kLineWidth : spans.back().left + spans.back().width + kLineWidth;
     const QColor dataLine = Color() == QColor(192, 192, 192) ? kDataLineOnSilver : kDataLineColor;
 
     glyphRow_ = -1;
-    for (int row = 0; row < rowCount_; ++row) {
-        const int top = RowTop(row);
-        const int height = RowHeight(row);
+    for (int row = 0; row < rowCount; ++row) {
+        const int top = geometry.RowTop(row);
+        const int height = geometry.RowHeight(row);
         if (top > dirty.bottom() || top + height + kLineWidth <= dirty.top())
             continue;
         for (int i = -1; i < static_cast<int>(spans.size()); ++i) {
@@ -806,16 +755,17 @@ void TDataGrid::Paint(QPaintEvent* event)
         }
     }
     // Right of the last column and below the last row: the grid's colour.
-    const int bottom = RowTop(rowCount_ - 1) + RowHeight(rowCount_ - 1) + kLineWidth;
+    const int bottom = geometry.RowTop(rowCount - 1) + geometry.RowHeight(rowCount - 1) + kLineWidth;
     if (right < client.width())
         painter.fillRect(QRect(right, 0, client.width() - right, client.height()), Color());
     if (bottom < client.height())
         painter.fillRect(QRect(0, bottom, std::min(right, client.width()), client.height() - bottom), Color());
 
-    if (hasFocus() && !spans.empty() && currentRow_ > 0 && currentRow_ < rowCount_) {
+    if (hasFocus() && !spans.empty() && currentRow_ > 0 && currentRow_ < rowCount) {
         const int left = spans.front().left;
         const int width = spans.back().left + spans.back().width - left;
-        DrawFocusRect(painter, QRect(left, RowTop(currentRow_), width, RowHeight(currentRow_)));
+        DrawFocusRect(painter,
+                      QRect(left, geometry.RowTop(currentRow_), width, geometry.RowHeight(currentRow_)));
     }
     if (mouseState_ == MouseState::Sizing) {
         painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
@@ -825,7 +775,7 @@ void TDataGrid::Paint(QPaintEvent* event)
         for (const ColumnSpan& span : spans)
             if (span.gridColumn == moveTarget_) {
                 const int x = moveTarget_ > movingColumn_ ? span.left + span.width - 1 : span.left - 1;
-                painter.fillRect(QRect(x, 0, 3, titleHeight_), palette().color(QPalette::Highlight));
+                painter.fillRect(QRect(x, 0, 3, geometry.TitleRowHeight()), palette().color(QPalette::Highlight));
             }
     }
 }
@@ -850,8 +800,9 @@ void TDataGrid::PaintCell(QPainter& painter, int column, int row, const QRect& c
         const QRect inner = cell.adjusted(1, 1, -1, -1);
         if (row == 0 && gridColumn != nullptr) {
             const TGridColumnTitle& title = gridColumn->Title();
-            DrawCellText(painter, inner, 1, 1, static_cast<int>(title.Alignment()), title.Caption(), title.Font(),
-                         title.Color(), palette().color(QPalette::WindowText));
+            DrawCellText(painter, inner, TGridGeometry::kFixedTextOffset, TGridGeometry::kFixedTextOffset,
+                         static_cast<int>(title.Alignment()), title.Caption(), title.Font(), title.Color(),
+                         palette().color(QPalette::WindowText));
         } else {
             painter.fillRect(inner, FixedColor());
         }
@@ -879,8 +830,9 @@ void TDataGrid::PaintCell(QPainter& painter, int column, int row, const QRect& c
     }
     if (footer) {
         const TGridColumnFooter& foot = gridColumn->Footer();
-        DrawCellText(painter, cell, 2, 2, static_cast<int>(foot.Alignment()), foot.DisplayText(), foot.Font(),
-                     foot.Color(), palette().color(QPalette::WindowText));
+        DrawCellText(painter, cell, TGridGeometry::kCellTextOffset, TGridGeometry::kCellTextOffset,
+                     static_cast<int>(foot.Alignment()), foot.DisplayText(), foot.Font(), foot.Color(),
+                     palette().color(QPalette::WindowText));
         return;
     }
     QString text;
@@ -890,7 +842,8 @@ void TDataGrid::PaintCell(QPainter& painter, int column, int row, const QRect& c
             text = ToDisplay(field->DisplayText());
     }
     const bool highlight = row == currentRow_ && hasFocus() && (options_ & dgRowSelect);
-    DrawCellText(painter, cell, 2, 2, static_cast<int>(gridColumn->Alignment()), text, gridColumn->Font(),
+    DrawCellText(painter, cell, TGridGeometry::kCellTextOffset, TGridGeometry::kCellTextOffset,
+                 static_cast<int>(gridColumn->Alignment()), text, gridColumn->Font(),
                  highlight ? palette().color(QPalette::Highlight) : gridColumn->Color(),
                  highlight ? palette().color(QPalette::HighlightedText) : palette().color(QPalette::Text));
 }
@@ -905,7 +858,7 @@ void TDataGrid::DrawCellText(QPainter& painter, const QRect& rect, int dx, int d
     const int textWidth = metrics.horizontalAdvance(text);
     int x = rect.left() + dx;
     if (alignment == static_cast<int>(TAlignment::Right))
-        x = rect.left() + rect.width() - textWidth - 3;
+        x = rect.left() + rect.width() - textWidth - TGridGeometry::kRightTextMargin;
     else if (alignment == static_cast<int>(TAlignment::Center))
         x = rect.left() + rect.width() / 2 - textWidth / 2;
     // Cut at the cell's edges, on both sides when centred; no ellipsis.
@@ -919,11 +872,11 @@ void TDataGrid::DrawCellText(QPainter& painter, const QRect& rect, int dx, int d
 
 void TDataGrid::DrawIndicator(QPainter& painter, const QRect& rect, int glyph)
 {
-    // 8 pixels left of the cell's right edge, centred vertically.
-    const int left = rect.left() + rect.width() - 8;
-    const int top = (rect.top() + rect.top() + rect.height() - 11) / 2;
-    for (int y = 0; y < 11; ++y)
-        for (int x = 0; x < 6; ++x)
+    // Left of the cell's right edge, centred vertically.
+    const int left = rect.left() + rect.width() - TGridGeometry::kGlyphRightOffset;
+    const int top = (rect.top() + rect.top() + rect.height() - TGridGeometry::kGlyphHeight) / 2;
+    for (int y = 0; y < TGridGeometry::kGlyphHeight; ++y)
+        for (int x = 0; x < TGridGeometry::kGlyphWidth; ++x)
             if (kGlyphs[glyph][y][x] == '#')
                 painter.fillRect(QRect(left + x, top + y, 1, 1), Qt::black);
 }
@@ -1078,7 +1031,7 @@ void TDataGrid::ScrollColumns(int by)
 {
     // Left stops at the first column; right stops once nothing is hidden on
     // the right. Hidden columns are stepped over.
-    int left = leftColumn_;
+    int left = LeftColumn();
     const int step = by < 0 ? -1 : 1;
     for (int remaining = std::abs(by); remaining > 0; --remaining) {
         int next = left + step;
@@ -1099,10 +1052,14 @@ void TDataGrid::mousePressEvent(QMouseEvent* event)
     Guarded(this, [&] { MouseDown(event); });
 }
 
-void TDataGrid::mouseDoubleClickEvent(QMouseEvent* event)
+void TDataGrid::mouseDoubleClickEvent(QMouseEvent*)
 {
-    // The second press of a double-click is a press like the first.
-    Guarded(this, [&] { MouseDown(event); });
+    // The second press of a double-click only raises the event: the first
+    // press has already moved the cursor, and it neither sizes nor tracks.
+    Guarded(this, [&] {
+        if (OnDblClick)
+            OnDblClick();
+    });
 }
 
 void TDataGrid::mouseMoveEvent(QMouseEvent* event)
@@ -1145,12 +1102,14 @@ void TDataGrid::MouseDown(QMouseEvent* event)
         return;
     }
     // Spacer, footer: nothing; a data row: the cursor moves by the difference.
-    if (!IsOpen() || row > dataRows_)
+    if (!IsOpen() || row > DataRowCount())
         return;
     if (column > 0)
         currentColumn_ = column;
     MoveCursorBy(row - currentRow_);
-    if (column > 0 && event->button() == Qt::LeftButton) {
+    // Either button that captures the mouse tracks the pointer from a data
+    // cell (a failed move has left this handler already).
+    if (column > 0 && button) {
         mouseState_ = MouseState::Tracking;
         trackDistance_ = 0;
     }
@@ -1200,23 +1159,15 @@ void TDataGrid::MouseMove(QMouseEvent* event)
 
 void TDataGrid::TrackTo(int clientY)
 {
-    const int top = RowTop(1);
-    const int bottom = RowTop(SpacerRow());  // just below the last data row
-    if (clientY < top)
-        trackDistance_ = clientY - top;
-    else if (clientY >= bottom)
-        trackDistance_ = clientY - bottom + 1;
-    else
-        trackDistance_ = 0;
+    trackDistance_ = Geometry().TrackDistance(clientY);
     if (trackDistance_ == 0) {
         trackTimer_.stop();
         const int row = RowAt(clientY);
-        if (row >= 1 && row <= dataRows_ && row != currentRow_)
+        if (row >= 1 && row <= DataRowCount() && row != currentRow_)
             MoveCursorBy(row - currentRow_);
         return;
     }
-    const int distance = std::abs(trackDistance_);
-    const int interval = std::max(0, 200 - 15 * distance);
+    const int interval = TGridGeometry::TrackInterval(trackDistance_);
     if (!trackTimer_.isActive() || trackTimer_.interval() != interval)
         trackTimer_.start(interval);
 }
@@ -1227,7 +1178,7 @@ void TDataGrid::TrackTick()
         trackTimer_.stop();
         return;
     }
-    const int records = std::min(8, std::abs(trackDistance_) / 6);
+    const int records = TGridGeometry::TrackRecords(trackDistance_);
     MoveCursorBy(trackDistance_ < 0 ? -records : records);
 }
 
@@ -1262,15 +1213,15 @@ void TDataGrid::MoveScrollTick()
         StopMoveScroll();
         return;
     }
-    const int before = leftColumn_;
+    const int before = LeftColumn();
     ScrollColumns(moveScrollDirection_);
-    if (leftColumn_ == before) {
+    if (LeftColumn() == before) {
         // At the end: nothing more to scroll until the pointer moves again.
         moveScrollTimer_.stop();
         return;
     }
     // The marker follows onto the column that came into view at that edge.
-    const std::vector<ColumnSpan> spans = ColumnSpans();
+    const std::vector<ColumnSpan>& spans = ColumnSpans();
     if (!spans.empty()) {
         int target = spans.front().gridColumn;
         if (moveScrollDirection_ > 0)
@@ -1301,20 +1252,24 @@ void TDataGrid::CancelMouseMode()
 void TDataGrid::wheelEvent(QWheelEvent* event)
 {
     event->accept();
-    Guarded(this, [&] {
-        if (!IsOpen())
-            return;
-        // One record per notch of 120 units: down moves forward.
-        wheelRemainder_ += event->angleDelta().y();
-        while (wheelRemainder_ >= 120) {
-            wheelRemainder_ -= 120;
-            MoveCursorBy(-1);
-        }
-        while (wheelRemainder_ <= -120) {
-            wheelRemainder_ += 120;
-            MoveCursorBy(1);
-        }
-    });
+    Guarded(this, [&] { Wheel(event->angleDelta().y()); });
+}
+
+void TDataGrid::Wheel(int angleDelta)
+{
+    if (!IsOpen())
+        return;
+    // One record per notch: down moves forward.
+    constexpr int notch = TGridGeometry::kWheelNotch;
+    wheelRemainder_ += angleDelta;
+    while (wheelRemainder_ >= notch) {
+        wheelRemainder_ -= notch;
+        MoveCursorBy(-1);
+    }
+    while (wheelRemainder_ <= -notch) {
+        wheelRemainder_ += notch;
+        MoveCursorBy(1);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -1324,64 +1279,166 @@ void TDataGrid::ScrollBarAction(int action)
 {
     setFocus(Qt::OtherFocusReason);
     TDataSet* dataSet = OpenDataSet();
-    if (dataSet != nullptr) {
-        const int active = link_->ActiveRecord();
-        switch (action) {
-        case QAbstractSlider::SliderSingleStepSub:
-            MoveCursorBy(-(active + 1));
-            break;
-        case QAbstractSlider::SliderSingleStepAdd:
-            MoveCursorBy(link_->RecordCount() - active);
-            break;
-        case QAbstractSlider::SliderPageStepSub:
-            MoveCursorBy(-VisibleDataRows());
-            break;
-        case QAbstractSlider::SliderPageStepAdd:
-            MoveCursorBy(VisibleDataRows());
-            break;
-        case QAbstractSlider::SliderToMinimum:
-            dataSet->First();
-            break;
-        case QAbstractSlider::SliderToMaximum:
-            dataSet->Last();
-            break;
-        default:  // dragging the thumb: the cursor moves on release
-            return;
-        }
+    if (dataSet == nullptr)
+        return;
+    const int active = link_->ActiveRecord();
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        MoveCursorBy(-(active + 1));
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        MoveCursorBy(link_->RecordCount() - active);
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        MoveCursorBy(-VisibleDataRows());
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        MoveCursorBy(VisibleDataRows());
+        break;
+    case QAbstractSlider::SliderToMinimum:
+        dataSet->First();
+        break;
+    case QAbstractSlider::SliderToMaximum:
+        dataSet->Last();
+        break;
+    case QAbstractSlider::SliderMove:
+        // The thumb put somewhere without a drag: as if released there.
+        ThumbReleasedAt(vbar_->sliderPosition());
+        break;
+    default:
+        break;
     }
-    // The bar shows where the cursor is, not where the action would have put it.
-    barInfoValid_ = false;
-    UpdateScrollBar();
-    vbar_->setSliderPosition(barInfo_.pos);
 }
 
-void TDataGrid::ScrollBarReleased()
+void TDataGrid::ThumbReleasedAt(int position)
 {
     setFocus(Qt::OtherFocusReason);
     TDataSet* dataSet = OpenDataSet();
-    if (dataSet != nullptr) {
-        const int p = vbar_->sliderPosition();
-        if (dataSet->IsSequenced()) {
-            const int records = static_cast<int>(dataSet->RecordCount());
-            if (p <= 1)
-                dataSet->First();
-            else if (p >= records)
-                dataSet->Last();
-            else
-                dataSet->SetRecNo(p);
-        } else {
-            if (p == 0)
-                dataSet->First();
-            else if (p == 1)
-                MoveCursorBy(-VisibleDataRows());
-            else if (p == 3)
-                MoveCursorBy(VisibleDataRows());
-            else if (p == 4)
-                dataSet->Last();
-        }
+    if (dataSet == nullptr)
+        return;
+    const bool recordNumbers = dataSet->IsSequenced();
+    const int records = recordNumbers ? static_cast<int>(dataSet->RecordCount()) : 0;
+    switch (TGridGeometry::ThumbReleased(recordNumbers, position, records)) {
+    case TGridGeometry::ThumbTarget::First:
+        dataSet->First();
+        break;
+    case TGridGeometry::ThumbTarget::Last:
+        dataSet->Last();
+        break;
+    case TGridGeometry::ThumbTarget::RecordNumber:
+        dataSet->SetRecNo(position);
+        break;
+    case TGridGeometry::ThumbTarget::PageUp:
+        MoveCursorBy(-VisibleDataRows());
+        break;
+    case TGridGeometry::ThumbTarget::PageDown:
+        MoveCursorBy(VisibleDataRows());
+        break;
+    case TGridGeometry::ThumbTarget::None:
+        break;
     }
+}
+
+void TDataGrid::SyncBarToCursor()
+{
+    // The bar shows where the cursor is, not where the action would have put it.
     barInfoValid_ = false;
     UpdateScrollBar();
+    const QSignalBlocker block(vbar_);
+    vbar_->setSliderPosition(barInfo_.position);
+}
+
+bool TDataGrid::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != vbar_ && watched != hbar_)
+        return QWidget::eventFilter(watched, event);
+    auto* bar = static_cast<QScrollBar*>(watched);
+    if (event->type() == QEvent::ContextMenu) {
+        const auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+        BarMenu(bar, menuEvent->pos(), menuEvent->globalPos());
+        return true;
+    }
+    if (event->type() == QEvent::Wheel && bar == vbar_) {
+        // Over the vertical bar the wheel moves the cursor as over the rows.
+        wheelEvent(static_cast<QWheelEvent*>(event));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+namespace {
+
+// The bar's value for a thumb whose top (or left) edge stands at pos.
+int BarValueAt(const QScrollBar& bar, QPoint pos)
+{
+    QStyleOptionSlider option;
+    option.initFrom(&bar);
+    option.subControls = QStyle::SC_None;
+    option.activeSubControls = QStyle::SC_None;
+    option.orientation = bar.orientation();
+    option.minimum = bar.minimum();
+    option.maximum = bar.maximum();
+    option.sliderPosition = bar.sliderPosition();
+    option.sliderValue = bar.value();
+    option.singleStep = bar.singleStep();
+    option.pageStep = bar.pageStep();
+    option.upsideDown = bar.invertedAppearance();
+    const bool vertical = bar.orientation() == Qt::Vertical;
+    if (!vertical)
+        option.state |= QStyle::State_Horizontal;
+    const QStyle* style = bar.style();
+    const QRect groove = style->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, &bar);
+    const QRect thumb = style->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, &bar);
+    const int start = vertical ? groove.top() : groove.left();
+    const int span = (vertical ? groove.height() - thumb.height() : groove.width() - thumb.width());
+    const int at = (vertical ? pos.y() : pos.x()) - start;
+    return QStyle::sliderValueFromPosition(bar.minimum(), bar.maximum(), at, std::max(0, span), option.upsideDown);
+}
+
+}  // namespace
+
+void TDataGrid::BarMenu(QScrollBar* bar, QPoint pos, QPoint globalPos)
+{
+    using namespace gridtexts;
+    const bool vertical = bar->orientation() == Qt::Vertical;
+    const struct {
+        const char* text;
+        QAbstractSlider::SliderAction action;  // SliderMove: to the pointer
+        bool separatorAfter;
+    } entries[] = {
+        {kBarScrollHere, QAbstractSlider::SliderMove, true},
+        {vertical ? kBarTop : kBarLeftEdge, QAbstractSlider::SliderToMinimum, false},
+        {vertical ? kBarBottom : kBarRightEdge, QAbstractSlider::SliderToMaximum, true},
+        {vertical ? kBarPageUp : kBarPageLeft, QAbstractSlider::SliderPageStepSub, false},
+        {vertical ? kBarPageDown : kBarPageRight, QAbstractSlider::SliderPageStepAdd, true},
+        {vertical ? kBarScrollUp : kBarScrollLeft, QAbstractSlider::SliderSingleStepSub, false},
+        {vertical ? kBarScrollDown : kBarScrollRight, QAbstractSlider::SliderSingleStepAdd, false},
+    };
+    // Owned by the grid; deleted below, or with the grid should it go while
+    // the menu is open.
+    const QPointer<QMenu> menu = new QMenu(this);
+    for (const auto& entry : entries) {
+        menu->addAction(QString::fromUtf8(entry.text))->setData(static_cast<int>(entry.action));
+        if (entry.separatorAfter)
+            menu->addSeparator();
+    }
+    const QAction* chosen = menu->exec(globalPos);
+    if (menu.isNull())
+        return;
+    const int action = chosen != nullptr ? chosen->data().toInt() : QAbstractSlider::SliderNoAction;
+    delete menu.data();
+    if (action == QAbstractSlider::SliderNoAction)
+        return;
+    if (action != QAbstractSlider::SliderMove) {
+        // The vertical bar's actions reach the cursor through the bar's signal.
+        bar->triggerAction(static_cast<QAbstractSlider::SliderAction>(action));
+    } else if (bar == vbar_) {
+        const int position = BarValueAt(*bar, pos);
+        Guarded(this, [&] { ThumbReleasedAt(position); });
+        Guarded(this, [&] { SyncBarToCursor(); });
+    } else {
+        bar->setValue(BarValueAt(*bar, pos));
+    }
 }
 
 }  // namespace vantelo

@@ -25,11 +25,14 @@
 // shown only while the columns are wider than the client area.
 #pragma once
 
+#include "mainwin/TGridGeometry.h"
+
 #include <QElapsedTimer>
 #include <QRegion>
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -65,9 +68,9 @@ public:
     using TGridOptions = unsigned;
 
     // Width of the indicator column, of every grid line and of the border.
-    static constexpr int kIndicatorWidth = 11;
-    static constexpr int kLineWidth = 1;
-    static constexpr int kBorderWidth = 2;
+    static constexpr int kIndicatorWidth = TGridGeometry::kIndicatorWidth;
+    static constexpr int kLineWidth = TGridGeometry::kLineWidth;
+    static constexpr int kBorderWidth = TGridGeometry::kBorderWidth;
     // The shortest time between two synchronous repaints during a walk.
     static constexpr int kFrameMilliseconds = 16;
     // The interval of the column scrolling while a title is dragged outside.
@@ -106,21 +109,25 @@ public:
     QFont FooterFont() const { return footerFont_; }
     void SetFooterFont(const QFont& font);
 
+    // --- events ---------------------------------------------------------------
+    // Raised by the second press of a double-click, which does nothing else.
+    std::function<void()> OnDblClick;
+
     // --- geometry and state (for the main window's tests and pictures) -----
-    int DefaultRowHeight() const { return rowHeight_; }
-    int TitleRowHeight() const { return titleHeight_; }
+    int DefaultRowHeight() const { return geometry_.DefaultRowHeight(); }
+    int TitleRowHeight() const { return geometry_.TitleRowHeight(); }
     // Title + data rows + spacer + footer.
-    int RowCount() const { return rowCount_; }
+    int RowCount() const { return geometry_.RowCount(); }
     // Data rows shown: the records the link holds (one blank row while closed).
-    int DataRowCount() const { return dataRows_; }
-    int SpacerRow() const { return dataRows_ + 1; }
-    int FooterRow() const { return dataRows_ + 2; }
-    int SpacerHeight() const { return spacerHeight_; }
+    int DataRowCount() const { return geometry_.DataRows(); }
+    int SpacerRow() const { return geometry_.SpacerRow(); }
+    int FooterRow() const { return geometry_.FooterRow(); }
+    int SpacerHeight() const { return geometry_.SpacerHeight(); }
     int CurrentRow() const { return currentRow_; }
     // Data rows that fit entirely (at least 1): the page of the keys and bar.
     int VisibleDataRows() const;
     // The first stored column shown right of the indicator (horizontal scroll).
-    int LeftColumn() const { return leftColumn_; }
+    int LeftColumn() const { return geometry_.LeftColumn(); }
     // The largest LeftColumn(): how many columns can be scrolled off to the
     // left (0 when every column fits, or with no columns).
     int MaxLeftColumn() const;
@@ -147,6 +154,8 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    // The scroll bars' context menus, and the wheel over the vertical bar.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -160,11 +169,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    struct ColumnSpan {
-        int gridColumn;  // 1-based grid column
-        int left;        // client x
-        int width;
-    };
+    using ColumnSpan = TGridGeometry::ColumnSpan;
     enum class MouseState { Normal, Sizing, Moving, Tracking };
 
     // stored settings
@@ -183,9 +188,11 @@ private:
     void PlaceScrollBars();
     bool IsOpen() const;
     TDataSet* OpenDataSet() const;
-    std::vector<ColumnSpan> ColumnSpans() const;
-    int RowTop(int row) const;     // client y
-    int RowHeight(int row) const;
+    // The layout with the client size as the widget has it now.
+    const TGridGeometry& Geometry() const;
+    // Gives the layout the stored columns' widths and visibility.
+    void SyncColumns();
+    const std::vector<ColumnSpan>& ColumnSpans() const { return Geometry().Spans(); }
     QRect RowRect(int row) const;  // widget coordinates, full client width, line included
     QRect DataBandRect() const;
     QPoint ToClient(QPoint widgetPoint) const;
@@ -215,8 +222,14 @@ private:
     void MouseUp(QMouseEvent* event);
     void TrackTo(int clientY);
     void TrackTick();
+    void Wheel(int angleDelta);
+    // The vertical bar: its actions, a thumb released (or put) at a
+    // position, and the thumb put back on the cursor's record.
     void ScrollBarAction(int action);
-    void ScrollBarReleased();
+    void ThumbReleasedAt(int position);
+    void SyncBarToCursor();
+    // The bar's context menu at pos (bar coordinates).
+    void BarMenu(QScrollBar* bar, QPoint pos, QPoint globalPos);
     void ScrollColumns(int by);
     void MoveScrollTick();
     void StopMoveScroll();
@@ -231,24 +244,16 @@ private:
     QFont titleFont_;
     QFont footerFont_;
 
-    int rowHeight_ = 0;
-    int titleHeight_ = 0;
-    int dataRows_ = 1;
-    int rowCount_ = 4;
-    int spacerHeight_ = 0;
+    // Layout; its client size follows the widget when asked (Geometry()).
+    mutable TGridGeometry geometry_;
     int currentRow_ = 1;
     int currentColumn_ = 1;
     int glyphRow_ = -1;
-    int leftColumn_ = 0;
     int layoutLock_ = 0;
 
     QScrollBar* vbar_ = nullptr;
     QScrollBar* hbar_ = nullptr;
-    struct BarInfo {
-        int min = 0, max = 0, page = 0, pos = 0;
-        bool shown = false;
-        bool operator==(const BarInfo&) const = default;
-    } barInfo_;
+    TGridGeometry::ScrollInfo barInfo_;
     bool barInfoValid_ = false;
     int lastBarPosition_ = 0;
 
