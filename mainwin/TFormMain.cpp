@@ -3,6 +3,9 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShortcut>
+
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdlib>
@@ -16,8 +19,11 @@
 #include "mainwin/TAction.h"
 #include "mainwin/TActionList.h"
 #include "mainwin/TButtonGlyph.h"
+#include "platform/TFileOps.h"
+#include "rename/EJournalError.h"
 #include "rename/TNameRules.h"
-#include "rename/TRenamePlan.h"
+#include "rename/TRenameHistory.h"
+#include "rename/TRenameOperation.h"
 #include "mainwin/TSpeedButton.h"
 #include "platform/TCodePage.h"
 #include "platform/TDirectoryListing.h"
@@ -33,7 +39,8 @@ namespace vantelo {
 
 TFormMain* FormMain = nullptr;
 
-TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::FormMain>())
+TFormMain::TFormMain(QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::FormMain>()), fileOps_(&TFileOps::System())
 {
     ui_->setupUi(this);
     // Single border, not resizable, system menu and minimise only.
@@ -67,6 +74,11 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     TAction::Of(ui_->ActionSearch)->SetOnExecute([this](QObject*) { Guarded(this, [this] { ActionSearchExecute(); }); });
     TAction::Of(ui_->ActionBegin)->SetOnExecute([this](QObject*) { Guarded(this, [this] { ActionBeginExecute(); }); });
     connect(ui_->Button1, &QPushButton::clicked, this, [this] { Guarded(this, [this] { Button1Click(); }); });
+    // Ctrl+Z anywhere in the window but the edit fields (whose own undo the
+    // key keeps) undoes the last batch.
+    auto* undo = new QShortcut(QKeySequence::Undo, this);
+    undo->setContext(Qt::WindowShortcut);
+    connect(undo, &QShortcut::activated, this, [this] { Guarded(this, [this] { ActionUndoExecute(); }); });
 }
 
 TFormMain::~TFormMain()
@@ -130,9 +142,23 @@ void SwitchRowOff(TDataSet& query)
     query.Next();
 }
 
+// Holds the dataset's notifications while a handler walks it, and gives them
+// back on every way out.
+class TControlsDisabled {
+public:
+    explicit TControlsDisabled(TDataSet& dataSet) : dataSet_(dataSet) { dataSet_.DisableControls(); }
+    ~TControlsDisabled() { dataSet_.EnableControls(); }
+    TControlsDisabled(const TControlsDisabled&) = delete;
+    TControlsDisabled& operator=(const TControlsDisabled&) = delete;
+
+private:
+    TDataSet& dataSet_;
+};
+
 // The connection's posts of one handler go into one write transaction; rows
-// written before an error are committed before its box shows (the boxes
-// commit pending writes first) and the handler's end commits the rest.
+// written before an error are committed before its box shows (the error
+// leaves the handler through this batch's end, which commits them) and the
+// handler's end commits the rest.
 class TPostBatch {
 public:
     explicit TPostBatch(TADOConnection* connection) : connection_(connection)
@@ -165,6 +191,10 @@ void TFormMain::FormShow()
     // with an empty list.
     TADOQuery& temp = *ShareDataModule->ADOQueryTemp;
     OpenQuery(temp, texts::kSelectLiveRows, texts::kDatabaseOpenFailed);
+    // A batch a crash interrupted is brought to one end before anything
+    // else touches the table.
+    if (temp.Active())
+        RecoverUnfinishedBatches();
     TPostBatch batch(temp.Connection());
     if (temp.RecordCount() > 0) {
         temp.First();
@@ -173,6 +203,48 @@ void TFormMain::FormShow()
     }
     batch.Commit();
     RefreshFileList();
+}
+
+std::string TFormMain::DatabasePath() const
+{
+    const TADOConnection* connection = ADOQuery1->Connection();
+    if (!connection && ShareDataModule)
+        connection = ShareDataModule->ADOConnection1;
+    return connection ? connection->DatabasePath() : std::string();
+}
+
+void TFormMain::RecoverUnfinishedBatches()
+{
+    const std::string database = DatabasePath();
+    if (database.empty())
+        return;
+    try {
+        TRenameHistory history(database, *fileOps_);
+        for (;;) {
+            const TRenameHistory::Recovery recovery = history.RecoverOne();
+            if (recovery.kind == TRenameHistory::Recovery::Kind::None)
+                break;
+            if (recovery.files == 0)
+                continue;  // nothing had been done yet, or nothing was left to do
+            switch (recovery.kind) {
+            case TRenameHistory::Recovery::Kind::Undone:
+                ShowNotice(texts::RecoveredUndone(recovery.files));
+                break;
+            case TRenameHistory::Recovery::Kind::Finished:
+                ShowNotice(texts::RecoveredFinished(recovery.files));
+                break;
+            default:
+                ShowNotice(texts::RecoveredUndoFinished(recovery.files));
+                break;
+            }
+        }
+    } catch (const EJournalError&) {
+        // A journal that cannot be read now (another process holds the
+        // database) is shown and tried again at the next start; the reset
+        // goes on.
+        if (Application)
+            Application->HandleUncaughtError(this, std::current_exception());
+    }
 }
 
 void TFormMain::RefreshFileList()
@@ -205,12 +277,22 @@ void TFormMain::ActionSearchExecute()
     TADOQuery& temp = *ShareDataModule->ADOQueryTemp;
     TPostBatch batch(temp.Connection());
     TDirectoryListing listing;
+    // The directory the new list will belong to; taken over only once the
+    // rows are written and the grid shows them.
+    std::string listed;
+    TFileIdentity listedIdentity;
+    bool listedIdentityKnown = false;
+    bool written = false;
     // A directory that cannot be listed leaves the table as it was: the
     // scratch query stands at its end (or is closed), so nothing below runs.
     if (listing.Open(directory) == 0) {
-        OpenQuery(temp, texts::kSelectAllRows, texts::kDatabaseOpenFailed);
         char resolved[PATH_MAX];
-        searchedDirectory_ = realpath(directory.c_str(), resolved) ? resolved : directory;
+        listed = realpath(directory.c_str(), resolved) ? resolved : directory;
+        struct stat st;
+        listedIdentityKnown = ::stat(listed.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (listedIdentityKnown)
+            listedIdentity = TFileIdentity::Of(st);
+        written = OpenQuery(temp, texts::kSelectAllRows, texts::kDatabaseOpenFailed);
         // Matches overwrite the table's rows in table order, then append.
         std::string name;
         while (listing.Next(name)) {
@@ -232,6 +314,11 @@ void TFormMain::ActionSearchExecute()
         SwitchRowOff(temp);
     batch.Commit();
     RefreshFileList();
+    if (written && ADOQuery1->Active()) {
+        searchedDirectory_ = listed;
+        searchedIdentity_ = listedIdentity;
+        searchedIdentityKnown_ = listedIdentityKnown;
+    }
 }
 
 void TFormMain::ActionBeginExecute()
@@ -250,28 +337,24 @@ void TFormMain::ActionBeginExecute()
     if (!query.Active() || query.RecordCount() <= 0)
         return;
 
-    // Every new name is worked out and checked before the first copy; the
-    // names resolve against the directory that was searched.
-    TRenamePlan plan;
-    const TADOConnection* connection = query.Connection();
-    if (int error = plan.Open(searchedDirectory_, connection ? connection->DatabasePath() : std::string())) {
+    // Every new name is worked out and checked before anything is touched;
+    // the names resolve against the directory the list belongs to, which
+    // must still be the folder that was searched.
+    TRenameOperation operation(DatabasePath(), *fileOps_);
+    if (int error = operation.Open(searchedDirectory_, searchedIdentityKnown_ ? &searchedIdentity_ : nullptr)) {
         ShowCopyFailure(error);
         return;
     }
-    query.DisableControls();
-    try {
+    {
+        const TControlsDisabled quiet(query);
         query.First();
         while (!query.Eof()) {
             const std::string name = query.FieldByName(texts::kFileNameField).AsString();
-            plan.Add(name, ReplaceAllIgnoreCase(name, target, replacement));
+            operation.Add(name, ReplaceAllIgnoreCase(name, target, replacement));
             query.Next();
         }
-    } catch (...) {
-        query.EnableControls();
-        throw;
     }
-    query.EnableControls();
-    if (const TRenamePlan::Failure failure = plan.Check()) {
+    if (const TRenamePlan::Failure failure = operation.Check()) {
         // The grid shows the row that stopped the batch.
         query.First();
         query.MoveBy(static_cast<int>(failure.index));
@@ -279,49 +362,52 @@ void TFormMain::ActionBeginExecute()
         return;
     }
 
-    // Copy pass: stops at the first failure. Until every copy is made (and
-    // flushed, when the old files go) any way out of here, an error from the
-    // query included, removes what the pass made.
-    struct RollBackUnlessKept {
-        TRenamePlan& plan;
-        bool keep = false;
-        ~RollBackUnlessKept()
-        {
-            if (!keep)
-                plan.RollBack();
-        }
-    } copies{plan};
+    // The file passes, journaled: every new name made (a failure takes the
+    // batch back and shows its number), then the old files deleted when the
+    // box asks for it. The box is read once.
     const bool deleteOld = ui_->CheckBox1->isChecked();
-    query.First();
-    for (size_t row = 0; !query.Eof(); ++row) {
-        if (int error = plan.CopyOne(row, !deleteOld)) {
-            plan.RollBack();
-            ShowCopyFailure(error);
-            return;
-        }
-        query.Next();
+    const TRenameOperation::Result result = operation.Run(deleteOld);
+    if (result.outcome != TRenameOperation::Outcome::Done) {
+        ShowCopyFailure(result.error);
+        return;
     }
-    if (deleteOld) {
-        if (int error = plan.FlushForDelete()) {
-            plan.RollBack();
-            ShowCopyFailure(error);
-            return;
-        }
-    }
-    copies.keep = true;
 
-    // Delete pass: the old files go (only while each is still the file that
-    // was copied; a failed deletion is ignored) and every row is switched off.
+    // Every listed row is switched off, in one walk and one transaction.
     TPostBatch batch(query.Connection());
-    query.First();
-    for (size_t row = 0; !query.Eof(); ++row) {
-        if (ui_->CheckBox1->isChecked())
-            plan.DeleteOld(row);
-        SwitchRowOff(query);
+    {
+        const TControlsDisabled quiet(query);
+        query.First();
+        while (!query.Eof())
+            SwitchRowOff(query);
     }
     batch.Commit();
     RefreshFileList();
     ShowNotice(texts::kRenameDone);
+    if (result.oldKept > 0)
+        ShowNotice(texts::OldFilesKept(result.oldKept, result.oldKeptErrors));
+}
+
+void TFormMain::ActionUndoExecute()
+{
+    const std::string database = DatabasePath();
+    if (database.empty()) {
+        ShowNotice(texts::kNothingToUndo);
+        return;
+    }
+    TRenameHistory history(database, *fileOps_);
+    const std::optional<size_t> files = history.LastBatchSize();
+    if (!files) {
+        ShowNotice(texts::kNothingToUndo);
+        return;
+    }
+    if (AskConfirmation(texts::UndoQuestion(*files)) != 6)
+        return;
+    const std::optional<TRenameHistory::UndoResult> result = history.UndoLast();
+    if (!result) {
+        ShowNotice(texts::kNothingToUndo);
+        return;
+    }
+    ShowNotice(texts::Undone(result->undone, result->changed));
 }
 
 }  // namespace vantelo

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/TFileIdentity.h"
+
 class QLineEdit;
 
 namespace Ui {
@@ -19,6 +21,7 @@ namespace vantelo {
 class TADOQuery;
 class TComponent;
 class TDataSource;
+class TFileOps;
 
 class TFormMain : public QWidget {
     Q_OBJECT
@@ -34,15 +37,24 @@ public:
     TADOQuery* ADOQuery1 = nullptr;
     TDataSource* DataSource1 = nullptr;
 
-    // The directory the last search listed, as an absolute path: the rename
-    // resolves the listed names against it.
+    // The directory whose entries the list holds, as an absolute path: the
+    // rename resolves the listed names against it. It is taken over from a
+    // search only once that search has written its rows and refreshed the
+    // grid, with the directory's identity, so that a folder replaced at the
+    // same path afterwards is refused rather than renamed.
     const std::string& SearchedDirectory() const { return searchedDirectory_; }
+
+    // The file system the rename, the recovery and the undo work on: the
+    // real one unless a test presents another.
+    void SetFileOps(TFileOps& ops) { fileOps_ = &ops; }
 
     // Handlers (each runs inside the handler guard when the toolkit calls it).
     void FormShow();
     void Button1Click();
     void ActionSearchExecute();
     void ActionBeginExecute();
+    // Ctrl+Z: undoes the newest finished batch, after asking.
+    void ActionUndoExecute();
     void RefreshFileList();
 
 protected:
@@ -53,10 +65,16 @@ private:
     void PlaceCentred();
     static std::string NarrowText(const QLineEdit* edit);
     static void ShowCopyFailure(int error);
+    // At start-up: brings a batch a crash interrupted to one end and says so.
+    void RecoverUnfinishedBatches();
+    std::string DatabasePath() const;
 
     std::unique_ptr<Ui::FormMain> ui_;
     std::unique_ptr<TComponent> components_;
     std::string searchedDirectory_;
+    TFileIdentity searchedIdentity_;
+    bool searchedIdentityKnown_ = false;
+    TFileOps* fileOps_;
     bool shownOnce_ = false;
 };
 

@@ -1,6 +1,8 @@
 // The batch rename's safety rules, over the steps of TFileOps.
 #include "rename/TRenamePlan.h"
 
+#include "platform/TAsciiCase.h"
+
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -18,22 +20,19 @@ bool IsMalformedName(const std::string& name) {
            name.find('\0') != std::string::npos;
 }
 
-// ASCII letters compared without case: on a case-insensitive mount
-// "filename.mdb-wal" is the database's companion too.
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 // The errors by which linkat says this file system or this file takes no
 // second name (FAT, protected hard links, the link count at its limit).
 bool CannotLinkHere(int error) {
     return error == EPERM || error == EMLINK || error == EOPNOTSUPP || error == EXDEV ||
            error == ENOSYS || error == EACCES || error == EINVAL;
+}
+
+// The errors by which renameat2 says this kernel or file system will not
+// rename without replacing (or, EPERM, will not take this old name away, as
+// in an append-only folder): the row is then linked or copied instead, and
+// the old name's deletion decided apart.
+bool CannotRenameHere(int error) {
+    return error == EINVAL || error == ENOSYS || error == EPERM || error == EOPNOTSUPP;
 }
 
 }  // namespace
@@ -47,8 +46,10 @@ void TRenamePlan::CloseDirectory() {
     dirFd_ = -1;
 }
 
-int TRenamePlan::Open(const std::string& directory, const std::string& databasePath) {
+int TRenamePlan::Open(const std::string& directory, const std::string& databasePath,
+                      const TFileIdentity* expected) {
     CloseDirectory();
+    directoryPath_ = directory;
     rows_.clear();
     checked_ = false;
     databaseHere_ = false;
@@ -62,6 +63,10 @@ int TRenamePlan::Open(const std::string& directory, const std::string& databaseP
         const int error = errno;
         ::close(fd);
         return error;
+    }
+    if (expected && !TFileIdentity::Of(st).SameFile(*expected)) {
+        ::close(fd);
+        return ESTALE;
     }
     dirFd_ = fd;
     directory_ = TFileIdentity::Of(st);
@@ -94,7 +99,7 @@ void TRenamePlan::Add(std::string oldName, std::string newName) {
 bool TRenamePlan::IsDatabaseName(const std::string& name) const {
     if (!databaseHere_ || databaseName_.empty()) return false;
     for (const char* suffix : kDatabaseSuffixes) {
-        if (EqualIgnoringAsciiCase(name, databaseName_ + suffix)) return true;
+        if (AsciiEqualIgnoreCase(name, databaseName_ + suffix)) return true;
     }
     return false;
 }
@@ -106,7 +111,7 @@ bool TRenamePlan::IsDatabaseFile(const TFileIdentity& identity) const {
     return false;
 }
 
-int TRenamePlan::CheckRow(const Row& row, std::unordered_set<std::string_view>& newNames) const {
+int TRenamePlan::CheckRow(Row& row, std::unordered_set<std::string_view>& newNames) const {
     // The old entry: something we may copy.
     if (IsMalformedName(row.oldName) && row.oldName != "." && row.oldName != "..") return EINVAL;
     struct stat st;
@@ -114,6 +119,13 @@ int TRenamePlan::CheckRow(const Row& row, std::unordered_set<std::string_view>& 
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return EOPNOTSUPP;
     if (IsDatabaseName(row.oldName) || IsDatabaseFile(TFileIdentity::Of(st))) return EBUSY;
+    if (S_ISLNK(st.st_mode) && !databaseFiles_.empty()) {
+        // A link to the database is refused like the file itself.
+        struct stat target;
+        if (fstatat(dirFd_, row.oldName.c_str(), &target, 0) == 0 && IsDatabaseFile(TFileIdentity::Of(target)))
+            return EBUSY;
+    }
+    row.source = TFileIdentity::Of(st);
 
     // The new name: a fresh, well-formed name of its own.
     if (IsMalformedName(row.newName)) return EINVAL;
@@ -139,7 +151,23 @@ TRenamePlan::Failure TRenamePlan::Check() {
     return {};
 }
 
-int TRenamePlan::CopyOne(size_t index, bool keepOld) {
+int TRenamePlan::MakeNew(size_t index, bool keepOld, const std::string& stagingName) {
+    if (keepOld) return CopyOne(index, true, stagingName);
+    if (!checked_ || index >= rows_.size()) return ECANCELED;
+    Row& row = rows_[index];
+    if (row.state != State::Pending) return EALREADY;
+    TFileIdentity made;
+    const int error = ops_.RenameAt(dirFd_, row.oldName, row.newName, made);
+    if (error == 0) {
+        row.made = made;
+        row.state = State::Renamed;
+        return 0;
+    }
+    if (!CannotRenameHere(error)) return error;
+    return CopyOne(index, false, stagingName);
+}
+
+int TRenamePlan::CopyOne(size_t index, bool keepOld, const std::string& stagingName) {
     if (!checked_ || index >= rows_.size()) return ECANCELED;
     Row& row = rows_[index];
     if (row.state != State::Pending) return EALREADY;
@@ -155,43 +183,38 @@ int TRenamePlan::CopyOne(size_t index, bool keepOld) {
     if (error != 0 && CannotLinkHere(error)) {
         // A copy is flushed only when its original is to go: a kept
         // original is the safe copy until then.
-        error = ops_.CopyAt(dirFd_, row.oldName, row.newName, row.source, row.made, /*flush=*/!keepOld);
+        error = ops_.CopyAt(dirFd_, row.oldName, row.newName, row.source, row.made, /*flush=*/!keepOld,
+                            stagingName);
     }
     if (error == 0) row.state = State::Copied;
     return error;
 }
 
-TRenamePlan::Failure TRenamePlan::CopyAll(bool keepOld) {
-    if (!checked_) return {0, ECANCELED};
-    for (size_t i = 0; i < rows_.size(); ++i) {
-        if (const int error = CopyOne(i, keepOld)) {
-            RollBack();
-            return {i, error};
-        }
-    }
-    if (!keepOld) {
-        if (const int error = FlushForDelete()) {
-            RollBack();
-            return {rows_.size(), error};
-        }
-    }
-    return {};
-}
-
 size_t TRenamePlan::RollBack() {
-    size_t removed = 0;
+    size_t undone = 0;
     for (size_t i = rows_.size(); i-- > 0;) {
         Row& row = rows_[i];
         // Once its old file is gone, the new file is the only copy: keep it.
-        if (row.state != State::Copied) continue;
+        if (row.state != State::Copied && row.state != State::Renamed) continue;
         struct stat st;
-        if (ops_.StatAt(dirFd_, row.newName, st) == 0 && TFileIdentity::Of(st).SameState(row.made) &&
-            ops_.UnlinkAt(dirFd_, row.newName) == 0) {
-            ++removed;
+        if (ops_.StatAt(dirFd_, row.newName, st) != 0 || !TFileIdentity::Of(st).SameState(row.made)) continue;
+        if (row.state == State::Copied) {
+            if (ops_.UnlinkAt(dirFd_, row.newName) != 0) continue;
+        } else {
+            TFileIdentity back;
+            if (ops_.RenameAt(dirFd_, row.newName, row.oldName, back) != 0) continue;
         }
         row.state = State::Pending;
+        ++undone;
     }
-    return removed;
+    return undone;
+}
+
+size_t TRenamePlan::MadeCount() const {
+    size_t made = 0;
+    for (const Row& row : rows_)
+        if (row.state != State::Pending) ++made;
+    return made;
 }
 
 int TRenamePlan::FlushForDelete() {

@@ -1,15 +1,17 @@
-// The engine behind the batch rename. The main window walks its list and
-// Add()s each file's old and new name in order, then asks Check() before the
-// first copy, copies with CopyOne() (or CopyAll()), and on success flushes
-// and deletes the old files with FlushForDelete() and DeleteOld(). On a
-// failure part-way it calls RollBack(), which removes exactly the new files
-// this plan made, so the directory is as it was before the batch.
+// The per-file steps of the batch rename, each safe on its own; the batch
+// itself (its order, its journal, recovery and undo) is TRenameOperation's.
+// The caller Add()s each listed file's old and new name in order, asks
+// Check() before anything is touched, makes each new name with MakeNew()
+// (or CopyOne()), and when the old files go flushes with FlushForDelete()
+// and deletes them with DeleteOld(). On a failure part-way RollBack() takes
+// back exactly what this plan made, so the directory is as it was.
 //
-// Every name resolves against the directory that was searched (opened once),
+// Every name resolves against the directory that was searched (opened once,
+// and refused when it is no longer the directory the rows were listed from),
 // never against the process's current directory. Nothing is ever
-// overwritten, the tool's own database files are never copied, linked or
-// deleted, and an old file is deleted only while it is still the file that
-// was copied.
+// overwritten, the tool's own database files (by name and by identity, a
+// link to them included) are never copied, linked, renamed or deleted, and
+// an old file is deleted only while it is still the file that was copied.
 //
 // Errors are errno values, so the user can look them up:
 //   EINVAL        a name that is empty, ".", "..", or holds "/" or a NUL byte
@@ -20,20 +22,24 @@
 //                 a chain a->b while b->c, a case-only change on a
 //                 case-insensitive mount), or that another listed file gets
 //   EBUSY         the old or new name is one of the tool's database files
-//                 (the database or its -wal, -shm, -journal companions)
+//                 (the database or its -wal, -shm, -journal companions), or
+//                 the old entry is that file under another name or a link to it
 //   EISDIR        the old entry is a directory
 //   EOPNOTSUPP    the old entry is a FIFO, socket or device (never opened)
 //   ENOENT        the old entry is missing
-//   ESTALE        at deletion: the old name no longer holds the file that
-//                 was copied, or the new name no longer holds the copy
-//   EALREADY      CopyOne on a file already copied
-//   ECANCELED     CopyOne or CopyAll before a successful Check()
+//   ESTALE        at Open: the directory at that path is no longer the one
+//                 the rows came from; at deletion: the old name no longer
+//                 holds the file that was copied, or the new name no longer
+//                 holds the copy
+//   EALREADY      CopyOne or MakeNew on a row already made
+//   ECANCELED     CopyOne or MakeNew before a successful Check()
 // plus whatever the file system reports (EACCES, ENOSPC, EROFS, EIO...).
 #pragma once
 
 #include "platform/TFileIdentity.h"
 #include "platform/TFileOps.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -51,6 +57,21 @@ public:
         explicit operator bool() const { return error != 0; }
     };
 
+    // What has become of one row.
+    enum class State : uint8_t {
+        Pending,  // nothing made yet
+        Renamed,  // the old file renamed in place: its old name is gone
+        Copied,   // a new name made beside the old one (a hard link or a copy)
+        Deleted,  // Copied, and then the old name deleted
+    };
+    struct Row {
+        std::string oldName;
+        std::string newName;
+        State state = State::Pending;
+        TFileIdentity source;  // the old file as checked, then as copied
+        TFileIdentity made;    // the new file
+    };
+
     explicit TRenamePlan(TFileOps& ops = TFileOps::System());
     // Closes the directory. Never removes or deletes anything: after a
     // failure the caller decides with RollBack().
@@ -60,46 +81,61 @@ public:
 
     // Opens `directory` (the directory that was searched; a trailing "/" is
     // fine) and notes the database file `databasePath` with its companions.
-    // A relative database path resolves against the current directory now,
-    // so pass the absolute path taken at start-up; an empty one protects
-    // nothing. Returns 0 or errno (ENOENT, ENOTDIR, EACCES...); the plan is
-    // empty afterwards either way.
-    int Open(const std::string& directory, const std::string& databasePath);
+    // With `expected`, the directory must still be that file (device and
+    // inode), else ESTALE: a folder replaced at the same path is not the one
+    // whose names were listed. A relative database path resolves against the
+    // current directory now, so pass the absolute path taken at start-up; an
+    // empty one protects nothing. Returns 0 or errno (ENOENT, ENOTDIR,
+    // EACCES, ESTALE...); the plan is empty afterwards either way.
+    int Open(const std::string& directory, const std::string& databasePath,
+             const TFileIdentity* expected = nullptr);
+    const std::string& Directory() const { return directoryPath_; }
+    const TFileIdentity& DirectoryIdentity() const { return directory_; }
+    int DirectoryFd() const { return dirFd_; }
+    TFileOps& Ops() const { return ops_; }
 
     // Appends one listed file. Invalidates an earlier Check().
     void Add(std::string oldName, std::string newName);
     size_t Count() const { return rows_.size(); }
     const std::string& OldName(size_t index) const { return rows_[index].oldName; }
     const std::string& NewName(size_t index) const { return rows_[index].newName; }
+    const Row& At(size_t index) const { return rows_[index]; }
 
-    // Checks every row, in order, before anything is copied (see the list
-    // above) and returns the first failure, or no failure. Touches nothing.
-    // A plan that is not open fails at row 0 with EBADF; an empty plan passes.
+    // Checks every row, in order, before anything is touched (see the list
+    // above), notes each old file's identity, and returns the first failure,
+    // or no failure. Touches nothing. A plan that is not open fails at row 0
+    // with EBADF; an empty plan passes.
     Failure Check();
 
-    // Makes row `index`'s new name. With keepOld false (the old file will be
-    // deleted) a hard link is made where the file system allows it, else a
-    // copy, flushed to disk; with keepOld true always an independent copy,
-    // left to the system to write back (its original stays, so nothing can
-    // be lost). Returns 0 or errno; a failed row leaves no file behind.
-    int CopyOne(size_t index, bool keepOld);
+    // Makes row `index`'s new name. When the old file is to go (keepOld
+    // false) it is renamed in place with one call that never overwrites;
+    // where the file system refuses that, the row is made as CopyOne does.
+    // `stagingName` is where a copy is built when unnamed files are missing
+    // (see TFileOps::CopyAt). Returns 0 or errno; a failed row leaves nothing.
+    int MakeNew(size_t index, bool keepOld, const std::string& stagingName = {});
 
-    // Copies every row in order; on the first failure removes what this plan
-    // made (RollBack) and returns it. With keepOld false it then flushes
-    // (FlushForDelete); a failed flush also rolls back and is reported with
-    // index Count().
-    Failure CopyAll(bool keepOld);
+    // Makes row `index`'s new name beside the old one. With keepOld false
+    // (the old file will be deleted) a hard link is made where the file
+    // system allows it, else a copy, flushed to disk; with keepOld true
+    // always an independent copy, left to the system to write back (its
+    // original stays, so nothing can be lost). Returns 0 or errno; a failed
+    // row leaves no file behind.
+    int CopyOne(size_t index, bool keepOld, const std::string& stagingName = {});
 
-    // Removes every new file this plan made whose old file it has not
-    // deleted, each only while its name still holds the file made. Rows go
-    // back to not copied. Returns the number of files removed.
+    // Takes back everything this plan made whose old file it has not
+    // deleted: a new name beside its old one is removed, and a file renamed
+    // in place gets its old name back, each only while the new name still
+    // holds the file made. Rows taken back go back to Pending; a row that
+    // could not be taken back keeps its state. Returns the number taken back.
     size_t RollBack();
+    // Rows made and not taken back (Renamed, Copied or Deleted).
+    size_t MadeCount() const;
 
     // Flushes the directory (the copies were flushed as they were made) so
     // the new names are on disk before any old file goes. Returns 0 or errno.
     int FlushForDelete();
 
-    // Deletes row `index`'s old entry, only when the row was copied, the old
+    // Deletes row `index`'s old entry, only when the row was Copied, the old
     // name still holds the same file in the same state (device, inode, size,
     // modification time) and the new name still holds the file made (for a
     // hard link: the file still has both names). Returns 0 or errno
@@ -107,22 +143,14 @@ public:
     int DeleteOld(size_t index);
 
 private:
-    enum class State { Pending, Copied, Deleted };
-    struct Row {
-        std::string oldName;
-        std::string newName;
-        State state = State::Pending;
-        TFileIdentity source;  // the old file as copied
-        TFileIdentity made;    // the new file
-    };
-
     bool IsDatabaseName(const std::string& name) const;
     bool IsDatabaseFile(const TFileIdentity& identity) const;
-    int CheckRow(const Row& row, std::unordered_set<std::string_view>& newNames) const;
+    int CheckRow(Row& row, std::unordered_set<std::string_view>& newNames) const;
     void CloseDirectory();
 
     TFileOps& ops_;
     int dirFd_ = -1;
+    std::string directoryPath_;
     TFileIdentity directory_;
     bool databaseHere_ = false;          // the database lives in the searched directory
     std::string databaseName_;           // its base name

@@ -58,6 +58,24 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
+// Makes every row in order, beside its old file, and takes everything back
+// at the first failure; flushes before deletions when the old files go.
+Failure MakeAll(TRenamePlan& plan, bool keepOld) {
+    for (size_t i = 0; i < plan.Count(); ++i) {
+        if (const int error = plan.CopyOne(i, keepOld)) {
+            plan.RollBack();
+            return {i, error};
+        }
+    }
+    if (!keepOld) {
+        if (const int error = plan.FlushForDelete()) {
+            plan.RollBack();
+            return {plan.Count(), error};
+        }
+    }
+    return {};
+}
+
 class RenamePlanTest : public ::testing::Test {
 protected:
     // The database lives in its own directory unless a test says otherwise.
@@ -80,7 +98,7 @@ TEST_F(RenamePlanTest, KeepingOldFilesLeavesIndependentCopiesWithModeAndTimes) {
     plan.Add("a.jpg", "a.png");
     plan.Add("b.JPG", "b.png");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(plan.CopyAll(true));
+    ASSERT_FALSE(MakeAll(plan, true));
     EXPECT_EQ(dir_.ReadFile("a.jpg"), "first");
     EXPECT_EQ(dir_.ReadFile("b.JPG"), "second");
     const struct stat oldSt = Lstat(dir_ / "a.jpg"), newSt = Lstat(dir_ / "a.png");
@@ -101,7 +119,7 @@ TEST_F(RenamePlanTest, DeletingOldFilesUsesHardLinksAndDeletesOnlyAfterTheFlush)
     plan.Add("one.txt", "one.md");
     plan.Add("two.txt", "two.md");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(plan.CopyAll(false));
+    ASSERT_FALSE(MakeAll(plan, false));
     EXPECT_EQ(Lstat(dir_ / "one.md").st_ino, inode);  // linked, not copied
     EXPECT_TRUE(Exists(dir_ / "one.txt"));              // nothing deleted yet
     for (size_t i = 0; i < plan.Count(); ++i) EXPECT_EQ(plan.DeleteOld(i), 0);
@@ -120,7 +138,7 @@ TEST_F(RenamePlanTest, NamesThatAreNotUtf8AreRenamedByteForByte) {
         ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
         plan.Add(keepOld ? oldName : newName, keepOld ? newName : oldName + "2");
         ASSERT_FALSE(plan.Check());
-        ASSERT_FALSE(plan.CopyAll(keepOld));
+        ASSERT_FALSE(MakeAll(plan, keepOld));
         if (!keepOld) {
             EXPECT_EQ(plan.DeleteOld(0), 0);
         }
@@ -140,7 +158,7 @@ TEST_F(RenamePlanTest, SymbolicLinkIsRenamedAsALink) {
         plan.Add("link.old", "link" + suffix);
         plan.Add("dangling.old", "dangling" + suffix);
         ASSERT_FALSE(plan.Check());
-        ASSERT_FALSE(plan.CopyAll(keepOld));
+        ASSERT_FALSE(MakeAll(plan, keepOld));
         for (const char* name : {"link", "dangling"}) {
             const std::string path = dir_ / (name + suffix);
             EXPECT_TRUE(S_ISLNK(Lstat(path).st_mode)) << path;
@@ -166,7 +184,7 @@ TEST_F(RenamePlanTest, TheLongestNameWorksAndOneByteMoreIsRefused) {
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     plan.Add("short", std::string(255, 'n'));
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(plan.CopyAll(true));
+    ASSERT_FALSE(MakeAll(plan, true));
     EXPECT_EQ(dir_.ReadFile(std::string(255, 'n')), "s");
 }
 
@@ -215,7 +233,7 @@ TEST_F(RenamePlanTest, EveryRefusalBeforeCopyingLeavesTheDirectoryUntouched) {
         const Failure failure = plan.Check();
         EXPECT_EQ(failure.index, refusal.expected.index) << refusal.why;
         EXPECT_EQ(failure.error, refusal.expected.error) << refusal.why;
-        EXPECT_EQ(plan.CopyAll(true).error, ECANCELED) << refusal.why;
+        EXPECT_EQ(MakeAll(plan, true).error, ECANCELED) << refusal.why;
         EXPECT_EQ(plan.CopyOne(0, false), ECANCELED) << refusal.why;
         EXPECT_EQ(Snapshot(dir_.Path()), before) << refusal.why;
     }
@@ -249,7 +267,7 @@ TEST_F(RenamePlanTest, NamesResolveAgainstTheSearchedDirectoryNotTheCurrentOne) 
     const int opened = plan.Open(dir_.Path(), Database());
     plan.Add("a", "b");
     const bool checked = !plan.Check();
-    const Failure copied = plan.CopyAll(false);
+    const Failure copied = MakeAll(plan, false);
     const int deleted = plan.DeleteOld(0);
     ASSERT_EQ(chdir(saved), 0);
     ASSERT_EQ(opened, 0);
@@ -281,14 +299,14 @@ TEST_F(RenamePlanTest, FailurePartWayRemovesEveryNewFileTheBatchMade) {
         ASSERT_EQ(plan.Open(dir.Path(), Database()), 0);
         for (const char* name : {"f1", "f2", "f3", "f4", "f5"}) plan.Add(name, std::string("g") + (name + 1));
         ASSERT_FALSE(plan.Check());
-        const Failure failure = plan.CopyAll(keepOld);
+        const Failure failure = MakeAll(plan, keepOld);
         EXPECT_EQ(failure.index, 3u);
         EXPECT_EQ(failure.error, EIO);
         EXPECT_EQ(Snapshot(dir.Path()), before) << "keepOld " << keepOld;
         // The user can press the button again once the cause is gone.
         ops.rule = nullptr;
         ASSERT_FALSE(plan.Check());
-        ASSERT_FALSE(plan.CopyAll(keepOld));
+        ASSERT_FALSE(MakeAll(plan, keepOld));
         EXPECT_EQ(dir.ReadFile("g4"), "f4");
     }
 }
@@ -301,7 +319,7 @@ TEST_F(RenamePlanTest, NameTakenAfterTheCheckStopsTheBatchAndIsLeftAlone) {
     ASSERT_FALSE(plan.Check());
     dir_.WriteFile("g3", "someone else's");
     const auto before = Snapshot(dir_.Path());
-    const Failure failure = plan.CopyAll(false);
+    const Failure failure = MakeAll(plan, false);
     EXPECT_EQ(failure.index, 2u);
     EXPECT_EQ(failure.error, EEXIST);
     EXPECT_EQ(Snapshot(dir_.Path()), before);
@@ -316,7 +334,7 @@ TEST_F(RenamePlanTest, FailedFlushBeforeDeletingRollsBack) {
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     plan.Add("a", "b");
     ASSERT_FALSE(plan.Check());
-    const Failure failure = plan.CopyAll(false);
+    const Failure failure = MakeAll(plan, false);
     EXPECT_EQ(failure.index, 1u);
     EXPECT_EQ(failure.error, EIO);
     EXPECT_EQ(Snapshot(dir_.Path()), before);
@@ -328,7 +346,7 @@ TEST_F(RenamePlanTest, OldFileReplacedOrChangedAfterTheCopyIsNotDeleted) {
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     for (const char* name : {"replaced", "grown", "touched", "fine"}) plan.Add(name, std::string(name) + ".new");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(plan.CopyAll(true));
+    ASSERT_FALSE(MakeAll(plan, true));
     dir_.WriteFile("replacement", "other");
     ASSERT_EQ(rename((dir_ / "replacement").c_str(), (dir_ / "replaced").c_str()), 0);
     dir_.WriteFile("grown", "original, and more");
@@ -352,7 +370,7 @@ TEST_F(RenamePlanTest, OldFileIsKeptWhenItsCopyHasGone) {
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     plan.Add("a", "b");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(plan.CopyAll(false));
+    ASSERT_FALSE(MakeAll(plan, false));
     ASSERT_EQ(unlink((dir_ / "b").c_str()), 0);
     EXPECT_EQ(plan.DeleteOld(0), ESTALE);
     EXPECT_EQ(dir_.ReadFile("a"), "A");
@@ -366,7 +384,7 @@ TEST_F(RenamePlanTest, RollBackKeepsNewFilesWhoseOldFileIsGoneAndFilesItDidNotMa
     plan.Add("b", "b2");
     plan.Add("c", "c2");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(plan.CopyAll(true));
+    ASSERT_FALSE(MakeAll(plan, true));
     ASSERT_EQ(plan.DeleteOld(0), 0);
     ASSERT_EQ(unlink((dir_ / "c2").c_str()), 0);
     dir_.WriteFile("c2", "not ours");

@@ -1,0 +1,197 @@
+// Recovery and undo over the journal of the batch rename.
+#include "rename/TRenameHistory.h"
+
+#include "rename/TRenameOperation.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantelo {
+namespace {
+
+// Closes the batch's directory on every path out.
+class TDirFd {
+public:
+    explicit TDirFd(int fd) : fd_(fd) {}
+    ~TDirFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    TDirFd(const TDirFd&) = delete;
+    TDirFd& operator=(const TDirFd&) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// A file the batch copied, told by what a copy keeps of its original: the
+// kind, the size and the modification time (its own inode is not known
+// until the journal's next phase).
+bool LooksLikeCopyOf(const struct stat& st, const TFileIdentity& source) {
+    return !TFileIdentity::Of(st).SameFile(source) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) &&
+           st.st_size == source.size && st.st_mtim.tv_sec == source.mtime.tv_sec &&
+           st.st_mtim.tv_nsec == source.mtime.tv_nsec;
+}
+
+}  // namespace
+
+TRenameHistory::TRenameHistory(std::string databasePath, TFileOps& ops)
+    : databasePath_(std::move(databasePath)), ops_(ops) {}
+
+int TRenameHistory::OpenDirectory(const TRenameJournal::Batch& batch) {
+    const int fd = ::open(batch.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !TFileIdentity::Of(st).SameFile(batch.directoryIdentity)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Making: the new names were being made and nothing was deleted. A new name
+// that is the old file itself (a hard link, or the old file renamed in
+// place) or a copy of it beside its intact original is taken back.
+bool TRenameHistory::TakeBackUnfinished(int dirFd, const TRenameJournal::File& file) {
+    struct stat newSt, oldSt;
+    if (ops_.StatAt(dirFd, file.newName, newSt) != 0) return false;
+    const bool oldThere = ops_.StatAt(dirFd, file.oldName, oldSt) == 0;
+    if (TFileIdentity::Of(newSt).SameFile(file.source)) {
+        if (!oldThere) {
+            TFileIdentity back;
+            return ops_.RenameAt(dirFd, file.newName, file.oldName, back) == 0;
+        }
+        // Both names on the old file: the new one is a link of ours.
+        return TFileIdentity::Of(oldSt).SameFile(file.source) && oldSt.st_nlink >= 2 &&
+               ops_.UnlinkAt(dirFd, file.newName) == 0;
+    }
+    if (oldThere && TFileIdentity::Of(oldSt).SameState(file.source) && LooksLikeCopyOf(newSt, file.source))
+        return ops_.UnlinkAt(dirFd, file.newName) == 0;
+    return false;
+}
+
+// Deleting: every new name was made and on disk; an old file still there,
+// unchanged, beside its unchanged new name, goes.
+bool TRenameHistory::FinishDeletion(int dirFd, const TRenameJournal::File& file) {
+    struct stat newSt, oldSt;
+    if (ops_.StatAt(dirFd, file.oldName, oldSt) != 0 || ops_.StatAt(dirFd, file.newName, newSt) != 0) return false;
+    const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
+    if (!oldNow.SameState(file.source) || !TFileIdentity::Of(newSt).SameState(file.made)) return false;
+    // One file under both names must count both, or they are one entry.
+    if (oldNow.SameFile(file.made) && oldSt.st_nlink < 2) return false;
+    return ops_.UnlinkAt(dirFd, file.oldName) == 0;
+}
+
+TRenameHistory::FileUndo TRenameHistory::UndoFile(int dirFd, const TRenameJournal::File& file) {
+    struct stat newSt, oldSt;
+    const bool oldThere = ops_.StatAt(dirFd, file.oldName, oldSt) == 0;
+    if (ops_.StatAt(dirFd, file.newName, newSt) != 0) {
+        // Already back (an undo interrupted after this file), or gone.
+        const bool back = oldThere && (TFileIdentity::Of(oldSt).SameState(file.made) ||
+                                       TFileIdentity::Of(oldSt).SameState(file.source));
+        return back ? FileUndo::AlreadyUndone : FileUndo::Changed;
+    }
+    if (!TFileIdentity::Of(newSt).SameState(file.made)) return FileUndo::Changed;
+    if (!oldThere) {
+        TFileIdentity back;
+        int error = ops_.RenameAt(dirFd, file.newName, file.oldName, back);
+        if (error == EINVAL || error == ENOSYS) {
+            // No rename without replacing here: a link takes the name as
+            // exclusively, then the new name goes.
+            error = ops_.LinkAt(dirFd, file.newName, file.oldName, back);
+            if (error == 0) error = ops_.UnlinkAt(dirFd, file.newName);
+        }
+        return error == 0 ? FileUndo::Undone : FileUndo::Changed;
+    }
+    const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
+    const bool linkOfOurs = oldNow.SameFile(file.made) && oldSt.st_nlink >= 2;
+    const bool intactOriginal = !oldNow.SameFile(file.made) && oldNow.SameState(file.source);
+    if ((linkOfOurs || intactOriginal) && ops_.UnlinkAt(dirFd, file.newName) == 0) return FileUndo::Undone;
+    return FileUndo::Changed;
+}
+
+TRenameHistory::UndoResult TRenameHistory::UndoFiles(int dirFd, const TRenameJournal::Batch& batch) {
+    UndoResult result;
+    for (size_t i = batch.files.size(); i-- > 0;) {
+        if (UndoFile(dirFd, batch.files[i]) == FileUndo::Changed)
+            ++result.changed;
+        else
+            ++result.undone;
+    }
+    ops_.SyncDir(dirFd);
+    return result;
+}
+
+TRenameHistory::Recovery TRenameHistory::RecoverOne() {
+    if (!journal_) journal_.emplace(databasePath_);
+    const std::optional<TRenameJournal::Batch> batch = journal_->Unfinished();
+    if (!batch) return {};
+    Recovery recovery;
+    const TDirFd dir(OpenDirectory(*batch));
+    switch (batch->phase) {
+    case TRenameJournal::Phase::Making:
+        recovery.kind = Recovery::Kind::Undone;
+        if (dir.Get() >= 0) {
+            for (size_t i = batch->files.size(); i-- > 0;) {
+                // A copy that was being built under its staging name.
+                const std::string staging = TRenameOperation::StagingName(batch->id, i);
+                struct stat st;
+                if (ops_.StatAt(dir.Get(), staging, st) == 0 && S_ISREG(st.st_mode))
+                    ops_.UnlinkAt(dir.Get(), staging);
+                if (TakeBackUnfinished(dir.Get(), batch->files[i])) ++recovery.files;
+            }
+            ops_.SyncDir(dir.Get());
+        }
+        journal_->Forget(batch->id);
+        break;
+    case TRenameJournal::Phase::Deleting:
+        recovery.kind = Recovery::Kind::Finished;
+        if (dir.Get() >= 0) {
+            for (const TRenameJournal::File& file : batch->files)
+                if (!file.made.SameState(TFileIdentity{}) && FinishDeletion(dir.Get(), file)) ++recovery.files;
+            ops_.SyncDir(dir.Get());
+            journal_->SetPhase(batch->id, TRenameJournal::Phase::Done);
+        } else {
+            journal_->Forget(batch->id);
+        }
+        break;
+    default:
+        recovery.kind = Recovery::Kind::UndoFinished;
+        if (dir.Get() >= 0) {
+            // Files the interrupted undo already gave back count as well:
+            // the user is told about the undo as a whole.
+            recovery.files = UndoFiles(dir.Get(), *batch).undone;
+        }
+        journal_->Forget(batch->id);
+        break;
+    }
+    return recovery;
+}
+
+std::optional<size_t> TRenameHistory::LastBatchSize() {
+    if (!journal_) journal_.emplace(databasePath_);
+    const std::optional<TRenameJournal::Batch> batch = journal_->LastDone();
+    if (!batch) return std::nullopt;
+    return batch->files.size();
+}
+
+std::optional<TRenameHistory::UndoResult> TRenameHistory::UndoLast() {
+    if (!journal_) journal_.emplace(databasePath_);
+    const std::optional<TRenameJournal::Batch> batch = journal_->LastDone();
+    if (!batch) return std::nullopt;
+    const TDirFd dir(OpenDirectory(*batch));
+    if (dir.Get() < 0) {
+        // The folder is gone or another one stands at its path: nothing of
+        // the batch can be given back.
+        journal_->Forget(batch->id);
+        return UndoResult{0, batch->files.size()};
+    }
+    journal_->SetPhase(batch->id, TRenameJournal::Phase::Undoing);
+    const UndoResult result = UndoFiles(dir.Get(), *batch);
+    journal_->Forget(batch->id);
+    return result;
+}
+
+}  // namespace vantelo

@@ -1,0 +1,232 @@
+// The rename journal over a connection of its own to the tool's database.
+#include "rename/TRenameJournal.h"
+
+#include "rename/EJournalError.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+namespace vantelo {
+namespace {
+
+constexpr const char* kCreateTable =
+    "CREATE TABLE IF NOT EXISTS RenameJournal("
+    "BatchId INTEGER PRIMARY KEY AUTOINCREMENT, Directory BLOB NOT NULL, DirDevice INTEGER NOT NULL, "
+    "DirInode INTEGER NOT NULL, DeleteOld INTEGER NOT NULL, Phase INTEGER NOT NULL, "
+    "FileCount INTEGER NOT NULL, Files BLOB NOT NULL)";
+constexpr const char* kColumns = "SELECT BatchId, Directory, DirDevice, DirInode, DeleteOld, Phase, Files FROM RenameJournal ";
+constexpr unsigned char kPackVersion = 1;
+
+// One prepared statement, finalized on every path out.
+class TStatement {
+public:
+    TStatement(sqlite3* db, const char* sql) { code_ = sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
+    ~TStatement() { sqlite3_finalize(statement_); }
+    TStatement(const TStatement&) = delete;
+    TStatement& operator=(const TStatement&) = delete;
+    bool Ok() const { return code_ == SQLITE_OK; }
+    sqlite3_stmt* Get() const { return statement_; }
+    void Bind(int at, int64_t value) { sqlite3_bind_int64(statement_, at, value); }
+    void BindBlob(int at, const std::string& value) {
+        sqlite3_bind_blob64(statement_, at, value.data(), value.size(), SQLITE_STATIC);
+    }
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+    int code_ = SQLITE_OK;
+};
+
+void PutInt(std::string& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void PutIdentity(std::string& out, const TFileIdentity& identity) {
+    PutInt(out, static_cast<uint64_t>(identity.device), 8);
+    PutInt(out, static_cast<uint64_t>(identity.inode), 8);
+    PutInt(out, static_cast<uint64_t>(identity.size), 8);
+    PutInt(out, static_cast<uint64_t>(identity.mtime.tv_sec), 8);
+    PutInt(out, static_cast<uint64_t>(identity.mtime.tv_nsec), 4);
+}
+
+// Reads little-endian whole numbers and byte strings off a packed value.
+class TReader {
+public:
+    explicit TReader(const std::string& text) : text_(text) {}
+    bool Int(uint64_t& value, int bytes) {
+        if (text_.size() - at_ < static_cast<size_t>(bytes)) return false;
+        value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value |= static_cast<uint64_t>(static_cast<unsigned char>(text_[at_ + i])) << (8 * i);
+        at_ += bytes;
+        return true;
+    }
+    bool Bytes(std::string& value) {
+        uint64_t length = 0;
+        if (!Int(length, 4) || text_.size() - at_ < length) return false;
+        value.assign(text_, at_, length);
+        at_ += length;
+        return true;
+    }
+    bool Identity(TFileIdentity& identity) {
+        uint64_t device, inode, size, seconds, nanoseconds;
+        if (!Int(device, 8) || !Int(inode, 8) || !Int(size, 8) || !Int(seconds, 8) || !Int(nanoseconds, 4))
+            return false;
+        identity.device = static_cast<dev_t>(device);
+        identity.inode = static_cast<ino_t>(inode);
+        identity.size = static_cast<off_t>(size);
+        identity.mtime.tv_sec = static_cast<time_t>(seconds);
+        identity.mtime.tv_nsec = static_cast<long>(nanoseconds);
+        return true;
+    }
+    bool AtEnd() const { return at_ == text_.size(); }
+
+private:
+    const std::string& text_;
+    size_t at_ = 0;
+};
+
+}  // namespace
+
+void TRenameJournal::CloseDb::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+
+TRenameJournal::TRenameJournal(const std::string& databasePath, int busyTimeoutMs) {
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(databasePath.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    db_.reset(raw);
+    if (code != SQLITE_OK) {
+        const std::string text = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(code);
+        throw EJournalError(text);
+    }
+    sqlite3_busy_timeout(db_.get(), busyTimeoutMs);
+    // Every commit of this connection reaches the disk before it returns.
+    Exec("PRAGMA synchronous=FULL");
+    Exec(kCreateTable);
+}
+
+TRenameJournal::~TRenameJournal() = default;
+
+void TRenameJournal::Raise() const { throw EJournalError(sqlite3_errmsg(db_.get())); }
+
+void TRenameJournal::Exec(const char* sql) {
+    if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) Raise();
+}
+
+std::string TRenameJournal::Pack(const std::vector<File>& files) {
+    std::string packed;
+    size_t size = 1;
+    for (const File& file : files) size += 8 + file.oldName.size() + file.newName.size() + 2 * 36;
+    packed.reserve(size);
+    packed.push_back(static_cast<char>(kPackVersion));
+    for (const File& file : files) {
+        PutInt(packed, file.oldName.size(), 4);
+        packed += file.oldName;
+        PutInt(packed, file.newName.size(), 4);
+        packed += file.newName;
+        PutIdentity(packed, file.source);
+        PutIdentity(packed, file.made);
+    }
+    return packed;
+}
+
+bool TRenameJournal::Unpack(const std::string& packed, std::vector<File>& files) {
+    files.clear();
+    if (packed.empty() || static_cast<unsigned char>(packed[0]) != kPackVersion) return false;
+    const std::string body = packed.substr(1);
+    TReader reader(body);
+    while (!reader.AtEnd()) {
+        File& file = files.emplace_back();
+        if (!reader.Bytes(file.oldName) || !reader.Bytes(file.newName) || !reader.Identity(file.source) ||
+            !reader.Identity(file.made))
+            return false;
+    }
+    return true;
+}
+
+int64_t TRenameJournal::Begin(const Batch& batch) {
+    Exec("BEGIN IMMEDIATE");
+    try {
+        // Finished batches beyond the kept number are dropped.
+        const std::string prune =
+            "DELETE FROM RenameJournal WHERE Phase = 3 AND BatchId <= (SELECT BatchId FROM RenameJournal "
+            "WHERE Phase = 3 ORDER BY BatchId DESC LIMIT 1 OFFSET " +
+            std::to_string(kKeptBatches - 1) + ")";
+        Exec(prune.c_str());
+        TStatement insert(db_.get(),
+                          "INSERT INTO RenameJournal(Directory, DirDevice, DirInode, DeleteOld, Phase, FileCount, "
+                          "Files) VALUES (?, ?, ?, ?, ?, ?, ?)");
+        if (!insert.Ok()) Raise();
+        const std::string packed = Pack(batch.files);
+        insert.BindBlob(1, batch.directory);
+        insert.Bind(2, static_cast<int64_t>(batch.directoryIdentity.device));
+        insert.Bind(3, static_cast<int64_t>(batch.directoryIdentity.inode));
+        insert.Bind(4, batch.deleteOld ? 1 : 0);
+        insert.Bind(5, static_cast<int64_t>(Phase::Making));
+        insert.Bind(6, static_cast<int64_t>(batch.files.size()));
+        insert.BindBlob(7, packed);
+        if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
+        const int64_t id = sqlite3_last_insert_rowid(db_.get());
+        Exec("COMMIT");
+        return id;
+    } catch (...) {
+        if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void TRenameJournal::SetPhase(int64_t id, Phase phase, const std::vector<File>* files) {
+    const char* sql = files ? "UPDATE RenameJournal SET Phase = ?, Files = ? WHERE BatchId = ?"
+                            : "UPDATE RenameJournal SET Phase = ? WHERE BatchId = ?";
+    TStatement update(db_.get(), sql);
+    if (!update.Ok()) Raise();
+    std::string packed;
+    update.Bind(1, static_cast<int64_t>(phase));
+    if (files) {
+        packed = Pack(*files);
+        update.BindBlob(2, packed);
+        update.Bind(3, id);
+    } else {
+        update.Bind(2, id);
+    }
+    if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
+}
+
+void TRenameJournal::Forget(int64_t id) {
+    TStatement remove(db_.get(), "DELETE FROM RenameJournal WHERE BatchId = ?");
+    if (!remove.Ok()) Raise();
+    remove.Bind(1, id);
+    if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+}
+
+std::optional<TRenameJournal::Batch> TRenameJournal::ReadOne(const char* where) {
+    const std::string sql = std::string(kColumns) + where;
+    TStatement select(db_.get(), sql.c_str());
+    if (!select.Ok()) Raise();
+    const int code = sqlite3_step(select.Get());
+    if (code == SQLITE_DONE) return std::nullopt;
+    if (code != SQLITE_ROW) Raise();
+    sqlite3_stmt* row = select.Get();
+    auto blob = [row](int column) {
+        const void* data = sqlite3_column_blob(row, column);
+        return std::string(static_cast<const char*>(data), data ? static_cast<size_t>(sqlite3_column_bytes(row, column)) : 0);
+    };
+    Batch batch;
+    batch.id = sqlite3_column_int64(row, 0);
+    batch.directory = blob(1);
+    batch.directoryIdentity.device = static_cast<dev_t>(sqlite3_column_int64(row, 2));
+    batch.directoryIdentity.inode = static_cast<ino_t>(sqlite3_column_int64(row, 3));
+    batch.deleteOld = sqlite3_column_int64(row, 4) != 0;
+    batch.phase = static_cast<Phase>(sqlite3_column_int(row, 5));
+    if (!Unpack(blob(6), batch.files)) throw EJournalError("rename journal damaged: batch " + std::to_string(batch.id));
+    return batch;
+}
+
+std::optional<TRenameJournal::Batch> TRenameJournal::Unfinished() {
+    return ReadOne("WHERE Phase IN (1, 2, 4) ORDER BY BatchId LIMIT 1");
+}
+
+std::optional<TRenameJournal::Batch> TRenameJournal::LastDone() {
+    return ReadOne("WHERE Phase = 3 ORDER BY BatchId DESC LIMIT 1");
+}
+
+}  // namespace vantelo

@@ -1,0 +1,101 @@
+// The journal of the batch rename: what a batch is about to do, kept on disk
+// before its first file operation, so that a batch a crash interrupted is
+// brought to one end at the next start and a finished one can be undone.
+//
+// It lives in the tool's own database file, in a table of its own beside
+// the file list (created when missing; the file list is never touched):
+//
+//   RenameJournal(BatchId   INTEGER PRIMARY KEY AUTOINCREMENT,
+//                 Directory BLOB     the searched directory's path, as bytes
+//                 DirDevice, DirInode  which directory that was
+//                 DeleteOld INTEGER  1 when the old names go
+//                 Phase     INTEGER  see Phase
+//                 FileCount INTEGER
+//                 Files     BLOB     every file's old and new name, the old
+//                                    file's identity and the new file's)
+//
+// One row per batch; the files go in one packed value so that a batch of a
+// million files costs one write, not a million. The journal writes through
+// a connection of its own with synchronous=FULL: each phase change is on
+// disk when the call returns (in WAL mode a commit is otherwise durable only
+// at the next checkpoint). It must not be written while the tool's main
+// connection holds a write transaction open: that would wait for its lock.
+#pragma once
+
+#include "platform/TFileIdentity.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace vantelo {
+
+class TRenameJournal {
+public:
+    enum class Phase : int {
+        Making = 1,    // new names being made; nothing deleted: a crash undoes the batch
+        Deleting = 2,  // every new name made and on disk; old files going: a crash finishes it
+        Done = 3,      // finished: the batch can be undone
+        Undoing = 4,   // being undone: a crash finishes the undo
+    };
+    struct File {
+        std::string oldName;
+        std::string newName;
+        TFileIdentity source;  // the old file
+        TFileIdentity made;    // the new file, once made (all zero before)
+    };
+    struct Batch {
+        int64_t id = 0;
+        std::string directory;
+        TFileIdentity directoryIdentity;
+        bool deleteOld = false;
+        Phase phase = Phase::Making;
+        std::vector<File> files;
+    };
+
+    // How many finished batches are kept for undo; older ones are dropped
+    // when a new batch begins.
+    static constexpr int kKeptBatches = 20;
+
+    // Opens the journal of the database file `databasePath` (never creating
+    // the file) and creates its table when missing. Raises EJournalError.
+    explicit TRenameJournal(const std::string& databasePath, int busyTimeoutMs = 5000);
+    ~TRenameJournal();
+    TRenameJournal(const TRenameJournal&) = delete;
+    TRenameJournal& operator=(const TRenameJournal&) = delete;
+
+    // Records a new batch in phase Making and answers its id; on disk when
+    // this returns. Raises EJournalError.
+    int64_t Begin(const Batch& batch);
+    // Moves a batch to `phase`; with `files`, also replaces its files (the
+    // new files' identities). On disk when this returns. Raises EJournalError.
+    void SetPhase(int64_t id, Phase phase, const std::vector<File>* files = nullptr);
+    // Drops a batch: one that left nothing behind, or one fully undone.
+    void Forget(int64_t id);
+
+    // The oldest batch a crash left in Making, Deleting or Undoing.
+    std::optional<Batch> Unfinished();
+    // The newest Done batch (the one Ctrl+Z undoes).
+    std::optional<Batch> LastDone();
+
+    // The packed form of the files (exposed for the tests of damaged rows).
+    static std::string Pack(const std::vector<File>& files);
+    // Answers false for a value that is not a whole packed list.
+    static bool Unpack(const std::string& packed, std::vector<File>& files);
+
+private:
+    struct CloseDb {
+        void operator()(sqlite3* db) const;
+    };
+    [[noreturn]] void Raise() const;
+    void Exec(const char* sql);
+    std::optional<Batch> ReadOne(const char* sql);
+
+    std::unique_ptr<sqlite3, CloseDb> db_;
+};
+
+}  // namespace vantelo

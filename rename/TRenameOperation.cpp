@@ -1,0 +1,123 @@
+// The journaled batch: the phases of the rename and what the journal says
+// at each of them.
+#include "rename/TRenameOperation.h"
+
+#include "rename/EJournalError.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace vantelo {
+
+TRenameOperation::TRenameOperation(std::string databasePath, TFileOps& ops)
+    : databasePath_(std::move(databasePath)), plan_(ops) {}
+
+int TRenameOperation::Open(const std::string& directory, const TFileIdentity* expected) {
+    return plan_.Open(directory, databasePath_, expected);
+}
+
+std::string TRenameOperation::StagingName(int64_t batchId, size_t index) {
+    return ".vantelo-" + std::to_string(batchId) + "-" + std::to_string(index) + ".part";
+}
+
+std::vector<TRenameJournal::File> TRenameOperation::Files() const {
+    std::vector<TRenameJournal::File> files(plan_.Count());
+    for (size_t i = 0; i < plan_.Count(); ++i) {
+        const TRenamePlan::Row& row = plan_.At(i);
+        files[i] = {row.oldName, row.newName, row.source, row.made};
+    }
+    return files;
+}
+
+TRenameOperation::Result TRenameOperation::Fail(TRenameJournal& journal, int64_t id, size_t row, int error,
+                                                Outcome outcome) {
+    plan_.RollBack();
+    // A batch that left nothing behind leaves no history; one whose new
+    // files could not all be taken back stays in the journal, and the next
+    // start takes back the rest.
+    if (plan_.MadeCount() == 0) {
+        try {
+            journal.Forget(id);
+        } catch (const EJournalError&) {
+            // Left in phase Making: the next start finds nothing to undo.
+        }
+    }
+    Result result;
+    result.outcome = outcome;
+    result.error = error;
+    result.failedRow = row;
+    return result;
+}
+
+TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& callbacks) {
+    const size_t total = plan_.Count();
+    if (total == 0) return {};
+    TRenameJournal journal(databasePath_);
+    TRenameJournal::Batch batch;
+    batch.directory = plan_.Directory();
+    batch.directoryIdentity = plan_.DirectoryIdentity();
+    batch.deleteOld = deleteOld;
+    batch.files = Files();
+    // On disk before the first file operation.
+    const int64_t id = journal.Begin(batch);
+    batch.files.clear();
+
+    // Pass one: every new name. Kept old files make copies, which a stop
+    // takes back; old files that go are renamed in place, past turning back.
+    if (deleteOld && callbacks.noTurningBack) callbacks.noTurningBack();
+    for (size_t i = 0; i < total; ++i) {
+        if (!deleteOld && callbacks.stopRequested && callbacks.stopRequested())
+            return Fail(journal, id, i, ECANCELED, Outcome::Stopped);
+        if (callbacks.progress) callbacks.progress(i, total, plan_.OldName(i), static_cast<uint64_t>(plan_.At(i).source.size));
+        if (const int error = plan_.MakeNew(i, !deleteOld, StagingName(id, i)))
+            return Fail(journal, id, i, error, Outcome::Failed);
+    }
+
+    Result result;
+    bool deleting = false;
+    try {
+        bool identitiesChanged = !deleteOld;
+        if (deleteOld) {
+            // Renames, links and copies on disk before any old file goes, and
+            // before the journal calls the batch finished.
+            if (const int error = plan_.FlushForDelete()) return Fail(journal, id, total, error, Outcome::Failed);
+            std::vector<size_t> toDelete;
+            for (size_t i = 0; i < total; ++i) {
+                const TRenamePlan::Row& row = plan_.At(i);
+                if (row.state == TRenamePlan::State::Copied) toDelete.push_back(i);
+                if (!row.made.SameState(row.source)) identitiesChanged = true;
+            }
+            if (!toDelete.empty()) {
+                const std::vector<TRenameJournal::File> files = Files();
+                journal.SetPhase(id, TRenameJournal::Phase::Deleting, &files);
+                deleting = true;
+                identitiesChanged = false;
+                for (const size_t i : toDelete) {
+                    if (callbacks.progress)
+                        callbacks.progress(i, total, plan_.OldName(i), 0);
+                    if (const int error = plan_.DeleteOld(i)) {
+                        ++result.oldKept;
+                        if (std::find(result.oldKeptErrors.begin(), result.oldKeptErrors.end(), error) ==
+                            result.oldKeptErrors.end())
+                            result.oldKeptErrors.push_back(error);
+                    }
+                }
+            }
+        }
+        if (identitiesChanged) {
+            const std::vector<TRenameJournal::File> files = Files();
+            journal.SetPhase(id, TRenameJournal::Phase::Done, &files);
+        } else {
+            journal.SetPhase(id, TRenameJournal::Phase::Done);
+        }
+    } catch (const EJournalError&) {
+        // Before any deletion the batch is taken back, as for a failed file;
+        // after, the next start finishes it.
+        if (!deleting) Fail(journal, id, total, 0, Outcome::Failed);
+        throw;
+    }
+    if (callbacks.progress) callbacks.progress(total, total, std::string(), 0);
+    return result;
+}
+
+}  // namespace vantelo

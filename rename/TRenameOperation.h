@@ -1,0 +1,88 @@
+// One batch rename, start to end: the only implementation of it. The caller
+// (the main window, a test, a benchmark) opens the searched directory, adds
+// every listed file's old and new name, checks them all, then runs the file
+// passes. The batch is written to the journal (TRenameJournal) before its
+// first file operation, and the journal follows it phase by phase, so that
+// a crash at any point is brought to one end at the next start
+// (TRenameHistory::Recover) and a finished batch can be undone.
+//
+// Run() touches files only: no dataset, no window. It reports progress and
+// asks whether to stop between files, so that it can run on a worker
+// thread. When the old files are kept, every new name is a copy and a stop
+// takes the whole batch back. When they go, each file is renamed in place
+// with one call that never overwrites (a copy or hard link and a deletion
+// where the file system refuses that), and once the first file has been
+// renamed or deleted the batch is finished whatever is asked.
+#pragma once
+
+#include "platform/TFileOps.h"
+#include "rename/TRenamePlan.h"
+#include "rename/TRenameJournal.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vantelo {
+
+class TRenameOperation {
+public:
+    struct Callbacks {
+        // Before each file: files done so far, the total, the file's old name
+        // and its size in bytes.
+        std::function<void(size_t done, size_t total, const std::string& name, uint64_t bytes)> progress;
+        // Asked between files while the batch can still be taken back.
+        std::function<bool()> stopRequested;
+        // Called once, just before the first step that cannot be taken back
+        // (an in-place rename or a deletion): from then on the batch finishes.
+        std::function<void()> noTurningBack;
+    };
+
+    enum class Outcome {
+        Done,     // every new name made (and every old file deleted that could be)
+        Failed,   // a file failed: everything made was taken back
+        Stopped,  // a stop was asked for: everything made was taken back
+    };
+    struct Result {
+        Outcome outcome = Outcome::Done;
+        int error = 0;         // Failed: the errno shown to the user
+        size_t failedRow = 0;  // Failed: the row (Count() for the directory flush)
+        // Done with the old files to go: old files that could not be deleted
+        // and stay beside their new names, and their distinct errnos in order.
+        size_t oldKept = 0;
+        std::vector<int> oldKeptErrors;
+    };
+
+    // `databasePath`: the tool's database, whose journal records the batch
+    // and whose files the batch never touches.
+    explicit TRenameOperation(std::string databasePath, TFileOps& ops = TFileOps::System());
+
+    // Opens the searched directory; with `expected`, refuses (ESTALE) a
+    // directory that is no longer the one the rows were listed from.
+    // Answers 0 or errno.
+    int Open(const std::string& directory, const TFileIdentity* expected = nullptr);
+    void Add(std::string oldName, std::string newName) { plan_.Add(std::move(oldName), std::move(newName)); }
+    size_t Count() const { return plan_.Count(); }
+    // Every row checked before anything is touched (see TRenamePlan).
+    TRenamePlan::Failure Check() { return plan_.Check(); }
+    const TRenamePlan& Plan() const { return plan_; }
+
+    // The file passes of a checked batch. Raises EJournalError when the
+    // journal cannot be written; the directory is then as before (or, after
+    // deletions began, the batch's end is left to the next start).
+    Result Run(bool deleteOld, const Callbacks& callbacks = {});
+
+    // The name under which row `index` of batch `batchId` is built where a
+    // copy cannot be made unnamed; the recovery removes what it finds there.
+    static std::string StagingName(int64_t batchId, size_t index);
+
+private:
+    Result Fail(TRenameJournal& journal, int64_t id, size_t row, int error, Outcome outcome);
+    std::vector<TRenameJournal::File> Files() const;
+
+    std::string databasePath_;
+    TRenamePlan plan_;
+};
+
+}  // namespace vantelo
