@@ -443,8 +443,8 @@ void TDataSet::First()
         [&] {
             bof_ = true;
             DataEvent(TDataEvent::DataSetChange);
+            RunHook(TDataSetHook::AfterScroll);
         });
-    RunHook(TDataSetHook::AfterScroll);
 }
 
 void TDataSet::Last()
@@ -461,8 +461,8 @@ void TDataSet::Last()
         [&] {
             eof_ = true;
             DataEvent(TDataEvent::DataSetChange);
+            RunHook(TDataSetHook::AfterScroll);
         });
-    RunHook(TDataSetHook::AfterScroll);
 }
 
 int TDataSet::MoveBy(int distance)

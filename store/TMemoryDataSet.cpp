@@ -54,6 +54,11 @@ void TMemoryDataSet::StorageClose()
 
 TFetchResult TMemoryDataSet::StorageFetch(TRecordBuffer& buffer, TFetchMode mode, bool)
 {
+    if (fetchFailure_) {
+        std::string message = std::move(*fetchFailure_);
+        fetchFailure_.reset();
+        throw EDatabaseError(message);
+    }
     const auto count = static_cast<int64_t>(rows_.size());
     if (const TFetchResult end = StepPosition(position_, mode, count); end != TFetchResult::Ok)
         return end;

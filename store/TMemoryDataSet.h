@@ -2,7 +2,7 @@
 // stable id (its bookmark, increasing in row order), record numbers by
 // position, inserted rows appended at the end of the result, updates of the
 // changed fields only. Used by tests and benchmarks of the cursor; faults
-// can be injected into open and post.
+// can be injected into open, fetch and post.
 #pragma once
 
 #include "store/TDataSet.h"
@@ -42,6 +42,8 @@ public:
     // The next open / post raises EDatabaseError with this text (no prefix).
     void FailNextOpen(std::string message) { openFailure_ = std::move(message); }
     void FailNextPost(std::string message) { postFailure_ = std::move(message); }
+    // The next fetch of a row raises EDatabaseError with this text.
+    void FailNextFetch(std::string message) { fetchFailure_ = std::move(message); }
     // Counters for tests: column values read lazily, rows written.
     size_t ReadCount() const { return readCount_; }
     size_t WriteCount() const { return writeCount_; }
@@ -80,6 +82,7 @@ private:
     bool canModify_ = true;
     std::optional<std::string> openFailure_;
     std::optional<std::string> postFailure_;
+    std::optional<std::string> fetchFailure_;
     size_t readCount_ = 0;
     size_t writeCount_ = 0;
 };

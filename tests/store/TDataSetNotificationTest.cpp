@@ -2,6 +2,7 @@
 // data link and the data source's hooks see them.
 #include "StoreTestSupport.h"
 
+#include "store/EDatabaseError.h"
 #include "store/TField.h"
 
 using namespace vantelo;
@@ -77,6 +78,26 @@ TEST_F(Notifications, NavigationSendsTheTableSequences)
     EXPECT_EQ(Run([&] { query.Next(); }), checkOnly) << "next at Eof";
     EXPECT_EQ(Run([&] { query.Prior(); }), scrollInside);
     EXPECT_EQ(Run([&] { query.MoveBy(0); }), checkOnly);
+}
+
+TEST_F(Notifications, FirstAndLastRunAfterScrollAlsoWhenTheFetchFails)
+{
+    query.Open();
+    query.MoveBy(5);
+    const Log failed{"CheckBrowseMode", "BeforeScroll", "DataSetChanged", "DataChange(-)", "AfterScroll"};
+    for (const bool first : {true, false}) {
+        query.FailNextFetch("fetch failed");
+        Log seen;
+        try {
+            seen = Run([&] { first ? query.First() : query.Last(); });
+            ADD_FAILURE() << "no error";
+        } catch (const EDatabaseError& error) {
+            seen = log;
+            EXPECT_STREQ(error.what(), "fetch failed");
+        }
+        EXPECT_EQ(seen, failed) << (first ? "First" : "Last");
+        EXPECT_TRUE(first ? query.Bof() : query.Eof());
+    }
 }
 
 TEST_F(Notifications, NextOnTheLastRowScrollsByZeroAndSetsEof)
