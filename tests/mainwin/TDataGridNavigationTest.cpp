@@ -6,8 +6,12 @@
 #include "TDataGridFixture.h"
 
 #include "app/TApplication.h"
+#include "mainwin/GridTexts.h"
 
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
 
 using namespace vantelo;
 using namespace vantelo::test;
@@ -26,6 +30,43 @@ protected:
         QTest::keyClick(grid, static_cast<Qt::Key>(key), modifiers);
     }
     QPoint TitleCentre(int column) const { return grid->CellRect(column, 0).center(); }
+    void Turn(QWidget* target, int delta)
+    {
+        QWheelEvent wheel(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &wheel);
+    }
+    void Send(QEvent::Type type, Qt::MouseButton button, QPoint at)
+    {
+        QMouseEvent event(type, at, grid->mapToGlobal(at), button,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+        QApplication::sendEvent(grid, &event);
+    }
+    // Opens bar's context menu at `at`, notes its entries and picks the one
+    // whose text is `entry` with the mouse (none: the menu is closed).
+    QStringList ChooseFromBarMenu(QScrollBar* bar, QPoint at, const char* entry)
+    {
+        QStringList texts;
+        QTimer::singleShot(0, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr)
+                return;
+            QAction* pick = nullptr;
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator()) {
+                    texts << action->text();
+                    if (entry != nullptr && action->text() == QString::fromUtf8(entry))
+                        pick = action;
+                }
+            if (pick != nullptr)
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(pick).center());
+            else
+                menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, bar->mapToGlobal(at));
+        QApplication::sendEvent(bar, &event);
+        return texts;
+    }
     // The 1-pixel line after a column's title cell.
     int LineAfter(int column) const { return grid->CellRect(column, 0).right() + 1; }
 };
@@ -181,6 +222,87 @@ TEST_F(GridNavigationTest, ScrollBarActionsMoveTheCursor)
     }
 }
 
+TEST_F(GridNavigationTest, WheelOverTheBarAndPositionsPutOnItMoveTheCursorWithTheThumb)
+{
+    OpenWith(40);
+    QScrollBar* bar = grid->VerticalScrollBar();
+    // Over the bar the wheel moves one record a notch, as over the rows.
+    for (int notch = 0; notch < 3; ++notch)
+        Turn(bar, -120);
+    EXPECT_EQ(RecNo(), 4);
+    EXPECT_EQ(bar->value(), 4);
+    Turn(bar, 120);
+    EXPECT_EQ(RecNo(), 3);
+    EXPECT_EQ(bar->value(), 3);
+    // A position put on the bar (not dragged) is a thumb released there.
+    const std::pair<int, int64_t> positions[] = {{20, 20}, {40, 40}, {1, 1}, {39, 39}};
+    for (const auto& [position, recNo] : positions) {
+        bar->setValue(position);
+        EXPECT_EQ(RecNo(), recNo) << position;
+        EXPECT_EQ(bar->value(), recNo) << position;
+    }
+}
+
+TEST_F(GridNavigationTest, FailedBarActionLeavesTheThumbOnTheCursor)
+{
+    OpenWith(40);
+    query.Edit();
+    query.FieldByName("FileName").SetAsString("x");
+    QScrollBar* bar = grid->VerticalScrollBar();
+    int boxes = 0;
+    Application->SetMessageBoxHook([&](const std::string&, const std::string&, unsigned) { ++boxes; return 1; });
+    for (auto action : {QAbstractSlider::SliderToMaximum, QAbstractSlider::SliderPageStepAdd}) {
+        query.FailNextPost("disk is full");
+        bar->triggerAction(action);
+        EXPECT_EQ(RecNo(), 1) << action;
+        EXPECT_EQ(bar->value(), 1) << action;
+        EXPECT_EQ(bar->sliderPosition(), 1) << action;
+    }
+    Application->SetMessageBoxHook(nullptr);
+    EXPECT_EQ(boxes, 2);
+    query.Cancel();
+}
+
+TEST_F(GridNavigationTest, BarContextMenuSpeaksChineseAndEveryEntryMovesTheCursor)
+{
+    OpenWith(40);
+    ShowFocused();
+    QScrollBar* bar = grid->VerticalScrollBar();
+    ASSERT_FALSE(bar->isHidden());
+    const QPoint middle = bar->rect().center();
+    const QStringList texts = ChooseFromBarMenu(bar, middle, nullptr);
+    using namespace gridtexts;
+    EXPECT_EQ(texts, QStringList({QString::fromUtf8(kBarScrollHere), QString::fromUtf8(kBarTop),
+                                  QString::fromUtf8(kBarBottom), QString::fromUtf8(kBarPageUp),
+                                  QString::fromUtf8(kBarPageDown), QString::fromUtf8(kBarScrollUp),
+                                  QString::fromUtf8(kBarScrollDown)}));
+    EXPECT_EQ(texts.first(), QStringLiteral("滚动到此处"));
+    EXPECT_EQ(RecNo(), 1) << "closed without a choice";
+    const struct {
+        const char* entry;
+        int64_t recNo;
+    } steps[] = {
+        {kBarBottom, 40},   {kBarTop, 1},      {kBarPageDown, 16}, {kBarPageUp, 1},
+        {kBarScrollDown, 16}, {kBarScrollUp, 1}, {kBarPageDown, 16}, {kBarScrollDown, 17},
+    };
+    for (const auto& step : steps) {
+        ChooseFromBarMenu(bar, middle, step.entry);
+        EXPECT_EQ(RecNo(), step.recNo) << step.entry;
+        EXPECT_EQ(bar->value(), step.recNo) << step.entry;
+    }
+    // Scroll here: the thumb's place under the pointer, through the cursor.
+    grid->clearFocus();
+    ChooseFromBarMenu(bar, QPoint(middle.x(), bar->height() - 1), kBarScrollHere);
+    EXPECT_EQ(RecNo(), 40);
+    EXPECT_EQ(host.focusWidget(), grid) << "a bar action gives the grid the focus";
+    ChooseFromBarMenu(bar, QPoint(middle.x(), 0), kBarScrollHere);
+    EXPECT_EQ(RecNo(), 1);
+    ChooseFromBarMenu(bar, middle, kBarScrollHere);
+    EXPECT_GT(RecNo(), 1);
+    EXPECT_LT(RecNo(), 40);
+    EXPECT_EQ(bar->value(), RecNo());
+}
+
 TEST_F(GridNavigationTest, ClickOnADataRowMovesByTheRowDifference)
 {
     OpenWith(40);
@@ -212,6 +334,50 @@ TEST_F(GridNavigationTest, DraggingOverTheRowsTracksThePointer)
     const int64_t stopped = RecNo();
     QTest::qWait(50);
     EXPECT_EQ(RecNo(), stopped) << "the release stops the timer";
+}
+
+TEST_F(GridNavigationTest, LeftAndRightPressesTrackThePointerTheMiddleOnlyMoves)
+{
+    const struct {
+        Qt::MouseButton button;
+        int64_t afterMove;
+    } presses[] = {{Qt::LeftButton, 9}, {Qt::RightButton, 9}, {Qt::MiddleButton, 2}};
+    OpenWith(40);
+    for (const auto& press : presses) {
+        query.First();
+        Send(QEvent::MouseButtonPress, press.button, grid->CellRect(2, 2).center());
+        EXPECT_EQ(RecNo(), 2) << press.button;
+        Send(QEvent::MouseMove, press.button, grid->CellRect(2, 9).center());
+        EXPECT_EQ(RecNo(), press.afterMove) << press.button;
+        Send(QEvent::MouseButtonRelease, press.button, grid->CellRect(2, 9).center());
+        Send(QEvent::MouseMove, Qt::NoButton, grid->CellRect(2, 4).center());
+        EXPECT_EQ(RecNo(), press.afterMove) << "released: " << press.button;
+    }
+}
+
+TEST_F(GridNavigationTest, SecondPressOfADoubleClickOnlyRaisesTheEvent)
+{
+    OpenWith(40);
+    int doubleClicks = 0;
+    grid->OnDblClick = [&] { ++doubleClicks; };
+    const QPoint row5 = grid->CellRect(2, 5).center();
+    Send(QEvent::MouseButtonPress, Qt::LeftButton, row5);
+    Send(QEvent::MouseButtonRelease, Qt::LeftButton, row5);
+    ASSERT_EQ(RecNo(), 5);
+    // The second press lands a row lower and the pointer goes on with the
+    // button down: no move, no tracking.
+    Send(QEvent::MouseButtonDblClick, Qt::LeftButton, grid->CellRect(2, 6).center());
+    Send(QEvent::MouseMove, Qt::LeftButton, grid->CellRect(2, 9).center());
+    Send(QEvent::MouseButtonRelease, Qt::LeftButton, grid->CellRect(2, 9).center());
+    EXPECT_EQ(RecNo(), 5);
+    EXPECT_EQ(doubleClicks, 1);
+    // On a title border the second press sizes nothing.
+    const QPoint border(LineAfter(1) - 2, TitleCentre(1).y());
+    Send(QEvent::MouseButtonDblClick, Qt::LeftButton, border);
+    Send(QEvent::MouseMove, Qt::LeftButton, border + QPoint(30, 0));
+    Send(QEvent::MouseButtonRelease, Qt::LeftButton, border + QPoint(30, 0));
+    EXPECT_EQ(grid->Column(0).Width(), 80);
+    EXPECT_EQ(doubleClicks, 2);
 }
 
 TEST_F(GridNavigationTest, WheelMovesOneRecordPerNotch)
@@ -459,6 +625,28 @@ TEST_F(GridHorizontalScrollTest, BarMovesTheColumnsAndTitleBordersFollowTheOffse
     EXPECT_TRUE(bar->isHidden());
     bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
     EXPECT_EQ(grid->LeftColumn(), 0);
+}
+
+TEST_F(GridHorizontalScrollTest, BarContextMenuSpeaksChineseAndScrollsTheColumns)
+{
+    OpenWith(3);
+    ShowFocused();
+    WidenFileNameBeyondTheClient();
+    QScrollBar* bar = grid->HorizontalScrollBar();
+    ASSERT_FALSE(bar->isHidden());
+    const QPoint middle = bar->rect().center();
+    using namespace gridtexts;
+    EXPECT_EQ(ChooseFromBarMenu(bar, middle, kBarRightEdge),
+              QStringList({QString::fromUtf8(kBarScrollHere), QString::fromUtf8(kBarLeftEdge),
+                           QString::fromUtf8(kBarRightEdge), QString::fromUtf8(kBarPageLeft),
+                           QString::fromUtf8(kBarPageRight), QString::fromUtf8(kBarScrollLeft),
+                           QString::fromUtf8(kBarScrollRight)}));
+    EXPECT_EQ(grid->LeftColumn(), 1);
+    ChooseFromBarMenu(bar, middle, kBarScrollLeft);
+    EXPECT_EQ(grid->LeftColumn(), 0);
+    ChooseFromBarMenu(bar, QPoint(bar->width() - 1, middle.y()), kBarScrollHere);
+    EXPECT_EQ(grid->LeftColumn(), 1);
+    EXPECT_EQ(RecNo(), 1) << "the columns scroll, the cursor stays";
 }
 
 TEST_F(GridHorizontalScrollTest, DraggingATitleOutsideScrollsTheColumnsUntilItComesBack)
