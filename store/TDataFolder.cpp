@@ -144,17 +144,13 @@ std::string TDataFolder::UserFolder(const std::string& xdgDataHome, const std::s
     return base + (base == "/" ? "" : "/") + kFolderName;
 }
 
-std::vector<std::string> TDataFolder::SchemaCandidates(const std::string& executable,
-                                                       const std::string& sourceSchema)
+std::vector<std::string> TDataFolder::SchemaCandidates(const std::string& executable)
 {
-    std::vector<std::string> candidates;
-    if (!executable.empty()) {
-        const std::filesystem::path bin = std::filesystem::path(executable).parent_path();
-        candidates.push_back((bin / ".." / "share" / kFolderName / "schema.sql").lexically_normal().string());
-    }
-    if (!sourceSchema.empty())
-        candidates.push_back(sourceSchema);
-    return candidates;
+    if (executable.empty())
+        return {};
+    const std::filesystem::path bin = std::filesystem::path(executable).parent_path();
+    return {(bin / ".." / "share" / kFolderName / "schema.sql").lexically_normal().string(),
+            (bin / "share" / kFolderName / "schema.sql").lexically_normal().string()};
 }
 
 TDataFolder::TChoice TDataFolder::Choose(const TPlaces& places)
@@ -213,7 +209,7 @@ std::string TDataFolder::CreateDatabase(const std::string& folder, const std::st
     return {};
 }
 
-TDataFolder::TPlaces TDataFolder::FromProcess(const std::string& sourceSchema)
+TDataFolder::TPlaces TDataFolder::FromProcess()
 {
     TPlaces places;
     places.startFolder = ".";
@@ -226,13 +222,13 @@ TDataFolder::TPlaces TDataFolder::FromProcess(const std::string& sourceSchema)
     }
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    places.schemas = SchemaCandidates(error ? std::string() : self.string(), sourceSchema);
+    places.schemas = SchemaCandidates(error ? std::string() : self.string());
     return places;
 }
 
-TDataFolder::TChoice TDataFolder::EnterForStart(const std::string& sourceSchema)
+TDataFolder::TChoice TDataFolder::EnterForStart()
 {
-    const TPlaces places = FromProcess(sourceSchema);
+    const TPlaces places = FromProcess();
     TChoice choice = Choose(places);
     if (choice.kind != TKind::Failed && choice.folder != places.startFolder &&
         ::chdir(choice.folder.c_str()) != 0) {

@@ -46,10 +46,9 @@ public:
     static std::string UserFolder(const std::string& xdgDataHome, const std::string& home);
 
     // The schema files an executable at `executable` looks for: the installed
-    // <bindir>/../share/vantelo/schema.sql, then `sourceSchema` (the source
-    // tree's, for a build run where it was built) when not empty.
-    static std::vector<std::string> SchemaCandidates(const std::string& executable,
-                                                     const std::string& sourceSchema);
+    // <bindir>/../share/vantelo/schema.sql, then <dir>/share/vantelo/schema.sql,
+    // the copy a build folder keeps beside the program it builds.
+    static std::vector<std::string> SchemaCandidates(const std::string& executable);
 
     // Decides where the tool runs, making the data folder (mode 0700) and its
     // database when needed.
@@ -62,14 +61,13 @@ public:
     static std::string CreateDatabase(const std::string& folder, const std::string& schemaPath);
 
     // The places of this process: "." as start folder, the environment, the
-    // password entry's home when $HOME is unset, the schema beside this
-    // executable and then `sourceSchema`.
-    static TPlaces FromProcess(const std::string& sourceSchema);
+    // password entry's home when $HOME is unset, the schemas of this executable.
+    static TPlaces FromProcess();
 
     // The start-up step: chooses, enters the chosen folder and notes a
     // problem on standard error (the tool then starts where it was started
     // and reports the database that will not open as always).
-    static TChoice EnterForStart(const std::string& sourceSchema);
+    static TChoice EnterForStart();
 };
 
 }  // namespace vantelo

@@ -85,13 +85,13 @@ TEST(TDataFolderTest, UserFolderFollowsXdgDataHomeThenHomeAndIgnoresRelativePath
         EXPECT_EQ(TDataFolder::UserFolder(c.xdg, c.home), c.folder) << "xdg=" << c.xdg << " home=" << c.home;
 }
 
-TEST(TDataFolderTest, SchemaIsLookedForBesideTheInstalledProgramThenInTheSourceTree)
+TEST(TDataFolderTest, SchemaIsLookedForWhereInstalledThenInTheBuildFolder)
 {
-    EXPECT_EQ(TDataFolder::SchemaCandidates("/usr/bin/vantelo", "/src/resources/schema.sql"),
-              (std::vector<std::string>{"/usr/share/vantelo/schema.sql", "/src/resources/schema.sql"}));
-    EXPECT_EQ(TDataFolder::SchemaCandidates("/home/u/.local/bin/vantelo", ""),
-              (std::vector<std::string>{"/home/u/.local/share/vantelo/schema.sql"}));
-    EXPECT_EQ(TDataFolder::SchemaCandidates("", "/src/schema.sql"), (std::vector<std::string>{"/src/schema.sql"}));
+    EXPECT_EQ(TDataFolder::SchemaCandidates("/usr/bin/vantelo"),
+              (std::vector<std::string>{"/usr/share/vantelo/schema.sql", "/usr/bin/share/vantelo/schema.sql"}));
+    EXPECT_EQ(TDataFolder::SchemaCandidates("/src/build/vantelo"),
+              (std::vector<std::string>{"/src/share/vantelo/schema.sql", "/src/build/share/vantelo/schema.sql"}));
+    EXPECT_TRUE(TDataFolder::SchemaCandidates("").empty());
 }
 
 class TDataFolderChooseTest : public ::testing::Test {
@@ -251,10 +251,12 @@ protected:
     }
 };
 
+// This test program lies in the build folder's tests/, so it finds the
+// build folder's copy of the schema as <dir>/../share/vantelo/schema.sql.
 TEST_F(TDataFolderEnterTest, StartingWithoutADatabaseEntersTheDataFolderWhereTheToolThenFindsIt)
 {
     ::setenv("XDG_DATA_HOME", (temp_ / "xdg").c_str(), 1);
-    const auto choice = TDataFolder::EnterForStart(SourceSchema());
+    const auto choice = TDataFolder::EnterForStart();
     ASSERT_EQ(choice.kind, TKind::Created) << choice.problem;
     EXPECT_EQ(fs::current_path(), fs::path(temp_ / "xdg/vantelo"));
     EXPECT_EQ(TellarinColumns("FileName.mdb"), kTellarin);
@@ -265,7 +267,7 @@ TEST_F(TDataFolderEnterTest, StartingInAFolderWithADatabaseStaysThere)
 {
     temp_.WriteFile("start/FileName.mdb", "");
     ::setenv("XDG_DATA_HOME", (temp_ / "xdg").c_str(), 1);
-    EXPECT_EQ(TDataFolder::EnterForStart(SourceSchema()).kind, TKind::StartFolder);
+    EXPECT_EQ(TDataFolder::EnterForStart().kind, TKind::StartFolder);
     EXPECT_EQ(fs::current_path(), fs::path(temp_ / "start"));
     EXPECT_FALSE(fs::exists(temp_ / "xdg"));
 }
@@ -275,7 +277,7 @@ TEST_F(TDataFolderEnterTest, AFailureStaysInTheStartFolderAndIsNotedOnStandardEr
     temp_.WriteFile("xdg", "");
     ::setenv("XDG_DATA_HOME", (temp_ / "xdg").c_str(), 1);
     ::testing::internal::CaptureStderr();
-    const auto choice = TDataFolder::EnterForStart(SourceSchema());
+    const auto choice = TDataFolder::EnterForStart();
     const std::string noted = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(choice.kind, TKind::Failed);
     EXPECT_EQ(fs::current_path(), fs::path(temp_ / "start"));
