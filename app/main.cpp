@@ -3,10 +3,13 @@
 #include "app/TApplication.h"
 #include "app/TStartup.h"
 #include "mainwin/TFormMain.h"
+#include "store/TDataFolder.h"
 #include "store/TShareDataModule.h"
 
 int main(int argc, char** argv)
 {
+    // Run where the database is: the start folder's, else the user's data folder.
+    vantelo::TDataFolder::EnterForStart();
     vantelo::TApplication application(argc, argv);
     return vantelo::RunTool(application, [&] {
         application.CreateModule(vantelo::FormMain);
