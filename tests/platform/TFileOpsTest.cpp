@@ -1,6 +1,8 @@
 // The rename's file-system steps on a real temporary directory: copies keep
 // content, holes, mode, times and attributes on every copy path, never
-// overwrite, never leave a partial file, and refuse what is not a file.
+// overwrite, never leave a partial or staging file, refuse what is not a
+// file, and stay exact where copy_file_range, ftruncate or renameat2 answer
+// oddly; a rename in place never overwrites.
 #include "platform/TFileOps.h"
 
 #include "platform/TDirectoryListing.h"
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <random>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -55,14 +58,17 @@ std::string RandomBytes(size_t size, unsigned seed) {
 struct CopyPath {
     const char* name;
     TFileOps::Options options;
+    std::string staging;  // the caller's staging name, or none
 };
 
 const CopyPath kPaths[] = {
-    {"AllFastPaths", {}},
-    {"NamedExclusiveFile", {.tmpFile = false}},
-    {"ReadWriteOnly", {.clone = false, .copyRange = false}},
-    {"NoHoleSkipping", {.sparse = false}},
-    {"Slowest", {.tmpFile = false, .clone = false, .copyRange = false, .sparse = false}},
+    {"AllFastPaths", {}, ""},
+    {"NamedExclusiveFile", {.tmpFile = false}, ""},
+    {"StagingName", {.tmpFile = false}, "stage.tmp"},
+    {"StagingNameUnused", {}, "stage.tmp"},
+    {"ReadWriteOnly", {.clone = false, .copyRange = false}, ""},
+    {"NoHoleSkipping", {.sparse = false}, ""},
+    {"Slowest", {.tmpFile = false, .clone = false, .copyRange = false, .sparse = false}, "stage.tmp"},
 };
 
 void PrintTo(const CopyPath& path, std::ostream* out) { *out << path.name; }
@@ -70,6 +76,13 @@ void PrintTo(const CopyPath& path, std::ostream* out) { *out << path.name; }
 class FileOpsCopy : public ::testing::TestWithParam<CopyPath> {
 protected:
     FileOpsCopy() : ops_(GetParam().options) {}
+    int Copy(TFileOps& ops, int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
+             TFileIdentity& made) {
+        return ops.CopyAt(dirFd, from, to, source, made, true, GetParam().staging);
+    }
+    int Copy(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source, TFileIdentity& made) {
+        return Copy(ops_, dirFd, from, to, source, made);
+    }
     test::TTempDir dir_;
     TFileOps ops_;
 };
@@ -86,7 +99,7 @@ TEST_P(FileOpsCopy, CopyKeepsContentModeAndTimes) {
 
     DirFd fd(dir_.Path());
     TFileIdentity source, made;
-    ASSERT_EQ(ops_.CopyAt(fd.Get(), "old.bin", "new.bin", source, made), 0);
+    ASSERT_EQ(Copy(fd.Get(), "old.bin", "new.bin", source, made), 0);
     // Times first: reading the copy moves its access time.
     const struct stat oldSt = Lstat(dir_ / "old.bin"), newSt = Lstat(dir_ / "new.bin");
     EXPECT_EQ(dir_.ReadFile("new.bin"), content);
@@ -103,7 +116,7 @@ TEST_P(FileOpsCopy, EmptyFileIsCopied) {
     dir_.WriteFile("empty", "");
     DirFd fd(dir_.Path());
     TFileIdentity source, made;
-    ASSERT_EQ(ops_.CopyAt(fd.Get(), "empty", "empty2", source, made), 0);
+    ASSERT_EQ(Copy(fd.Get(), "empty", "empty2", source, made), 0);
     EXPECT_EQ(dir_.ReadFile("empty2"), "");
 }
 
@@ -119,7 +132,7 @@ TEST_P(FileOpsCopy, SparseFileKeepsItsHolesWhenHoleSkippingIsOn) {
     }
     DirFd fd(dir_.Path());
     TFileIdentity source, made;
-    ASSERT_EQ(ops_.CopyAt(fd.Get(), "sparse", "copy", source, made), 0);
+    ASSERT_EQ(Copy(fd.Get(), "sparse", "copy", source, made), 0);
     const std::string original = dir_.ReadFile("sparse");
     EXPECT_EQ(dir_.ReadFile("copy"), original);
     const struct stat st = Lstat(dir_ / "copy");
@@ -134,10 +147,10 @@ TEST_P(FileOpsCopy, ExistingNameIsNeverOverwritten) {
     dir_.WriteFile("b", "precious");
     DirFd fd(dir_.Path());
     TFileIdentity source, made;
-    EXPECT_EQ(ops_.CopyAt(fd.Get(), "a", "b", source, made), EEXIST);
+    EXPECT_EQ(Copy(fd.Get(), "a", "b", source, made), EEXIST);
     EXPECT_EQ(dir_.ReadFile("b"), "precious");
     ASSERT_EQ(symlink("a", (dir_ / "link").c_str()), 0);
-    EXPECT_EQ(ops_.CopyAt(fd.Get(), "b", "link", source, made), EEXIST);
+    EXPECT_EQ(Copy(fd.Get(), "b", "link", source, made), EEXIST);
     EXPECT_EQ(dir_.ReadFile("a"), "source");
     EXPECT_EQ(Names(dir_.Path()), (std::vector<std::string>{".", "..", "a", "b", "link"}));
 }
@@ -146,7 +159,7 @@ TEST_P(FileOpsCopy, SymbolicLinkIsCopiedAsALinkEvenWhenDangling) {
     ASSERT_EQ(symlink("nowhere/at all", (dir_ / "dangling").c_str()), 0);
     DirFd fd(dir_.Path());
     TFileIdentity source, made;
-    ASSERT_EQ(ops_.CopyAt(fd.Get(), "dangling", "copy", source, made), 0);
+    ASSERT_EQ(Copy(fd.Get(), "dangling", "copy", source, made), 0);
     const struct stat st = Lstat(dir_ / "copy");
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     char target[64] = {};
@@ -159,10 +172,10 @@ TEST_P(FileOpsCopy, WhatIsNotAFileIsRefusedWithoutOpeningIt) {
     ASSERT_EQ(mkdir((dir_ / "sub").c_str(), 0755), 0);
     DirFd fd(dir_.Path());
     TFileIdentity source, made;
-    EXPECT_EQ(ops_.CopyAt(fd.Get(), "fifo", "x", source, made), EOPNOTSUPP);
-    EXPECT_EQ(ops_.CopyAt(fd.Get(), "sub", "x", source, made), EISDIR);
-    EXPECT_EQ(ops_.CopyAt(fd.Get(), ".", "x", source, made), EISDIR);
-    EXPECT_EQ(ops_.CopyAt(fd.Get(), "missing", "x", source, made), ENOENT);
+    EXPECT_EQ(Copy(fd.Get(), "fifo", "x", source, made), EOPNOTSUPP);
+    EXPECT_EQ(Copy(fd.Get(), "sub", "x", source, made), EISDIR);
+    EXPECT_EQ(Copy(fd.Get(), ".", "x", source, made), EISDIR);
+    EXPECT_EQ(Copy(fd.Get(), "missing", "x", source, made), ENOENT);
     EXPECT_EQ(Names(dir_.Path()), (std::vector<std::string>{".", "..", "fifo", "sub"}));
 }
 
@@ -182,9 +195,163 @@ TEST_P(FileOpsCopy, CopyFailingPartWayLeavesNoFile) {
     for (const auto step : {TFileOps::Step::CopyData, TFileOps::Step::CopyCommit}) {
         FailingOps ops(GetParam().options, step);
         TFileIdentity source, made;
-        EXPECT_EQ(ops.CopyAt(fd.Get(), "a", "b", source, made), EIO);
+        EXPECT_EQ(Copy(ops, fd.Get(), "a", "b", source, made), EIO);
         EXPECT_EQ(Names(dir_.Path()), (std::vector<std::string>{".", "..", "a"}));
     }
+}
+
+// A file system whose copy_file_range, ftruncate or renameat2 answers the
+// way some kernels and FUSE mounts do.
+class QuirkyOps : public TFileOps {
+public:
+    using RangeRule = std::function<ssize_t(int call, int in, off_t* inOffset, int out, off_t* outOffset,
+                                            size_t length, TFileOps& real)>;
+    explicit QuirkyOps(Options options) : TFileOps(options) {}
+    ssize_t RealCopyFileRange(int in, off_t* inOffset, int out, off_t* outOffset, size_t length) {
+        return TFileOps::CopyFileRange(in, inOffset, out, outOffset, length);
+    }
+    RangeRule rangeRule;  // none: the kernel's answer
+    int truncateError = 0;
+    int renameError = 0;
+
+protected:
+    ssize_t CopyFileRange(int in, off_t* inOffset, int out, off_t* outOffset, size_t length) override {
+        ++rangeCalls_;
+        if (rangeRule) return rangeRule(rangeCalls_, in, inOffset, out, outOffset, length, *this);
+        return RealCopyFileRange(in, inOffset, out, outOffset, length);
+    }
+    int Truncate(int fd, off_t size) override {
+        if (truncateError == 0) return TFileOps::Truncate(fd, size);
+        errno = truncateError;
+        return -1;
+    }
+    int RenameNoReplace(int dirFd, const std::string& from, const std::string& to) override {
+        if (renameError == 0) return TFileOps::RenameNoReplace(dirFd, from, to);
+        errno = renameError;
+        return -1;
+    }
+
+private:
+    int rangeCalls_ = 0;
+};
+
+// copy_file_range rules.
+ssize_t Real(int, int in, off_t* inOffset, int out, off_t* outOffset, size_t length, TFileOps& ops) {
+    return static_cast<QuirkyOps&>(ops).RealCopyFileRange(in, inOffset, out, outOffset, length);
+}
+ssize_t NothingAtFirst(int call, int in, off_t* inOffset, int out, off_t* outOffset, size_t length, TFileOps& ops) {
+    return call == 1 ? 0 : Real(call, in, inOffset, out, outOffset, length, ops);
+}
+ssize_t PartThenNothing(int call, int in, off_t* inOffset, int out, off_t* outOffset, size_t length, TFileOps& ops) {
+    if (call == 1) return Real(call, in, inOffset, out, outOffset, std::min<size_t>(length, 1000), ops);
+    return 0;
+}
+ssize_t AlwaysShort(int call, int in, off_t* inOffset, int out, off_t* outOffset, size_t length, TFileOps& ops) {
+    return Real(call, in, inOffset, out, outOffset, std::min<size_t>(length, 300000), ops);
+}
+// The source loses its end while it is copied.
+ssize_t SourceShrinks(int call, int in, off_t* inOffset, int out, off_t* outOffset, size_t length, TFileOps& ops) {
+    const std::string path = "/proc/self/fd/" + std::to_string(in);  // `in` is open for reading only
+    if (call == 1 && truncate(path.c_str(), 5000) != 0) return -1;
+    return Real(call, in, inOffset, out, outOffset, length, ops);
+}
+
+enum class Source { Dense, Sparse };
+
+struct Quirk {
+    const char* name;
+    Source source;
+    QuirkyOps::RangeRule rangeRule;
+    int truncateError = 0;
+    int renameError = 0;
+    TFileOps::Options options = {.clone = false};
+    std::string staging = {};
+    int expected = 0;
+};
+
+void PrintTo(const Quirk& quirk, std::ostream* out) { *out << quirk.name; }
+
+const Quirk kQuirks[] = {
+    {"RangeCopiesNothingAtFirst", Source::Dense, NothingAtFirst},
+    {"RangeCopiesNothingAtFirstInASparseFile", Source::Sparse, NothingAtFirst},
+    {"RangeCopiesPartThenNothing", Source::Dense, PartThenNothing},
+    {"RangeAlwaysShort", Source::Sparse, AlwaysShort},
+    {"RangeCopiesNothingUnderAStagingName", Source::Dense, NothingAtFirst, 0, 0, {.tmpFile = false, .clone = false},
+     "stage.tmp"},
+    {"SourceShrinksWhileCopied", Source::Dense, SourceShrinks, 0, 0, {.clone = false}, "", EIO},
+    {"SparseSourceShrinksWhileCopied", Source::Sparse, SourceShrinks, 0, 0, {.clone = false}, "", EIO},
+    {"SourceShrinksUnderAStagingName", Source::Dense, SourceShrinks, 0, 0, {.tmpFile = false, .clone = false},
+     "stage.tmp", EIO},
+    {"TruncateRefusedWithAHoleAtTheEnd", Source::Sparse, nullptr, EPERM},
+    {"TruncateUnsupportedWithAHoleAtTheEnd", Source::Sparse, nullptr, EOPNOTSUPP, 0,
+     {.tmpFile = false, .clone = false}, "stage.tmp"},
+    {"TruncateRefusedWithoutHoleSkipping", Source::Sparse, nullptr, EINVAL, 0, {.clone = false, .sparse = false}},
+    {"TruncateFailsForReal", Source::Sparse, nullptr, EIO, 0, {.clone = false}, "", EIO},
+    {"RenameFlagRefusedSoStagingIsLinked", Source::Dense, nullptr, 0, EINVAL, {.tmpFile = false, .clone = false},
+     "stage.tmp"},
+    {"RenameUnknownToTheKernelSoStagingIsLinked", Source::Sparse, nullptr, 0, ENOSYS,
+     {.tmpFile = false, .clone = false}, "stage.tmp"},
+};
+
+class FileOpsQuirk : public ::testing::TestWithParam<Quirk> {};
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, FileOpsQuirk, ::testing::ValuesIn(kQuirks),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Exact copy or no file at all, whatever the file system answered.
+TEST_P(FileOpsQuirk, CopyIsExactOrFailsLeavingNothing) {
+    const Quirk& quirk = GetParam();
+    test::TTempDir dir;
+    const std::string path = dir / "old";
+    if (quirk.source == Source::Dense) {
+        dir.WriteFile("old", RandomBytes(3 * 1024 * 1024 + 5, 3));
+    } else {
+        const std::string data = RandomBytes(200000, 4);
+        const int out = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(out, 0);
+        ASSERT_EQ(pwrite(out, data.data(), data.size(), 0), static_cast<ssize_t>(data.size()));
+        ASSERT_EQ(pwrite(out, data.data(), 5000, 3 << 20), 5000);
+        ASSERT_EQ(ftruncate(out, 6 << 20), 0);  // a hole at the end
+        ::close(out);
+    }
+    QuirkyOps ops(quirk.options);
+    ops.rangeRule = quirk.rangeRule;
+    ops.truncateError = quirk.truncateError;
+    ops.renameError = quirk.renameError;
+    DirFd fd(dir.Path());
+    TFileIdentity source, made;
+    EXPECT_EQ(ops.CopyAt(fd.Get(), "old", "new", source, made, true, quirk.staging), quirk.expected);
+    if (quirk.expected != 0) {
+        EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{".", "..", "old"}));
+        return;
+    }
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{".", "..", "new", "old"}));
+    EXPECT_EQ(Lstat(dir / "new").st_size, Lstat(path).st_size);
+    EXPECT_TRUE(dir.ReadFile("new") == dir.ReadFile("old"));
+    EXPECT_TRUE(made.SameState(TFileIdentity::Of(Lstat(dir / "new"))));
+}
+
+TEST(FileOpsRename, RenamesInPlaceNeverOverwritingAndRefusingWhatIsNotAFile) {
+    test::TTempDir dir;
+    dir.WriteFile("a", "content");
+    dir.WriteFile("taken", "keep");
+    ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
+    const ino_t inode = Lstat(dir / "a").st_ino;
+    DirFd fd(dir.Path());
+    TFileIdentity made;
+    ASSERT_EQ(TFileOps::System().RenameAt(fd.Get(), "a", "b", made), 0);
+    EXPECT_EQ(made.inode, inode);
+    EXPECT_EQ(dir.ReadFile("b"), "content");
+    EXPECT_EQ(TFileOps::System().RenameAt(fd.Get(), "b", "taken", made), EEXIST);
+    EXPECT_EQ(TFileOps::System().RenameAt(fd.Get(), "missing", "c", made), ENOENT);
+    EXPECT_EQ(TFileOps::System().RenameAt(fd.Get(), "sub", "sub2", made), EISDIR);
+    QuirkyOps refused(TFileOps::Options{});
+    refused.renameError = EINVAL;
+    EXPECT_EQ(refused.RenameAt(fd.Get(), "b", "c", made), EINVAL);
+    FailingOps failing(TFileOps::Options{}, TFileOps::Step::Rename);
+    EXPECT_EQ(failing.RenameAt(fd.Get(), "b", "c", made), EIO);
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{".", "..", "b", "sub", "taken"}));
+    EXPECT_EQ(dir.ReadFile("taken"), "keep");
 }
 
 TEST(FileOpsXattr, ExtendedAttributesAreCopiedWhereTheFileSystemHasThem) {
