@@ -771,12 +771,17 @@ const TValue& TDataSet::FieldValue(const TField& field)
     return slot;
 }
 
-void TDataSet::SetFieldValue(TField& field, TValue value)
+void TDataSet::CheckFieldWritable(const TField& field) const
 {
     if (!Editing(state_))
         Error(StoreTexts::kNotEditing);
     if (field.ReadOnly())
         EDatabaseError::Raise(Format(StoreTexts::kFieldReadOnly, field.DisplayName().c_str()));
+}
+
+void TDataSet::SetFieldValue(TField& field, TValue value)
+{
+    CheckFieldWritable(field);
     if (std::find(modifiedFields_.begin(), modifiedFields_.end(), &field) == modifiedFields_.end())
         modifiedFields_.push_back(&field);
     if (std::holds_alternative<TNotFetched>(value))

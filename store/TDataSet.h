@@ -333,6 +333,8 @@ private:
     // field access from TField
     const TValue& FieldValue(const TField& field);
     void SetFieldValue(TField& field, TValue value);
+    // Raises unless field may be written now (edit or insert, not read-only).
+    void CheckFieldWritable(const TField& field) const;
 
     TDataSetState state_ = TDataSetState::Inactive;
     bool modified_ = false;

@@ -51,6 +51,13 @@ void TField::SetValue(TValue value)
     dataSet_->SetFieldValue(*this, std::move(value));
 }
 
+void TField::CheckWritable() const
+{
+    if (dataSet_ == nullptr)
+        EDatabaseError::Raise(Format(StoreTexts::kFieldNoDataSet, DisplayName().c_str()));
+    dataSet_->CheckFieldWritable(*this);
+}
+
 void TField::AccessError(const char* typeWord) const
 {
     EDatabaseError::Raise(Format(StoreTexts::kFieldAccess, DisplayName().c_str(), typeWord));

@@ -85,6 +85,10 @@ public:
     // field; otherwise stores the value in the active row and marks the row
     // modified (also when the value is unchanged).
     void SetValue(TValue value);
+    // The checks of SetValue alone, raising the same errors in the same
+    // order: run before a text is converted, so that a field that cannot be
+    // written says so rather than that the text does not convert.
+    void CheckWritable() const;
 
     virtual bool AsBoolean() const;
     virtual void SetAsBoolean(bool value);

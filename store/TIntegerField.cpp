@@ -31,6 +31,7 @@ std::string TIntegerField::AsString() const
 
 void TIntegerField::SetAsString(std::string_view text)
 {
+    CheckWritable();
     if (text.empty()) {
         SetValue(TNull{});
         return;

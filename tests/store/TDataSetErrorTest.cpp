@@ -82,6 +82,8 @@ TEST_F(OpenErrors, PostOrSettingAFieldWhileBrowsing)
               "ADOQueryTemp: Dataset not in edit or insert mode");
     EXPECT_EQ(ErrorText([&] { query.FieldByName("FileName").SetAsString("a"); }),
               "ADOQueryTemp: Dataset not in edit or insert mode");
+    EXPECT_EQ(ErrorText([&] { query.FieldByName("FileIndex").SetAsString("abc"); }),
+              "ADOQueryTemp: Dataset not in edit or insert mode");
 }
 
 TEST_F(OpenErrors, FieldLookupIsCaseInsensitiveAndNamesTheMissingField)
@@ -101,6 +103,10 @@ TEST_F(OpenErrors, ReadOnlyFieldAndReadOnlyDataset)
               "Field 'FileIndex' cannot be modified");
     EXPECT_EQ(ErrorText([&] { query.FieldByName("FileIndex").SetAsInteger(7); }),
               "Field 'FileIndex' cannot be modified");
+    // The field's state is checked before the text is converted.
+    for (const char* text : {"abc", "", "99999999999"})
+        EXPECT_EQ(ErrorText([&] { query.FieldByName("FileIndex").SetAsString(text); }),
+                  "Field 'FileIndex' cannot be modified") << text;
     query.Cancel();
     query.SetCanModify(false);
     EXPECT_EQ(ErrorText([&] { query.Edit(); }), "ADOQueryTemp: Cannot modify a read-only dataset");
