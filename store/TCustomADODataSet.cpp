@@ -87,11 +87,8 @@ TCustomADODataSet::TCustomADODataSet(TComponent* owner, std::string name)
 
 TCustomADODataSet::~TCustomADODataSet()
 {
-    try {
-        Close();
-    } catch (...) {
-        // A destructor cannot report; the rows go with the object anyway.
-    }
+    // The close hooks may belong to an owner that is already going.
+    CloseForDestruction();
     SetConnection(nullptr);
 }
 

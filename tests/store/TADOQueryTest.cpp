@@ -4,6 +4,8 @@
 #include "store/EDatabaseError.h"
 #include "store/TADOConnection.h"
 #include "store/TADOQuery.h"
+#include "store/TDataLink.h"
+#include "store/TDataSource.h"
 #include "store/TFields.h"
 #include "store/TWideStringField.h"
 #include "platform/TCodePage.h"
@@ -104,6 +106,27 @@ TEST_F(ADOQueryTest, OpeningErrorsCarryTheirExactTexts)
     EXPECT_EQ(Error([&] { OpenOn(query, "Select * From Nowhere"); }), "EOleException: no such table: Nowhere");
     EXPECT_FALSE(query.Active());
     EXPECT_TRUE(query.Eof());
+}
+
+TEST_F(ADOQueryTest, AnOpenQueryDestroyedRunsNoCloseHooksButItsViewsSeeItGo)
+{
+    std::vector<std::string> ran;
+    TDataSource source(nullptr, "DataSource1");
+    TDataLink link;
+    {
+        TADOQuery dying(nullptr, "ADOQuery2");
+        dying.SetConnection(&connection);
+        for (TDataSetHook hook : {TDataSetHook::BeforeClose, TDataSetHook::AfterClose})
+            dying.SetHook(hook, [&ran, hook](TDataSet&) { ran.push_back(hook == TDataSetHook::BeforeClose ? "before" : "after"); });
+        source.SetDataSet(&dying);
+        link.SetDataSource(&source);
+        OpenOn(dying, kAll);
+        ASSERT_TRUE(link.Active());
+    }
+    EXPECT_TRUE(ran.empty());
+    EXPECT_FALSE(link.Active());
+    EXPECT_EQ(source.DataSet(), nullptr);
+    EXPECT_EQ(Error([&] { connection.Close(); }), "no error");
 }
 
 TEST_F(ADOQueryTest, TheFileListColumnsBecomeAutoIncWideStringAndBooleanFields)
