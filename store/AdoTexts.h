@@ -27,6 +27,8 @@ inline constexpr const char* kRowMissing = "Row cannot be located for updating";
 inline constexpr const char* kJetProvider = "Microsoft.Jet.OLEDB.4.0";
 inline constexpr const char* kFileListConnectionString =
     "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=FileName.mdb;Persist Security Info=False";
+// The table of the file list: the database that holds it is the tool's own.
+inline constexpr const char* kFileListTable = "Tellarin";
 // The provider a connection reports before a connection string names one.
 inline constexpr const char* kDefaultProvider = "MSDASQL";
 

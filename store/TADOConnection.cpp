@@ -25,6 +25,15 @@ std::vector<TADOConnection*>& Connections()
     return connections;
 }
 
+// True when the database holds a table of this name (in any letter case, as
+// the engine compares table names).
+bool HoldsTable(sqlite3* db, const char* table)
+{
+    TSqliteStatement statement(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
+    statement.BindText(1, table);
+    return statement.Step();
+}
+
 std::string_view Trim(std::string_view text)
 {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -176,9 +185,12 @@ void TADOConnection::DoConnect()
     TSqliteStatement(db.get(), "PRAGMA schema_version").Run();
     if (mode_ != TConnectMode::cmRead) {
         // The journal mode is a wish: a file on a mount without shared memory
-        // or that another process holds keeps the one it has.
+        // or that another process holds keeps the one it has. Only the file
+        // list's own database is switched; any other file (an empty one, a
+        // foreign database) is left byte for byte as it is.
         try {
-            TSqliteStatement(db.get(), "PRAGMA journal_mode=WAL").Run();
+            if (HoldsTable(db.get(), AdoTexts::kFileListTable))
+                TSqliteStatement(db.get(), "PRAGMA journal_mode=WAL").Run();
         } catch (const EOleException&) {
         }
     }

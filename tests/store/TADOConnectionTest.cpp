@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace vantelo {
 namespace {
@@ -89,6 +91,46 @@ TEST(ADOConnectionTest, AFileThatIsNoDatabaseFailsTheConnect)
     connection.SetConnectionString(AdoTexts::kFileListConnectionString);
     EXPECT_EQ(ErrorOf([&] { connection.Open(); }), "EOleException: file is not a database");
     EXPECT_FALSE(connection.Connected());
+}
+
+std::string Bytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(ADOConnectionTest, AFileWithoutTheFileListIsLeftByteForByte)
+{
+    struct Case {
+        const char* what;
+        std::string schema;  // empty: a 0-byte file
+    } cases[] = {
+        {"0-byte file", ""},
+        {"foreign database", "CREATE TABLE Other(x); INSERT INTO Other VALUES (1);"},
+        {"table named like it", "CREATE TABLE TellarinOld(x);"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TDatabaseFolder folder(false);
+        std::ofstream(folder.DatabasePath(), std::ios::binary).flush();
+        if (!c.schema.empty()) {
+            ASSERT_EQ(test::TRawDb(folder.DatabasePath()).Exec(c.schema), "");
+        }
+        const std::string before = Bytes(folder.DatabasePath());
+        {
+            TADOConnection connection;
+            connection.SetConnectionString(AdoTexts::kFileListConnectionString);
+            TADOQuery query;
+            query.SetConnection(&connection);
+            query.SQL().Add("Select * From Tellarin Where FileEnable = True");
+            EXPECT_EQ(ErrorOf([&] { query.Open(); }), "EOleException: no such table: Tellarin");
+            EXPECT_TRUE(connection.Connected());
+        }
+        const std::string after = Bytes(folder.DatabasePath());
+        EXPECT_TRUE(after == before) << after.size() << " bytes, were " << before.size();
+        for (const char* companion : {"-wal", "-shm", "-journal"})
+            EXPECT_FALSE(std::filesystem::exists(folder.DatabasePath() + companion)) << companion;
+    }
 }
 
 TEST(ADOConnectionTest, TheFileResolvesAgainstTheCurrentDirectoryWhenConnecting)
