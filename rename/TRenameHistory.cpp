@@ -4,6 +4,7 @@
 #include "rename/TRenameOperation.h"
 
 #include <cerrno>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,13 +27,28 @@ private:
     int fd_;
 };
 
-// A file the batch copied, told by what a copy keeps of its original: the
-// kind, the size and the modification time (its own inode is not known
-// until the journal's next phase).
-bool LooksLikeCopyOf(const struct stat& st, const TFileIdentity& source) {
-    return !TFileIdentity::Of(st).SameFile(source) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) &&
-           st.st_size == source.size && st.st_mtim.tv_sec == source.mtime.tv_sec &&
-           st.st_mtim.tv_nsec == source.mtime.tv_nsec;
+// A symbolic link's target text, or nothing.
+std::optional<std::string> LinkTarget(int dirFd, const std::string& name) {
+    std::string target(4096, '\0');
+    const ssize_t length = readlinkat(dirFd, name.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<size_t>(length) >= target.size()) return std::nullopt;
+    target.resize(static_cast<size_t>(length));
+    return target;
+}
+
+// A file the batch copied, told by what a copy keeps of its original (its
+// own inode is not known until the journal's next phase): a regular file of
+// the same size and modification time, or a link with the same target (a
+// link copy gets its time last, so a crash may leave it without).
+bool LooksLikeCopyOf(int dirFd, const std::string& newName, const struct stat& st, const std::string& oldName,
+                     const struct stat& oldSt) {
+    if (TFileIdentity::Of(st).SameFile(TFileIdentity::Of(oldSt))) return false;
+    if (S_ISLNK(st.st_mode) && S_ISLNK(oldSt.st_mode)) {
+        const std::optional<std::string> made = LinkTarget(dirFd, newName);
+        return made && made == LinkTarget(dirFd, oldName);
+    }
+    return S_ISREG(st.st_mode) && S_ISREG(oldSt.st_mode) && st.st_size == oldSt.st_size &&
+           st.st_mtim.tv_sec == oldSt.st_mtim.tv_sec && st.st_mtim.tv_nsec == oldSt.st_mtim.tv_nsec;
 }
 
 }  // namespace
@@ -67,7 +83,8 @@ bool TRenameHistory::TakeBackUnfinished(int dirFd, const TRenameJournal::File& f
         return TFileIdentity::Of(oldSt).SameFile(file.source) && oldSt.st_nlink >= 2 &&
                ops_.UnlinkAt(dirFd, file.newName) == 0;
     }
-    if (oldThere && TFileIdentity::Of(oldSt).SameState(file.source) && LooksLikeCopyOf(newSt, file.source))
+    if (oldThere && TFileIdentity::Of(oldSt).SameState(file.source) &&
+        LooksLikeCopyOf(dirFd, file.newName, newSt, file.oldName, oldSt))
         return ops_.UnlinkAt(dirFd, file.newName) == 0;
     return false;
 }

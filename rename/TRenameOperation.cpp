@@ -58,6 +58,10 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
     batch.directoryIdentity = plan_.DirectoryIdentity();
     batch.deleteOld = deleteOld;
     batch.files = Files();
+    // A file renamed in place is its own new file: when every file is, the
+    // journal needs no second copy of the list once the batch is done.
+    if (deleteOld)
+        for (TRenameJournal::File& file : batch.files) file.made = file.source;
     // On disk before the first file operation.
     const int64_t id = journal.Begin(batch);
     batch.files.clear();

@@ -66,9 +66,11 @@ protected:
         base = std::make_unique<TTempDir>();
         CreateDatabase(base->Path() + "/FileName.mdb");
         std::filesystem::current_path(base->Path());
-        TMessageForm::SetAnswerHook([this](const std::string& text, DialogKind, const DialogButtons&) {
+        TMessageForm::SetAnswerHook([this](const std::string& text, DialogKind kind, const DialogButtons&) {
             notices.push_back(text);
-            return 1;
+            kinds.push_back(kind);
+            // A question is answered with confirmAnswer (6: yes).
+            return kind == dkConfirmation ? confirmAnswer : 1;
         });
         Application->SetMessageBoxHook([this](const std::string& text, const std::string&, unsigned) {
             errors.push_back(text);
@@ -172,6 +174,8 @@ protected:
     std::unique_ptr<TFormMain> form;
     std::unique_ptr<TShareDataModule> module;
     std::vector<std::string> notices, errors;
+    std::vector<DialogKind> kinds;  // of each notice
+    int confirmAnswer = 6;
     std::filesystem::path previousDirectory_;
 };
 

@@ -19,7 +19,7 @@
 
 #include "FileListFixture.h"
 #include "reliability/DirState.h"
-#include "reliability/RenameHandler.h"
+#include "reliability/RenameRun.h"
 #include "reliability/ShimChild.h"
 #include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
 

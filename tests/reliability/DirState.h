@@ -5,7 +5,7 @@
 // "as before" (the same entries, the same files, the same contents).
 #pragma once
 
-#include "RenameHandler.h"
+#include "RenameRun.h"
 
 #include <gtest/gtest.h>
 

@@ -6,11 +6,16 @@
 // files kept and deleted, and on a kernel with every fast path as well as on
 // ones without copy_file_range, O_TMPFILE or hard links. After every run the
 // directory must hold every original file's content under its old or its new
-// name and nothing partial; a failure shown must be the injected errno with
-// the directory exactly as before; a finished batch must be complete.
+// name and nothing partial; a failure shown must be the injected errno (or,
+// for the journal, the database engine's text) with the directory exactly as
+// before; a finished batch must be complete. A run killed at its fault is
+// followed by the start-up's recovery, after which the directory must stand
+// at one end of the batch: as before, or completely renamed.
 #include "DirState.h"
-#include "RenameHandler.h"
+#include "RenameRun.h"
 #include "ShimChild.h"
+
+#include "rename/TRenameHistory.h"
 
 #include "support/TTempDir.h"
 
@@ -54,7 +59,7 @@ TEST(DISABLED_FaultSweepDriver, RunsOneBatch) {
     arm(1);
     const HandlerOutcome outcome = RunRenameHandler(dir, database, rows, deleteOld);
     arm(0);
-    std::ofstream(result) << outcome.shown << " " << calls() << "\n";
+    std::ofstream(result) << outcome.shown << " " << calls() << "\n" << outcome.message << "\n";
 }
 
 // ---- the parent: the sweep -------------------------------------------------
@@ -64,6 +69,7 @@ struct RunResult {
     bool finished = false;  // ran to the end and wrote its result
     int shown = 0;
     long calls = 0;
+    std::string message;
     std::string trouble;  // how the child went wrong, if it did
 };
 
@@ -109,6 +115,8 @@ RunResult RunChild(const std::string& shim, const std::string& dir, const std::s
         run.trouble = "exit status " + std::to_string(child.exitStatus) + "\n" + child.log;
         return run;
     }
+    std::getline(in, run.message);
+    std::getline(in, run.message);
     run.finished = true;
     return run;
 }
@@ -137,7 +145,7 @@ void Populate(const test::TTempDir& dir) {
     ::symlink("small.k", (dir / "link.k").c_str());
 }
 
-const char* const kCalls[] = {"open",  "openat",    "openat_tmpfile", "close",   "linkat",    "unlinkat",
+const char* const kCalls[] = {"open",  "openat",    "openat_tmpfile", "close",   "linkat",    "unlinkat", "renameat2",
                               "symlinkat", "readlinkat", "fsync",     "copy_file_range", "ioctl", "pread",
                               "pwrite", "ftruncate", "lseek",          "fstat",   "fstatat",   "fchmod",
                               "futimens", "utimensat", "fsetxattr"};
@@ -150,13 +158,31 @@ struct Kernel {
     bool rollbackWorks = true;
 };
 
+// The database engine's texts for a journal write that failed.
+bool EngineText(const std::string& text) {
+    for (const char* words : {"disk I/O error", "database or disk is full", "unable to open database file",
+                              "database disk image is malformed", "database is locked",
+                              "attempt to write a readonly database"})
+        if (text.find(words) != std::string::npos) return true;
+    return false;
+}
+
+// The directory at one end of the batch: exactly as before, or every file
+// under its new name (and its old name gone when the old files go).
+::testing::AssertionResult AtOneEnd(const DirState& before, const DirState& after, const Rows& rows, bool deleteOld) {
+    if (SameDirectory(before, after)) return ::testing::AssertionSuccess();
+    const ::testing::AssertionResult renamed = Renamed(before, after, rows, deleteOld);
+    if (renamed) return renamed;
+    return ::testing::AssertionFailure() << "neither as before nor renamed: " << renamed.message() << "\nafter:\n"
+                                         << Describe(after);
+}
+
 class FaultSweep : public ::testing::Test {
 protected:
     void SetUp() override {
         const char* shim = std::getenv("VANTELO_FAULTSHIM");
         if (!shim || ::access(shim, R_OK) != 0) GTEST_SKIP() << "VANTELO_FAULTSHIM names no fault shim";
         shim_ = shim;
-        start_.WriteFile("FileName.mdb", "database");
     }
 
     // Sweeps one function on one kernel in one mode, up to its first fault;
@@ -165,12 +191,14 @@ protected:
         int runs = 0;
         const int failuresBefore = FailureCount();
         for (long nth = 1;; ++nth) {
-            test::TTempDir dir;
+            test::TTempDir dir, start;
             Populate(dir);
+            const std::string database = start / "FileName.mdb";
+            CreateDatabase(database);
             const DirState before = Snapshot(dir.Path());
             const Rows rows = SearchRows(dir.Path(), kTarget, kReplacement);
             const Fault fault{call, nth, EIO, kill, kernel.always};
-            const RunResult run = RunChild(shim_, dir.Path(), start_ / "FileName.mdb", deleteOld, fault, scratch_.Path());
+            const RunResult run = RunChild(shim_, dir.Path(), database, deleteOld, fault, scratch_.Path());
             ++runs;
             const std::string where = call + " #" + std::to_string(nth) + (kill ? " (kill)" : " (EIO)") + ", " +
                                       kernel.why + (deleteOld ? ", deleting" : ", keeping");
@@ -180,9 +208,23 @@ protected:
             }
             const DirState after = Snapshot(dir.Path());
             EXPECT_TRUE(NothingLost(before, after, rows)) << where;
-            if (run.killed) continue;
+            if (run.killed) {
+                // The next start: the batch is brought to one end.
+                TRenameHistory history(database);
+                while (history.RecoverOne().kind != TRenameHistory::Recovery::Kind::None) {
+                }
+                EXPECT_TRUE(AtOneEnd(before, Snapshot(dir.Path()), rows, deleteOld)) << where << ", recovered";
+                continue;
+            }
             const bool reached = run.calls >= nth;
-            if (run.shown != 0) {
+            if (run.shown == -1) {
+                // The journal could not be written: nothing done, or taken back.
+                EXPECT_TRUE(reached) << where << ": the journal failed without the fault";
+                EXPECT_TRUE(EngineText(run.message)) << where << ": " << run.message;
+                if (kernel.rollbackWorks) {
+                    EXPECT_TRUE(AtOneEnd(before, after, rows, deleteOld)) << where;
+                }
+            } else if (run.shown != 0) {
                 EXPECT_TRUE(reached) << where << ": failed with " << run.shown << " without the fault";
                 EXPECT_EQ(run.shown, EIO) << where;
                 if (kernel.rollbackWorks) {
@@ -221,7 +263,6 @@ protected:
     }
 
     std::string shim_;
-    test::TTempDir start_;
     test::TTempDir scratch_;
 };
 
@@ -236,7 +277,11 @@ TEST_F(FaultSweep, EveryFailingCallWithoutUnnamedTemporaryFilesLosesNothing) {
 }
 
 TEST_F(FaultSweep, EveryFailingCallWithoutHardLinksLosesNothing) {
-    SweepAll({"no hard links", "linkat:EPERM"}, false);
+    SweepAll({"no hard links", "linkat:EPERM,renameat2:EINVAL"}, false);
+}
+
+TEST_F(FaultSweep, EveryFailingCallWithoutRenamesThatNeverReplaceLosesNothing) {
+    SweepAll({"no RENAME_NOREPLACE", "renameat2:EINVAL"}, true);
 }
 
 TEST_F(FaultSweep, EveryFailingCallWhileNothingCanBeRemovedLosesNothing) {

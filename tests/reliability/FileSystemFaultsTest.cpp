@@ -4,7 +4,7 @@
 // as the main window's handler does and checks the error shown and that
 // nothing was lost, left half-made or changed.
 #include "DirState.h"
-#include "RenameHandler.h"
+#include "RenameRun.h"
 #include "ScratchMount.h"
 
 #include "support/TTempDir.h"
@@ -37,17 +37,17 @@ void WriteFile(const std::string& path, const std::string& content) {
     ::close(fd);
 }
 
-// A file system without hard links: the rename that deletes the old files
-// must make real copies there.
-class NoHardLinks : public TFileOps {
+// A file system without hard links or renames that never replace (FAT over
+// FUSE): the rename that deletes the old files must make real copies there.
+class NoHardLinks : public NoRenameInPlace {
 public:
-    using TFileOps::TFileOps;
+    using NoRenameInPlace::NoRenameInPlace;
     int Fault(Step step, const std::string&) override { return step == Step::Link ? EPERM : 0; }
 };
 
 class FileSystemFaults : public ::testing::Test {
 protected:
-    void SetUp() override { start_.WriteFile("FileName.mdb", "database"); }
+    void SetUp() override { CreateDatabase(start_ / "FileName.mdb"); }
     std::string Database() const { return start_ / "FileName.mdb"; }
 
     test::TTempDir start_;
@@ -84,7 +84,7 @@ TEST_F(FileSystemFaults, DiskFullMidBatchShowsENOSPCAndRollsEverythingBack) {
         EXPECT_TRUE(SameDirectory(before, Snapshot(mount.Path()))) << c.why;
     }
 
-    // Hard links take no data space: the rename that deletes still fits.
+    // Renames in place take no data space: the rename that deletes still fits.
     const Rows rows = SearchRows(mount.Path(), ".dat", ".bin");
     const HandlerOutcome outcome = RunRenameHandler(mount.Path(), Database(), rows, true);
     EXPECT_EQ(outcome.shown, 0);
@@ -98,15 +98,23 @@ TEST_F(FileSystemFaults, OutOfInodesShowsENOSPCAndRollsEverythingBack) {
     if (const std::string why = mount.MountTmpfs("nr_inodes=5,mode=0755"); !why.empty()) GTEST_SKIP() << why;
     for (const char* name : {"one.txt", "two.txt", "three.txt"}) WriteFile(mount.Path() + "/" + name, name);
     const DirState before = Snapshot(mount.Path());
-    for (const bool deleteOld : {false, true}) {
-        for (const bool tmpFile : {true, false}) {
-            TFileOps ops(TFileOps::Options{.tmpFile = tmpFile});
+    for (const bool tmpFile : {true, false}) {
+        // Kept old files need an inode per copy; without links the old files
+        // that go need one too.
+        TFileOps keep(TFileOps::Options{.tmpFile = tmpFile});
+        NoHardLinks noLinks(TFileOps::Options{.tmpFile = tmpFile});
+        for (const bool deleteOld : {false, true}) {
+            TFileOps& ops = deleteOld ? static_cast<TFileOps&>(noLinks) : keep;
             const HandlerOutcome outcome = SearchAndRename(mount.Path(), Database(), "txt", "md", deleteOld, ops);
             EXPECT_EQ(outcome.shown, ENOSPC) << "deleteOld " << deleteOld << " tmpFile " << tmpFile;
             EXPECT_TRUE(SameDirectory(before, Snapshot(mount.Path())))
                 << "deleteOld " << deleteOld << " tmpFile " << tmpFile;
         }
     }
+    // Renaming in place takes no inode.
+    const Rows rows = SearchRows(mount.Path(), "txt", "md");
+    EXPECT_EQ(RunRenameHandler(mount.Path(), Database(), rows, true).shown, 0);
+    EXPECT_TRUE(Renamed(before, Snapshot(mount.Path()), rows, true));
 }
 
 // Sets or clears inode flags (immutable, append-only) on `path`; 0 or errno.
@@ -163,7 +171,8 @@ TEST_F(FileSystemFaults, OldFileThatCannotBeDeletedIsKeptBesideItsCopy) {
     const DirState before = Snapshot(dir);
     const Rows rows = SearchRows(dir, ".txt", ".md");
     const HandlerOutcome outcome = RunRenameHandler(dir, Database(), rows, true);
-    EXPECT_EQ(outcome.shown, 0);  // the failed deletion is ignored
+    EXPECT_EQ(outcome.shown, 0);  // the failed deletion does not fail the batch...
+    EXPECT_EQ(outcome.oldKept, "1 个原文件未能删除，失败号为：1");  // ...and is reported
     const DirState after = Snapshot(dir);
     EXPECT_TRUE(NothingLost(before, after, rows));
     EXPECT_TRUE(after.count("locked.txt"));
@@ -185,7 +194,9 @@ TEST_F(FileSystemFaults, AppendOnlyDirectoryKeepsEveryOldFileBesideItsNewName) {
     const DirState before = Snapshot(dir);
     const Rows rows = SearchRows(dir, ".txt", ".md");
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(RunRenameHandler(dir, Database(), rows, true).shown, 0);
+    const HandlerOutcome outcome = RunRenameHandler(dir, Database(), rows, true);
+    EXPECT_EQ(outcome.shown, 0);
+    EXPECT_EQ(outcome.oldKept, "3 个原文件未能删除，失败号为：1");
     const DirState after = Snapshot(dir);
     EXPECT_TRUE(NothingLost(before, after, rows));
     EXPECT_TRUE(Renamed(before, after, rows, false));  // every old name stayed

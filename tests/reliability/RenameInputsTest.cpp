@@ -4,7 +4,7 @@
 // drives the engine as the main window's handler does, in both modes (old
 // files kept or deleted), and checks the error shown and the directory.
 #include "DirState.h"
-#include "RenameHandler.h"
+#include "RenameRun.h"
 
 #include "support/TTempDir.h"
 
@@ -43,7 +43,7 @@ private:
 
 class RenameInputs : public ::testing::Test {
 protected:
-    void SetUp() override { start_.WriteFile("FileName.mdb", "database"); }
+    void SetUp() override { CreateDatabase(start_ / "FileName.mdb"); }
     std::string Database() const { return start_ / "FileName.mdb"; }
 
     test::TTempDir start_;
@@ -126,7 +126,9 @@ TEST_F(RenameInputs, FileReplacedBetweenItsCopyAndItsDeletionIsNeverDeleted) {
         dir.WriteFile("incoming", "someone else's new file");
         ::rename((dir / "incoming").c_str(), (dir / replaced).c_str());
     };
-    EXPECT_EQ(RunRenameHandler(dir.Path(), Database(), rows, true, TFileOps::System(), hooks).shown, 0);
+    // Only where the old files cannot be renamed in place are they deleted apart.
+    NoRenameInPlace ops;
+    EXPECT_EQ(RunRenameHandler(dir.Path(), Database(), rows, true, ops, hooks).shown, 0);
     const DirState after = Snapshot(dir.Path());
     EXPECT_EQ(dir.ReadFile(replaced), "someone else's new file");
     EXPECT_EQ(after.at(rows[1].second).hash, before.at(replaced).hash);

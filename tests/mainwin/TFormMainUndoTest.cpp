@@ -1,0 +1,165 @@
+// The batch rename's safety through the real window: Ctrl+Z with its
+// question and its answer, undo across a restart, a search that fails on a
+// locked database, a folder replaced between search and rename, and a link
+// to the tool's own database.
+#include <gtest/gtest.h>
+
+#include "FileListFixture.h"
+#include "reliability/DirState.h"
+#include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
+
+#include <algorithm>
+
+using FileListTest = FileListFixture;
+using vantelo::reliability::SameDirectory;
+using vantelo::reliability::Snapshot;
+
+namespace {
+
+class UndoTest : public FileListFixture {
+protected:
+    // Ctrl+Z as the user presses it, with the grid holding the focus (an
+    // edit field keeps the key for its own undo).
+    void PressCtrlZ()
+    {
+        form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        form->Controls().DBGrid1->setFocus();
+        QTest::keyClick(form->Controls().DBGrid1, Qt::Key_Z, Qt::ControlModifier);
+    }
+
+    // Closes the window and the data module and starts again, as the user
+    // does between two runs.
+    void Restart()
+    {
+        module.reset();
+        ShareDataModule = nullptr;
+        form.reset();
+        Start();
+    }
+};
+
+TEST_F(UndoTest, CtrlZTwiceAfterTwoBatchesRestoresTheFolderByteForByteAcrossARestart)
+{
+    Touch("x1.jpg", "first picture");
+    Touch("x2.jpg", "second picture");
+    Touch("notes.txt", "not listed");
+    const auto before = Snapshot(work->Path());
+    Start();
+    Search(work->Path(), "jpg");
+    Rename("jpg", "png", true);  // renamed in place
+    Search(work->Path(), "png");
+    Rename("png", "gif", false);  // copies beside the originals
+    ASSERT_EQ(notices, (std::vector<std::string>{"文件名称修改成功", "文件名称修改成功"}));
+    ASSERT_TRUE(Exists("x1.png") && Exists("x1.gif") && !Exists("x1.jpg"));
+
+    Restart();
+    notices.clear();
+    kinds.clear();
+    PressCtrlZ();
+    PressCtrlZ();
+    PressCtrlZ();
+    EXPECT_EQ(notices, (std::vector<std::string>{"撤销上次修改（共 2 个文件）？", "已撤销 2 个文件",
+                                                 "撤销上次修改（共 2 个文件）？", "已撤销 2 个文件", "没有可撤销的修改"}));
+    EXPECT_EQ(kinds, (std::vector<DialogKind>{dkConfirmation, dkCustom, dkConfirmation, dkCustom, dkCustom}));
+    EXPECT_TRUE(SameDirectory(before, Snapshot(work->Path())));
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(UndoTest, UndoAsksFirstAndLeavesAloneWhatChangedSince)
+{
+    Touch("a.jpg", "a");
+    Touch("b.jpg", "b");
+    Touch("c.jpg", "c");
+    Start();
+    Search(work->Path(), "jpg");
+    Rename("jpg", "png", true);
+    notices.clear();
+
+    confirmAnswer = 7;  // "No": nothing happens
+    PressCtrlZ();
+    EXPECT_EQ(notices, std::vector<std::string>{"撤销上次修改（共 3 个文件）？"});
+    EXPECT_TRUE(Exists("a.png") && !Exists("a.jpg"));
+
+    // One new file edited, one old name taken again: both stay as they are.
+    Touch("b.png", "edited since");
+    Touch("c.jpg", "a new file under the old name");
+    notices.clear();
+    confirmAnswer = 6;
+    PressCtrlZ();
+    EXPECT_EQ(notices, (std::vector<std::string>{"撤销上次修改（共 3 个文件）？", "已撤销 1 个文件；2 个文件已被改动，未撤销"}));
+    EXPECT_EQ(work->ReadFile("a.jpg"), "a");
+    EXPECT_FALSE(Exists("a.png"));
+    EXPECT_EQ(work->ReadFile("b.png"), "edited since");
+    EXPECT_FALSE(Exists("b.jpg"));
+    EXPECT_EQ(work->ReadFile("c.png"), "c");
+    EXPECT_EQ(work->ReadFile("c.jpg"), "a new file under the old name");
+}
+
+TEST_F(UndoTest, ASearchThatFailsOnALockedDatabaseLeavesTheListWithItsOwnFolder)
+{
+    TTempDir other;
+    Touch("a1.txt", "A one");
+    Touch("a2.txt", "A two");
+    other.WriteFile("ba.txt", "B");
+    Start(100);
+    Search(work->Path(), "a");
+    std::vector<std::string> listed = Live();
+    std::sort(listed.begin(), listed.end());
+    ASSERT_EQ(listed, (std::vector<std::string>{"a1.txt", "a2.txt"}));
+
+    // Another process holds the database's write lock through the second search.
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open((base->Path() + "/FileName.mdb").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    Search(other.Path(), "a");
+    EXPECT_EQ(errors, std::vector<std::string>{"database is locked."});
+    sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+
+    // The list still shows the first folder's files, and those are renamed.
+    EXPECT_EQ(GridRows(), 2);
+    Rename("a", "z", true);
+    EXPECT_EQ(notices, std::vector<std::string>{"文件名称修改成功"});
+    EXPECT_EQ(work->ReadFile("z1.txt"), "A one");
+    EXPECT_EQ(work->ReadFile("z2.txt"), "A two");
+    EXPECT_EQ(other.ReadFile("ba.txt"), "B");
+    EXPECT_FALSE(std::filesystem::exists(other / "bz.txt"));
+}
+
+TEST_F(UndoTest, AFolderReplacedAtTheSamePathIsRefusedNotRenamed)
+{
+    const std::string folder = *work / "photos";
+    const std::string moved = *work / "photos-old";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    Touch("photos/p.jpg", "listed");
+    Start();
+    Search(folder, "jpg");
+    ASSERT_EQ(::rename(folder.c_str(), moved.c_str()), 0);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    Touch("photos/p.jpg", "someone else's");
+    Rename("jpg", "png", true);
+    EXPECT_EQ(notices, std::vector<std::string>{"新文件生成失败，失败号为：116"});
+    EXPECT_TRUE(Exists("photos/p.jpg") && Exists("photos-old/p.jpg"));
+    EXPECT_FALSE(Exists("photos/p.png") || Exists("photos-old/p.png"));
+}
+
+TEST_F(UndoTest, ALinkToTheToolsDatabaseIsRefusedLikeTheDatabase)
+{
+    ASSERT_EQ(::symlink((base->Path() + "/FileName.mdb").c_str(), (*work / "list.k").c_str()), 0);
+    Touch("photo.k");
+    const auto before = Snapshot(work->Path());
+    Start();
+    Search(work->Path(), ".k");
+    Rename(".k", ".r", true);
+    EXPECT_EQ(notices, std::vector<std::string>{"新文件生成失败，失败号为：16"});
+    EXPECT_TRUE(SameDirectory(before, Snapshot(work->Path())));
+}
+
+TEST_F(UndoTest, TheRenameButtonsTooltipNamesCtrlZ)
+{
+    Start();
+    EXPECT_EQ(form->Controls().SpeedButton2->toolTip().toStdString(), texts::kRenameHint);
+}
+
+}  // namespace
