@@ -1,0 +1,19 @@
+// Every text the progress window shows: what is being done, how far it has
+// got, and its one button.
+#pragma once
+
+namespace vantelo::texts {
+
+inline constexpr const char* kSearchingFiles = "正在搜索文件…";
+inline constexpr const char* kRenamingFiles = "正在修改文件…";
+// Files done and files in all, when the total is known: "n / N".
+inline constexpr const char* kProgressCountFormat = "%1 / %2";
+inline constexpr const char* kProgressCancel = "取消";
+// Shown in place of what is being done once a stop was asked for and the
+// work has yet to reach its next file.
+inline constexpr const char* kProgressStopping = "正在取消…";
+// Bytes done and bytes in all, for large copies: "1.5 MB / 3.0 GB".
+inline constexpr const char* kProgressBytesFormat = "%1 / %2";
+inline constexpr const char* kByteUnits[] = {"B", "KB", "MB", "GB", "TB"};
+
+}  // namespace vantelo::texts

@@ -1,0 +1,323 @@
+// Work on a worker thread while the window's thread keeps its events: the
+// progress window for slow work only, stop requests from "取消", Escape and
+// the close box, an abandoned stuck worker that holds nothing up, errors
+// thrown again on the window's thread, the main window taking no input while
+// work runs, and a close of the main window put off until the job is over.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "app/TApplication.h"
+#include "mainwin/ProgressTexts.h"
+#include "mainwin/TBackgroundWork.h"
+#include "mainwin/TProgressForm.h"
+
+using namespace vantelo;
+using namespace std::chrono_literals;
+using Outcome = TBackgroundWork::Outcome;
+
+namespace {
+
+// A door the worker waits at until the test opens it.
+class Gate {
+public:
+    void Open()
+    {
+        const std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    void Wait()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return open_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+};
+
+// Calls `step` every few milliseconds while the window's thread runs events
+// (inside Run) until it answers true.
+class Poll {
+public:
+    explicit Poll(std::function<bool()> step) : step_(std::move(step))
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (step_())
+                timer_.stop();
+        });
+        timer_.start(5);
+    }
+    bool Finished() const { return !timer_.isActive(); }
+
+private:
+    std::function<bool()> step_;
+    QTimer timer_;
+};
+
+QString Q(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+class BackgroundWorkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        owner.setFixedSize(200, 100);
+        button.setGeometry(10, 10, 80, 24);
+        QObject::connect(&button, &QPushButton::clicked, [this] { ++clicks; });
+        owner.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    }
+    void TearDown() override
+    {
+        EXPECT_FALSE(TBackgroundWork::Busy());
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            EXPECT_EQ(qobject_cast<TProgressForm*>(widget), nullptr) << "a progress window outlived its work";
+    }
+
+    QWidget owner;
+    QPushButton button{QStringLiteral("Go"), &owner};
+    int clicks = 0;
+};
+
+}  // namespace
+
+TEST_F(BackgroundWorkTest, FastWorkShowsNoWindowAndReturnsCompleted)
+{
+    bool windowSeen = false;
+    Poll watch([&] {
+        windowSeen = windowSeen || QApplication::activeModalWidget() != nullptr;
+        return false;
+    });
+    TBackgroundWork job(&owner, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
+    int ran = 0;
+    EXPECT_EQ(job.Run([&](TWorkProgress& progress) {
+        progress.Report(1, 1, "a");
+        ++ran;
+    }), Outcome::Completed);
+    EXPECT_EQ(ran, 1);
+    EXPECT_FALSE(windowSeen);
+    EXPECT_EQ(job.Form(), nullptr);
+}
+
+TEST_F(BackgroundWorkTest, SlowWorkShowsTheWindowAfterTheDelayWithItsProgress)
+{
+    TBackgroundWork job(&owner, texts::kRenamingFiles);
+    auto gate = std::make_shared<Gate>();
+    QElapsedTimer clock;
+    qint64 shownAfter = -1;
+    QString caption, count, file, title;
+    Poll watch([&] {
+        TProgressForm* form = job.Form();
+        if (!form || !form->isVisible() || form->CountLabel()->text() != QStringLiteral("3 / 10"))
+            return false;
+        shownAfter = clock.elapsed();
+        caption = form->CaptionLabel()->text();
+        count = form->CountLabel()->text();
+        file = form->FileLabel()->text();
+        title = form->windowTitle();
+        EXPECT_EQ(QApplication::activeModalWidget(), form);
+        gate->Open();
+        return true;
+    });
+    clock.start();
+    EXPECT_EQ(job.Run([gate](TWorkProgress& progress) {
+        progress.Report(3, 10, "b.txt");
+        gate->Wait();
+    }), Outcome::Completed);
+    // Not before the delay; then with what the work last reported.
+    EXPECT_GE(shownAfter, TBackgroundWork::kShowDelay.count());
+    EXPECT_EQ(caption, Q("正在修改文件…"));
+    EXPECT_EQ(count, QStringLiteral("3 / 10"));
+    EXPECT_EQ(file, QStringLiteral("b.txt"));
+    EXPECT_EQ(title, QString::fromStdString(Application->Title()));
+    EXPECT_EQ(job.Form(), nullptr);
+}
+
+TEST_F(BackgroundWorkTest, CountFollowsTheWorkAsItGoes)
+{
+    TBackgroundWork job(&owner, texts::kRenamingFiles);
+    job.SetShowDelay(0ms);
+    // The worker reports file n and waits until the window has shown it.
+    constexpr size_t kFiles = 4;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<QString> seen;
+    Poll watch([&] {
+        TProgressForm* form = job.Form();
+        if (!form)
+            return false;
+        const std::lock_guard lock(mutex);
+        const QString text = form->CountLabel()->text();
+        if (seen.empty() || seen.back() != text)
+            seen.push_back(text);
+        changed.notify_all();
+        return false;
+    });
+    job.Run([&](TWorkProgress& progress) {
+        for (size_t n = 1; n <= kFiles; ++n) {
+            progress.Report(n, kFiles, "f" + std::to_string(n));
+            const QString expected = QString("%1 / %2").arg(n).arg(kFiles);
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return !seen.empty() && seen.back() == expected; });
+        }
+    });
+    // Each file once, in order, after nothing known at first (when the
+    // window showed before the first report).
+    if (!seen.empty() && seen.front() == QStringLiteral("0"))
+        seen.erase(seen.begin());
+    EXPECT_EQ(seen, (std::vector<QString>{"1 / 4", "2 / 4", "3 / 4", "4 / 4"}));
+}
+
+TEST_F(BackgroundWorkTest, CancelEscapeAndCloseBoxReachTheWorkerWhichStopsAtItsNextFile)
+{
+    const std::vector<std::pair<const char*, std::function<void(TProgressForm&)>>> ways = {
+        {"cancel button", [](TProgressForm& form) { QTest::mouseClick(form.CancelButton(), Qt::LeftButton); }},
+        {"Escape", [](TProgressForm& form) { QTest::keyClick(&form, Qt::Key_Escape); }},
+        {"close box", [](TProgressForm& form) { form.close(); }},
+    };
+    for (const auto& [name, cancel] : ways) {
+        SCOPED_TRACE(name);
+        TBackgroundWork job(&owner, texts::kRenamingFiles);
+        job.SetShowDelay(0ms);
+        Gate afterStop;
+        std::atomic<size_t> filesDone{0};
+        bool stoppingShown = false;
+        bool cancelled = false;
+        Poll watch([&] {
+            TProgressForm* form = job.Form();
+            if (!form || !form->isVisible() || filesDone == 0)
+                return false;
+            if (!cancelled) {
+                cancelled = true;
+                cancel(*form);
+                return false;
+            }
+            if (!job.StopRequested())
+                return false;
+            // Until the work has reached its next file the window stays and says so.
+            stoppingShown = form->isVisible() && form->CaptionLabel()->text() == Q("正在取消…") &&
+                            !form->CancelButton()->isEnabled();
+            afterStop.Open();
+            return true;
+        });
+        EXPECT_EQ(job.Run([&](TWorkProgress& progress) {
+            while (!progress.StopRequested()) {
+                progress.Report(++filesDone, 0, "x");
+                std::this_thread::sleep_for(1ms);
+            }
+            afterStop.Wait();
+        }), Outcome::Stopped);
+        EXPECT_TRUE(stoppingShown);
+        // A later run of the same job starts stopped.
+        bool sawStop = false;
+        job.Run([&](TWorkProgress& progress) { sawStop = progress.StopRequested(); });
+        EXPECT_TRUE(sawStop);
+    }
+}
+
+TEST_F(BackgroundWorkTest, CancelAbandonsAStuckWorkerAtOnceAndItReturnsLaterUnharmed)
+{
+    auto stuck = std::make_shared<Gate>();
+    auto result = std::make_shared<std::vector<std::string>>();
+    {
+        TBackgroundWork job(&owner, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
+        job.SetShowDelay(0ms);
+        Poll watch([&] {
+            if (!job.Form() || !job.Form()->isVisible())
+                return false;
+            QTest::mouseClick(job.Form()->CancelButton(), Qt::LeftButton);
+            return true;
+        });
+        // Like a listing stuck in the kernel on a dead mount: it ignores the
+        // stop request and owns what it touches.
+        EXPECT_EQ(job.Run([stuck, result](TWorkProgress& progress) {
+            stuck->Wait();
+            result->push_back("late");
+            progress.Report(1, 0, "late");
+        }), Outcome::Abandoned);
+        EXPECT_EQ(job.Form(), nullptr);
+        EXPECT_EQ(TBackgroundWork::AbandonedRunning(), 1);
+        // Once abandoned, later runs of the job do not start.
+        EXPECT_EQ(job.Run([](TWorkProgress&) { ADD_FAILURE() << "ran after the job was abandoned"; }),
+                  Outcome::Abandoned);
+    }
+    // The job and its window are gone; the worker comes back to what it owns.
+    stuck->Open();
+    QElapsedTimer clock;
+    clock.start();
+    while (TBackgroundWork::AbandonedRunning() > 0 && clock.elapsed() < 10000)
+        QTest::qWait(5);
+    EXPECT_EQ(TBackgroundWork::AbandonedRunning(), 0);
+}
+
+TEST_F(BackgroundWorkTest, AnErrorOfTheWorkIsThrownAgainOnTheWindowsThread)
+{
+    TBackgroundWork job(&owner, texts::kRenamingFiles);
+    EXPECT_THROW(job.Run([](TWorkProgress&) { throw std::runtime_error("disk gone"); }), std::runtime_error);
+}
+
+TEST_F(BackgroundWorkTest, TheOwnerTakesNoClicksWhileWorkRunsAndAgainAfter)
+{
+    TBackgroundWork job(&owner, texts::kRenamingFiles);
+    auto gate = std::make_shared<Gate>();
+    Poll clickDuringWork([&] {
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QTest::keyClick(&button, Qt::Key_Space);
+        gate->Open();
+        return true;
+    });
+    job.Run([gate](TWorkProgress&) { gate->Wait(); });
+    EXPECT_EQ(clicks, 0);
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(BackgroundWorkTest, ClosingTheOwnerWhileWorkRunsStopsItAndClosesOnceTheJobIsOver)
+{
+    bool finishingStepRan = false;
+    bool visibleDuringFinish = false;
+    {
+        TBackgroundWork job(&owner, texts::kRenamingFiles);
+        EXPECT_TRUE(TBackgroundWork::Busy());
+        Poll closeDuringWork([&] {
+            owner.close();
+            return true;
+        });
+        EXPECT_EQ(job.Run([](TWorkProgress& progress) {
+            while (!progress.StopRequested())
+                std::this_thread::sleep_for(1ms);
+        }), Outcome::Stopped);
+        EXPECT_TRUE(job.CloseDeferred());
+        // The handler's finishing step (undo through the journal) runs with
+        // the window still there.
+        QTest::qWait(20);
+        visibleDuringFinish = owner.isVisible();
+        finishingStepRan = true;
+    }
+    EXPECT_TRUE(finishingStepRan);
+    EXPECT_TRUE(visibleDuringFinish);
+    EXPECT_FALSE(TBackgroundWork::Busy());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !owner.isVisible(); }, 5000));
+    // With no work alive a close goes through at once.
+    EXPECT_FALSE(TBackgroundWork::DeferClose(&owner));
+}
