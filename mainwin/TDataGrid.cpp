@@ -332,8 +332,9 @@ TDataSet* TDataGrid::OpenDataSet() const
 
 QRect TDataGrid::ClientRect() const
 {
-    const int barWidth = vbar_->isHidden() ? 0 : vbar_->sizeHint().width();
-    const int barHeight = hbar_->isHidden() ? 0 : hbar_->sizeHint().height();
+    // Left of and above the bars that show, where PlaceScrollBars put them.
+    const int barWidth = vbar_->isHidden() ? 0 : vbar_->width();
+    const int barHeight = hbar_->isHidden() ? 0 : hbar_->height();
     return QRect(kBorderWidth, kBorderWidth, std::max(0, width() - 2 * kBorderWidth - barWidth),
                  std::max(0, height() - 2 * kBorderWidth - barHeight));
 }
