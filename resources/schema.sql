@@ -1,5 +1,6 @@
--- The file-list table of FileName.mdb. scripts/run creates the database from
--- this file when it is missing; the tool itself never creates it.
+-- The file-list table of FileName.mdb. Started in a folder without one, the
+-- tool makes the database from this file in the per-user data folder, and
+-- nowhere else.
 CREATE TABLE Tellarin (
     FileIndex  INTEGER PRIMARY KEY AUTOINCREMENT,
     FileName   NVARCHAR(255),
