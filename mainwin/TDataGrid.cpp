@@ -1153,6 +1153,13 @@ void TDataGrid::MouseMove(QMouseEvent* event)
         break;
     }
     case MouseState::Tracking:
+        if (event->buttons() == Qt::NoButton) {
+            // The release went to another window (a box took the mouse
+            // meanwhile): the mouse is no longer ours, tracking ends.
+            mouseState_ = MouseState::Normal;
+            trackTimer_.stop();
+            break;
+        }
         TrackTo(p.y());
         break;
     }

@@ -353,6 +353,11 @@ TEST_F(GridNavigationTest, LeftAndRightPressesTrackThePointerTheMiddleOnlyMoves)
         Send(QEvent::MouseMove, Qt::NoButton, grid->CellRect(2, 4).center());
         EXPECT_EQ(RecNo(), press.afterMove) << "released: " << press.button;
     }
+    // A release that went elsewhere: the first move without a button ends tracking.
+    Send(QEvent::MouseButtonPress, Qt::LeftButton, grid->CellRect(2, 3).center());
+    Send(QEvent::MouseMove, Qt::NoButton, grid->CellRect(2, 6).center());
+    Send(QEvent::MouseMove, Qt::LeftButton, grid->CellRect(2, 8).center());
+    EXPECT_EQ(RecNo(), 3);
 }
 
 TEST_F(GridNavigationTest, SecondPressOfADoubleClickOnlyRaisesTheEvent)
