@@ -12,8 +12,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -25,10 +30,17 @@
 #include "mainwin/ProgressTexts.h"
 #include "mainwin/TBackgroundWork.h"
 #include "mainwin/TProgressForm.h"
+#include "platform/TDirectoryListing.h"
+#include "support/TStallMount.h"
+#include "support/TTempDir.h"
 
 using namespace vantelo;
 using namespace std::chrono_literals;
 using Outcome = TBackgroundWork::Outcome;
+
+// The dead-mount test mounts in a namespace of this process's own, entered
+// while it has one thread.
+static const bool kPrivateMounts = vantelo::test::TStallMount::EnterPrivateNamespace();
 
 namespace {
 
@@ -320,4 +332,86 @@ TEST_F(BackgroundWorkTest, ClosingTheOwnerWhileWorkRunsStopsItAndClosesOnceTheJo
     EXPECT_TRUE(QTest::qWaitFor([&] { return !owner.isVisible(); }, 5000));
     // With no work alive a close goes through at once.
     EXPECT_FALSE(TBackgroundWork::DeferClose(&owner));
+}
+
+TEST_F(BackgroundWorkTest, ASearchOnADeadMountShowsTheWindowAndCancelGivesItBackAtOnce)
+{
+    (void)kPrivateMounts;
+    vantelo::test::TTempDir dir;
+    vantelo::test::TStallMount mount(dir.Path() + "/dead");
+    if (!mount.Mounted())
+        GTEST_SKIP() << mount.WhyNot();
+    mount.Stall();
+    // The search's listing, owning what it uses: the names go into a list
+    // the handler would post only after a completed run.
+    auto names = std::make_shared<std::vector<std::string>>();
+    {
+        TBackgroundWork job(&owner, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
+        job.SetShowDelay(50ms);
+        Poll cancelOnceShown([&] {
+            if (!job.Form() || !job.Form()->isVisible())
+                return false;
+            QTest::mouseClick(job.Form()->CancelButton(), Qt::LeftButton);
+            return true;
+        });
+        const std::string path = mount.MountPoint();
+        EXPECT_EQ(job.Run([path, names](TWorkProgress& progress) {
+            TDirectoryListing listing;
+            if (listing.Open(path) != 0)
+                return;
+            for (std::string name; listing.Next(name) && !progress.StopRequested();)
+                names->push_back(name);
+        }), Outcome::Abandoned);
+        EXPECT_TRUE(cancelOnceShown.Finished());
+        EXPECT_EQ(TBackgroundWork::AbandonedRunning(), 1);
+    }
+    // The worker is still stuck in the kernel; the window goes on regardless.
+    QTest::qWait(20);
+    EXPECT_EQ(TBackgroundWork::AbandonedRunning(), 1);
+    mount.Answer();
+    EXPECT_TRUE(QTest::qWaitFor([] { return TBackgroundWork::AbandonedRunning() == 0; }, 10000));
+}
+
+// Run only in a child process by the test below: leaves a worker stuck for
+// good and ends the program.
+TEST_F(BackgroundWorkTest, LeaveAStuckWorkerBehind)
+{
+    if (!std::getenv("VANTELO_LEAVE_STUCK_WORKER"))
+        GTEST_SKIP() << "run by QuittingIsNotHeldUpByAStuckWorker";
+    auto never = std::make_shared<Gate>();
+    TBackgroundWork job(&owner, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
+    Poll stop([&] {
+        job.RequestStop();
+        return true;
+    });
+    EXPECT_EQ(job.Run([never](TWorkProgress&) { never->Wait(); }), Outcome::Abandoned);
+}
+
+TEST(BackgroundWork, QuittingIsNotHeldUpByAStuckWorker)
+{
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string filter = "--gtest_filter=BackgroundWorkTest.LeaveAStuckWorkerBehind";
+    char* argv[] = {const_cast<char*>(self.c_str()), const_cast<char*>(filter.c_str()), nullptr};
+    std::vector<std::string> environment = {"VANTELO_LEAVE_STUCK_WORKER=1"};
+    for (char** entry = environ; *entry; ++entry)
+        environment.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (std::string& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 3000 && !ended; ++i) {
+        ended = waitpid(child, &status, WNOHANG) == child;
+        if (!ended)
+            std::this_thread::sleep_for(10ms);
+    }
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(ended) << "the program did not end with a stuck worker";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
