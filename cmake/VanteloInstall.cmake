@@ -93,7 +93,8 @@ install(FILES ${vantelo_packaging}/copyright ${vantelo_staged}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantelo)
 
 # The Debian package: shared-library dependencies computed by dpkg-shlibdeps,
-# plus the fonts the windows are drawn with.
+# plus the fonts the windows are drawn with and the toolkit's own Chinese
+# texts (its scroll-bar menus and standard buttons), which the tool loads.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantelo)
 set(CPACK_PACKAGE_VERSION ${VANTELO_VERSION})
@@ -116,6 +117,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VANTELO_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-arphic-uming, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-arphic-uming, fonts-dejavu-core, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
