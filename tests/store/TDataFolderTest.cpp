@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -40,29 +39,27 @@ std::vector<std::string> Names(const std::string& folder)
     return names;
 }
 
-// The columns of Tellarin in a database file, "name type" each, and its row count.
-std::vector<std::string> TellarinColumns(const std::string& path, int* rows = nullptr)
+// "name type" of each column of Tellarin, then "rows=<count>"; empty when
+// the file holds no such table.
+std::vector<std::string> Tellarin(const std::string& path)
 {
+    std::vector<std::string> seen;
     sqlite3* db = nullptr;
-    std::vector<std::string> columns;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(db, "PRAGMA table_info(Tellarin)", -1, &statement, nullptr);
-        while (statement && sqlite3_step(statement) == SQLITE_ROW)
-            columns.push_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, 1))) + " " +
-                              reinterpret_cast<const char*>(sqlite3_column_text(statement, 2)));
-        sqlite3_finalize(statement);
-        if (rows) {
-            sqlite3_prepare_v2(db, "SELECT count(*) FROM Tellarin", -1, &statement, nullptr);
-            *rows = statement && sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
-            sqlite3_finalize(statement);
-        }
+        sqlite3_exec(db, "SELECT name || ' ' || type FROM pragma_table_info('Tellarin');"
+                         "SELECT 'rows=' || count(*) FROM Tellarin",
+                     [](void* out, int, char** values, char**) {
+                         static_cast<std::vector<std::string>*>(out)->push_back(values[0]);
+                         return 0;
+                     },
+                     &seen, nullptr);
     }
     sqlite3_close(db);
-    return columns;
+    return seen;
 }
 
-const std::vector<std::string> kTellarin = {"FileIndex INTEGER", "FileName NVARCHAR(255)", "FileEnable BOOLEAN"};
+const std::vector<std::string> kEmptyList = {"FileIndex INTEGER", "FileName NVARCHAR(255)", "FileEnable BOOLEAN",
+                                             "rows=0"};
 
 TEST(TDataFolderTest, UserFolderFollowsXdgDataHomeThenHomeAndIgnoresRelativePaths)
 {
@@ -98,13 +95,12 @@ class TDataFolderChooseTest : public ::testing::Test {
 protected:
     TTempDir temp_;
     std::string start_ = temp_ / "start";
-    std::string xdg_ = temp_ / "xdg";
-    std::string data_ = xdg_ + "/vantelo";
+    std::string data_ = temp_ / "xdg/vantelo";
 
     void SetUp() override { fs::create_directory(start_); }
     TDataFolder::TPlaces Places(std::vector<std::string> schemas = {SourceSchema()}) const
     {
-        return {start_, xdg_, temp_ / "home", std::move(schemas)};
+        return {start_, temp_ / "xdg", temp_ / "home", std::move(schemas)};
     }
 };
 
@@ -114,103 +110,75 @@ TEST_F(TDataFolderChooseTest, AStartFolderHoldingTheDatabaseIsKeptAndNothingIsMa
     const auto choice = TDataFolder::Choose(Places());
     EXPECT_EQ(choice.kind, TKind::StartFolder);
     EXPECT_EQ(choice.folder, start_);
-    EXPECT_FALSE(fs::exists(xdg_));
+    EXPECT_FALSE(fs::exists(temp_ / "xdg"));
     EXPECT_EQ(temp_.ReadFile("start/FileName.mdb"), "whatever the user keeps");
 }
 
-TEST_F(TDataFolderChooseTest, AFreshAccountGetsItsDataFolderAndAnEmptyListMadeFromTheSchema)
+TEST_F(TDataFolderChooseTest, AFreshAccountGetsAPrivateDataFolderWithAnEmptyListAndTheSecondStartKeepsIt)
 {
     const auto choice = TDataFolder::Choose(Places({"/nowhere/schema.sql", SourceSchema()}));
     ASSERT_EQ(choice.kind, TKind::Created) << choice.problem;
     EXPECT_EQ(choice.folder, data_);
-    EXPECT_TRUE(choice.problem.empty());
-
-    int rows = -1;
-    EXPECT_EQ(TellarinColumns(data_ + "/FileName.mdb", &rows), kTellarin);
-    EXPECT_EQ(rows, 0);
-    // Nothing beside the database: no temporary file or journal stays.
+    EXPECT_EQ(Tellarin(data_ + "/FileName.mdb"), kEmptyList);
+    // No temporary file or journal stays beside it, and the start folder is never written to.
     EXPECT_EQ(Names(data_), std::vector<std::string>{"FileName.mdb"});
-    // The start folder is never written to.
     EXPECT_TRUE(Names(start_).empty());
-    // Folders made for the user are private, as the base folders are to be.
-    struct stat st {};
-    ASSERT_EQ(::stat(xdg_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ASSERT_EQ(::stat(data_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-}
+    for (const std::string& folder : {temp_ / "xdg", data_}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+    }
 
-TEST_F(TDataFolderChooseTest, AnExistingDataFolderDatabaseIsUsedAsItIs)
-{
-    ASSERT_EQ(TDataFolder::Choose(Places()).kind, TKind::Created);
+    // The second start uses what is there, and needs no schema for it.
     test::Shell("sqlite3 '" + data_ + "/FileName.mdb' \"INSERT INTO Tellarin(FileName, FileEnable) VALUES('a', 1)\"");
-
-    // Without a schema too: an existing database needs none.
-    const auto choice = TDataFolder::Choose(Places({}));
-    EXPECT_EQ(choice.kind, TKind::DataFolder);
-    EXPECT_EQ(choice.folder, data_);
-    int rows = -1;
-    TellarinColumns(data_ + "/FileName.mdb", &rows);
-    EXPECT_EQ(rows, 1);
+    const auto again = TDataFolder::Choose(Places({}));
+    EXPECT_EQ(again.kind, TKind::DataFolder);
+    EXPECT_EQ(again.folder, data_);
+    EXPECT_EQ(Tellarin(data_ + "/FileName.mdb").back(), "rows=1");
 }
 
 TEST_F(TDataFolderChooseTest, AnyEntryNamedLikeTheDatabaseInTheDataFolderIsNeverReplaced)
 {
     fs::create_directories(data_);
     fs::create_symlink(temp_ / "elsewhere.mdb", data_ + "/FileName.mdb");
-    const auto choice = TDataFolder::Choose(Places());
-    EXPECT_EQ(choice.kind, TKind::DataFolder);
+    EXPECT_EQ(TDataFolder::Choose(Places()).kind, TKind::DataFolder);
     EXPECT_TRUE(fs::is_symlink(data_ + "/FileName.mdb"));
     EXPECT_FALSE(fs::exists(temp_ / "elsewhere.mdb"));
-}
-
-TEST_F(TDataFolderChooseTest, WithoutXdgDataHomeTheFolderLiesUnderTheHomeFolder)
-{
-    auto places = Places();
-    places.xdgDataHome.clear();
-    const auto choice = TDataFolder::Choose(places);
-    ASSERT_EQ(choice.kind, TKind::Created) << choice.problem;
-    EXPECT_EQ(choice.folder, temp_ / "home/.local/share/vantelo");
-    EXPECT_EQ(TellarinColumns(choice.folder + "/FileName.mdb"), kTellarin);
 }
 
 TEST_F(TDataFolderChooseTest, FailuresKeepTheStartFolderLeaveNoDatabaseAndSayWhy)
 {
     struct Case {
         const char* what;
-        std::vector<std::string> schemas;
-        const char* schemaText;  // written to temp/bad.sql when set
-        const char* blocker;     // a file made where a folder is needed
+        std::vector<std::string> schemas;  // "bad.sql" stands for temp/bad.sql
+        const char* badSchema;             // the text of bad.sql when set
+        bool fileInTheWay;                 // a file where the data folder's parent should be
         const char* problemHas;
     };
     const Case cases[] = {
-        {"no schema found", {"/nowhere/schema.sql"}, nullptr, nullptr, "/nowhere/schema.sql: No such file or directory"},
-        {"no schema given", {}, nullptr, nullptr, "schema.sql: No such file or directory"},
-        {"empty schema", {"bad.sql"}, " \n", nullptr, "bad.sql: empty schema"},
-        {"broken schema", {"bad.sql"}, "CREATE TABLE Tellarin (", nullptr, "incomplete input"},
-        {"file in the way", {"schema"}, nullptr, "xdg", "/xdg: Not a directory"},
+        {"no schema found", {"/nowhere/schema.sql"}, nullptr, false, "/nowhere/schema.sql: No such file or directory"},
+        {"no schema given", {}, nullptr, false, "schema.sql: No such file or directory"},
+        {"empty schema", {"bad.sql"}, " \n", false, "bad.sql: empty schema"},
+        {"broken schema", {"bad.sql"}, "CREATE TABLE Tellarin (", false, "incomplete input"},
+        {"file in the way", {SourceSchema()}, nullptr, true, "/xdg: Not a directory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TTempDir temp;
         const std::string start = temp / "start";
         fs::create_directory(start);
-        std::vector<std::string> schemas;
-        for (const std::string& s : c.schemas)
-            schemas.push_back(s == "bad.sql" ? temp / s : s == "schema" ? SourceSchema() : s);
-        if (c.schemaText)
-            temp.WriteFile("bad.sql", c.schemaText);
-        if (c.blocker)
-            temp.WriteFile(c.blocker, "");
+        std::vector<std::string> schemas = c.schemas;
+        std::replace(schemas.begin(), schemas.end(), std::string("bad.sql"), temp / "bad.sql");
+        if (c.badSchema)
+            temp.WriteFile("bad.sql", c.badSchema);
+        if (c.fileInTheWay)
+            temp.WriteFile("xdg", "");
         const auto choice = TDataFolder::Choose({start, temp / "xdg", temp / "home", schemas});
         EXPECT_EQ(choice.kind, TKind::Failed);
         EXPECT_EQ(choice.folder, start);
         EXPECT_NE(choice.problem.find(c.problemHas), std::string::npos) << choice.problem;
         EXPECT_TRUE(Names(start).empty());
-        EXPECT_FALSE(fs::exists(temp / "xdg/vantelo/FileName.mdb"));
-        if (fs::is_directory(temp / "xdg/vantelo")) {
-            EXPECT_TRUE(Names(temp / "xdg/vantelo").empty()) << "a temporary file stayed";
-        }
+        EXPECT_TRUE(Names(temp / "xdg/vantelo").empty()) << "a database or temporary file stayed";
     }
 }
 
@@ -223,66 +191,40 @@ TEST(TDataFolderCreateTest, ADatabaseMadeMeanwhileByAnotherStartIsKeptAndTheSpar
     EXPECT_EQ(Names(temp.Path()), std::vector<std::string>{"FileName.mdb"});
 }
 
-// The start-up step changes the process's folder and reads its environment;
-// this restores both.
-class TDataFolderEnterTest : public ::testing::Test {
-protected:
-    TTempDir temp_;
-    std::string before_ = fs::current_path().string();
-    std::string xdgBefore_;
-    bool hadXdg_ = false;
-
-    void SetUp() override
-    {
-        if (const char* xdg = std::getenv("XDG_DATA_HOME")) {
-            hadXdg_ = true;
-            xdgBefore_ = xdg;
-        }
-        fs::create_directory(temp_ / "start");
-        ASSERT_EQ(::chdir((temp_ / "start").c_str()), 0);
-    }
-    void TearDown() override
-    {
-        ASSERT_EQ(::chdir(before_.c_str()), 0);
-        if (hadXdg_)
-            ::setenv("XDG_DATA_HOME", xdgBefore_.c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
-    }
-};
-
-// This test program lies in the build folder's tests/, so it finds the
-// build folder's copy of the schema as <dir>/../share/vantelo/schema.sql.
-TEST_F(TDataFolderEnterTest, StartingWithoutADatabaseEntersTheDataFolderWhereTheToolThenFindsIt)
+// The start-up step as the program runs it: this process's folder, its
+// environment, and the schema found from this test program's place in the
+// build folder (tests/../share/vantelo/schema.sql).
+TEST(TDataFolderEnterTest, WithoutADatabaseTheProcessEntersTheDataFolderAndAFailureIsNotedWhereItStarted)
 {
-    ::setenv("XDG_DATA_HOME", (temp_ / "xdg").c_str(), 1);
+    TTempDir temp;
+    const fs::path before = fs::current_path();
+    const bool hadXdg = std::getenv("XDG_DATA_HOME") != nullptr;
+    const std::string keptXdg = hadXdg ? std::getenv("XDG_DATA_HOME") : "";
+    fs::create_directory(temp / "start");
+    ASSERT_EQ(::chdir((temp / "start").c_str()), 0);
+
+    ::setenv("XDG_DATA_HOME", (temp / "xdg").c_str(), 1);
     const auto choice = TDataFolder::EnterForStart();
-    ASSERT_EQ(choice.kind, TKind::Created) << choice.problem;
-    EXPECT_EQ(fs::current_path(), fs::path(temp_ / "xdg/vantelo"));
-    EXPECT_EQ(TellarinColumns("FileName.mdb"), kTellarin);
-    EXPECT_TRUE(Names(temp_ / "start").empty());
-}
+    EXPECT_EQ(choice.kind, TKind::Created) << choice.problem;
+    EXPECT_EQ(fs::current_path(), fs::path(temp / "xdg/vantelo"));
+    EXPECT_EQ(Tellarin("FileName.mdb"), kEmptyList);
 
-TEST_F(TDataFolderEnterTest, StartingInAFolderWithADatabaseStaysThere)
-{
-    temp_.WriteFile("start/FileName.mdb", "");
-    ::setenv("XDG_DATA_HOME", (temp_ / "xdg").c_str(), 1);
-    EXPECT_EQ(TDataFolder::EnterForStart().kind, TKind::StartFolder);
-    EXPECT_EQ(fs::current_path(), fs::path(temp_ / "start"));
-    EXPECT_FALSE(fs::exists(temp_ / "xdg"));
-}
-
-TEST_F(TDataFolderEnterTest, AFailureStaysInTheStartFolderAndIsNotedOnStandardError)
-{
-    temp_.WriteFile("xdg", "");
-    ::setenv("XDG_DATA_HOME", (temp_ / "xdg").c_str(), 1);
+    ASSERT_EQ(::chdir((temp / "start").c_str()), 0);
+    temp.WriteFile("start/blocker", "");
+    ::setenv("XDG_DATA_HOME", (temp / "start/blocker").c_str(), 1);
     ::testing::internal::CaptureStderr();
-    const auto choice = TDataFolder::EnterForStart();
+    const auto failed = TDataFolder::EnterForStart();
     const std::string noted = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(choice.kind, TKind::Failed);
-    EXPECT_EQ(fs::current_path(), fs::path(temp_ / "start"));
-    EXPECT_EQ(noted, "数据库创建失败：" + temp_ / "xdg" + ": Not a directory\n");
+    EXPECT_EQ(failed.kind, TKind::Failed);
+    EXPECT_EQ(fs::current_path(), fs::path(temp / "start"));
+    EXPECT_EQ(noted, "数据库创建失败：" + temp / "start/blocker" + ": Not a directory\n");
     EXPECT_STREQ(StoreTexts::kDataFolderFailed, "数据库创建失败：%s");
+
+    ASSERT_EQ(::chdir(before.c_str()), 0);
+    if (hadXdg)
+        ::setenv("XDG_DATA_HOME", keptXdg.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
