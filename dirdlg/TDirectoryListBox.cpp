@@ -186,6 +186,9 @@ void TDirectoryListBox::ChangeOpenPath(const std::string& text)
 {
     if (text.empty() || SamePath(text, openPath_))
         return;
+    // Splitting the text already looks at the folder it names.
+    if (!TDrives::Answers(Absolute(text)))
+        throw EInOutError(kDriveNotReady);
     const TTypedPath typed = SplitTypedPath(text);
     // The drive is part of the path here: entering the folder moves to its
     // drive, with no separate drive switch that could fail half-way.
@@ -208,15 +211,18 @@ void TDirectoryListBox::EnterFolder(const std::string& path)
 {
     // A folder on a mount that does not answer is not entered: the drive
     // is not ready. The mount left behind is asked too before it is touched.
-    const std::string target =
-        std::filesystem::path(!path.empty() && path[0] == '/' ? path : JoinPath(openPath_, path)).lexically_normal();
-    if (!TDrives::Answers(target))
+    if (!TDrives::Answers(Absolute(path)))
         throw EInOutError(kDriveNotReady);
     if (TDrives::Answers(openPath_) && TCurrentDirectory::DirectoryExists(openPath_))
         TCurrentDirectory::Set(openPath_);
     openPath_ = TCurrentDirectory::Set(path);
     RebuildTree();
     NotifyChange();
+}
+
+std::string TDirectoryListBox::Absolute(const std::string& path) const
+{
+    return std::filesystem::path(!path.empty() && path[0] == '/' ? path : JoinPath(openPath_, path)).lexically_normal();
 }
 
 void TDirectoryListBox::OpenEntry()

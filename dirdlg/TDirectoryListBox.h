@@ -4,12 +4,15 @@
 // dialog) makes it the process's current directory, reads it back and
 // rebuilds the list; a single click or the arrow keys only move the
 // highlight. A folder that cannot be opened raises EInOutError and leaves
-// the list, its open path and the current directory as they were.
+// the list, its open path and the current directory as they were; a folder
+// on a network or FUSE mount that does not answer within a short time is
+// not touched and raises "I/O error 21" (the drive is not ready).
 //
 // Subfolders are the open folder's entries that are folders (links to
 // folders included) and whose names do not start with "." (hidden; "." and
 // ".." with them), sorted case-insensitively by the user's locale. Names that
-// differ only in case are both listed: they are two folders here.
+// differ only in case are both listed: they are two folders here. A mount
+// point is known to be a folder from the listing alone, without asking it.
 #pragma once
 
 #include <QListWidget>
@@ -92,6 +95,8 @@ protected:
 
 private:
     void AddEntry(const std::string& name, EntryKind kind);
+    // `path` made absolute against the open path, without "." and "..".
+    std::string Absolute(const std::string& path) const;
     void DrawEntry(QPainter& painter, const QRect& rect, int row, bool selected) const;
     void UpdateItemHeight();
     void ApplyIntegralHeight();

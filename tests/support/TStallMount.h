@@ -114,15 +114,17 @@ public:
     {
         if (pid_ <= 0)
             return;
+        // Answering again, the daemon unmounts and ends on SIGTERM; if it
+        // does not, the mount is cut off and the daemon killed.
         Answer();
-        if (mounted_)
-            umount2(mountPoint_.c_str(), MNT_DETACH);
         kill(pid_, SIGTERM);
         for (int i = 0; i < 200; ++i) {
             if (waitpid(pid_, nullptr, WNOHANG) == pid_)
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        if (mounted_)
+            umount2(mountPoint_.c_str(), MNT_DETACH);
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
