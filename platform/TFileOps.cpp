@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <linux/fs.h>
 #include <string>
 #include <sys/ioctl.h>
