@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 #include <iterator>
@@ -54,7 +55,8 @@ QString ByteCount(uint64_t bytes)
 
 }  // namespace
 
-TProgressForm::TProgressForm(const std::string& caption, QWidget* owner) : QDialog(owner)
+TProgressForm::TProgressForm(const std::string& caption, QWidget* owner)
+    : owner_(owner ? owner->window() : nullptr)
 {
     setObjectName(QStringLiteral("ProgressForm"));
     // A fixed dialog frame whose only title bar button is the close box, on
@@ -106,6 +108,11 @@ TProgressForm::TProgressForm(const std::string& caption, QWidget* owner) : QDial
     connect(cancel_, &QPushButton::clicked, this, [this] { Cancel(); });
 
     ShowProgress(TWorkProgress::Snapshot{});
+    // Above the owner, with no taskbar entry of its own.
+    if (owner_ && owner_->windowHandle()) {
+        winId();
+        windowHandle()->setTransientParent(owner_->windowHandle());
+    }
 }
 
 TProgressForm::~TProgressForm() = default;
@@ -173,9 +180,9 @@ void TProgressForm::showEvent(QShowEvent* event)
     if (placed_)
         return;
     placed_ = true;
+    const QWidget* owner = owner_.data();
     // Centred on the window the work belongs to, else on the screen, and
     // kept on that screen.
-    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
     const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : QRect();
     const QRect around = owner && owner->isVisible() ? owner->frameGeometry() : area;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 #include <cstdint>
 #include <functional>
@@ -27,8 +28,9 @@ public:
     // Client size in pixels at 96 pixels per inch.
     static constexpr int kClientWidth = 360, kClientHeight = 128;
 
-    // `caption` says what is being done ("正在搜索文件…"); the owner is the
-    // window the work belongs to, which the form is centred on and modal to.
+    // `caption` says what is being done ("正在搜索文件…", UTF-8); the owner
+    // is the window the work belongs to, which the form is centred on and
+    // kept above (without owning it: the form is its creator's).
     explicit TProgressForm(const std::string& caption, QWidget* owner = nullptr);
     ~TProgressForm() override;
 
@@ -76,6 +78,7 @@ private:
     QString currentName_;
     bool stopping_ = false;
     bool placed_ = false;
+    QPointer<QWidget> owner_;
     std::function<void()> onCancel_;
 };
 

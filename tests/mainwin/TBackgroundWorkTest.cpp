@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTest>
 #include <QTimer>
 
@@ -288,20 +289,28 @@ TEST_F(BackgroundWorkTest, AnErrorOfTheWorkIsThrownAgainOnTheWindowsThread)
     EXPECT_THROW(job.Run([](TWorkProgress&) { throw std::runtime_error("disk gone"); }), std::runtime_error);
 }
 
-TEST_F(BackgroundWorkTest, TheOwnerTakesNoClicksWhileWorkRunsAndAgainAfter)
+TEST_F(BackgroundWorkTest, TheOwnerTakesNoClicksKeysOrShortcutsWhileWorkRunsAndAgainAfter)
 {
+    QShortcut undo(QKeySequence::Undo, &owner);
+    int undos = 0;
+    QObject::connect(&undo, &QShortcut::activated, [&] { ++undos; });
+    button.setFocus();
     TBackgroundWork job(&owner, texts::kRenamingFiles);
     auto gate = std::make_shared<Gate>();
-    Poll clickDuringWork([&] {
+    Poll inputDuringWork([&] {
         QTest::mouseClick(&button, Qt::LeftButton);
         QTest::keyClick(&button, Qt::Key_Space);
+        QTest::keyClick(&button, Qt::Key_Z, Qt::ControlModifier);
         gate->Open();
         return true;
     });
     job.Run([gate](TWorkProgress&) { gate->Wait(); });
     EXPECT_EQ(clicks, 0);
+    EXPECT_EQ(undos, 0);
     QTest::mouseClick(&button, Qt::LeftButton);
+    QTest::keyClick(&button, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(undos, 1);
 }
 
 TEST_F(BackgroundWorkTest, ClosingTheOwnerWhileWorkRunsStopsItAndClosesOnceTheJobIsOver)
