@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -60,6 +61,7 @@ bool IsUserInput(QEvent::Type type)
 struct TBackgroundWork::Shared {
     TWorkProgress progress;
     std::mutex mutex;
+    std::condition_variable finished;
     bool done = false;
     bool abandoned = false;
     std::exception_ptr error;
@@ -78,6 +80,7 @@ struct TBackgroundWork::Shared {
         error = std::move(failure);
         if (abandoned)
             abandonedRunning.fetch_sub(1);
+        finished.notify_all();
         if (waker)
             QCoreApplication::postEvent(waker, new QEvent(QEvent::User));
     }
@@ -184,20 +187,26 @@ TBackgroundWork::Outcome TBackgroundWork::Run(Work work)
         shared->progress.RequestStop();
     QObject waker;
     shared->waker = &waker;
-    // Whatever way this call ends, the worker no longer wakes anybody and an
-    // unfinished one counts as abandoned.
+    // Whatever way this call ends, the worker no longer wakes anybody. Work
+    // that may use the caller's frame is waited for even when an error cuts
+    // the loop short; other unfinished work counts as abandoned.
     struct Detach {
         Shared& shared;
+        bool wait;
         ~Detach()
         {
-            const std::lock_guard lock(shared.mutex);
+            std::unique_lock lock(shared.mutex);
             shared.waker = nullptr;
+            if (wait && !shared.done) {
+                shared.progress.RequestStop();
+                shared.finished.wait(lock, [this] { return shared.done; });
+            }
             if (!shared.done && !shared.abandoned) {
                 shared.abandoned = true;
                 abandonedRunning.fetch_add(1);
             }
         }
-    } detach{*shared};
+    } detach{*shared, policy_ == StopPolicy::WaitForWork};
 
     try {
         std::thread([shared, work = std::move(work)]() mutable {
