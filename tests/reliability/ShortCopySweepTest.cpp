@@ -9,9 +9,12 @@
 // over FUSE (no hard links, no ftruncate to extend), and no copy_file_range.
 // Every copy must come out byte for byte, or fail with an errno leaving
 // neither its new name nor its staging name; the originals never change.
+// The shipped batch operation is swept the same way over copy_file_range.
 #include "ShimChild.h"
 
 #include "platform/TFileOps.h"
+#include "rename/EJournalError.h"
+#include "rename/TRenameOperation.h"
 #include "support/TTempDir.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +26,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
@@ -38,32 +42,61 @@ std::string StagingName(const std::string& name) { return name + ".stage"; }
 
 // ---- the child: the copies under the shim ----------------------------------
 
-// Runs only when the sweep re-executes this program with its environment;
-// never part of a normal run (disabled by name).
+// The preloaded shim's controls.
+struct Shim {
+    void (*arm)(int) = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "vantelo_faultshim_arm"));
+    long (*calls)() = reinterpret_cast<long (*)()>(dlsym(RTLD_DEFAULT, "vantelo_faultshim_calls"));
+    int (*fired)() = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "vantelo_faultshim_fired"));
+    bool Loaded() const { return arm && calls && fired; }
+};
+
+// The drivers run only when the sweep re-executes this program with its
+// environment; never part of a normal run (disabled by name). Each writes
+// the errnos it got, then the shim's call count and whether it acted.
 TEST(DISABLED_ShortCopyDriver, CopiesEveryFile) {
     const char* dir = std::getenv("VANTELO_SWEEP_DIR");
     const char* result = std::getenv("VANTELO_SWEEP_RESULT");
     if (!dir || !result) GTEST_SKIP() << "run by the short-copy sweep only";
-    using Arm = void (*)(int);
-    using Count = long (*)();
-    using Fired = int (*)();
-    const auto arm = reinterpret_cast<Arm>(dlsym(RTLD_DEFAULT, "vantelo_faultshim_arm"));
-    const auto calls = reinterpret_cast<Count>(dlsym(RTLD_DEFAULT, "vantelo_faultshim_calls"));
-    const auto fired = reinterpret_cast<Fired>(dlsym(RTLD_DEFAULT, "vantelo_faultshim_fired"));
-    ASSERT_TRUE(arm && calls && fired) << "the fault shim is not preloaded";
+    const Shim shim;
+    ASSERT_TRUE(shim.Loaded()) << "the fault shim is not preloaded";
     const int dirFd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(dirFd, 0);
     // No reflink: the sweep is about the calls that return counts.
     TFileOps ops(TFileOps::Options{.clone = false});
     std::ostringstream out;
-    arm(1);
+    shim.arm(1);
     for (const std::string name : kFiles) {
         TFileIdentity source, made;
         out << ops.CopyAt(dirFd, name, NewName(name), source, made, /*flush=*/true, StagingName(name)) << " ";
     }
-    arm(0);
+    shim.arm(0);
     ::close(dirFd);
-    std::ofstream(result) << out.str() << calls() << " " << fired() << "\n";
+    std::ofstream(result) << out.str() << shim.calls() << " " << shim.fired() << "\n";
+}
+
+// Every file renamed to its new name by the operation the main window runs;
+// writes the errno it failed with, -1 for the journal's failure, or 0.
+TEST(DISABLED_ShortCopyDriver, RenamesTheBatch) {
+    const char* dir = std::getenv("VANTELO_SWEEP_DIR");
+    const char* database = std::getenv("VANTELO_SWEEP_DATABASE");
+    const char* result = std::getenv("VANTELO_SWEEP_RESULT");
+    if (!dir || !database || !result) GTEST_SKIP() << "run by the short-copy sweep only";
+    const Shim shim;
+    ASSERT_TRUE(shim.Loaded()) << "the fault shim is not preloaded";
+    TRenameOperation operation(database);
+    ASSERT_EQ(operation.Open(dir), 0);
+    for (const std::string name : kFiles) operation.Add(name, NewName(name));
+    ASSERT_FALSE(operation.Check());
+    int shown = 0;
+    shim.arm(1);
+    try {
+        const TRenameOperation::Result run = operation.Run(std::getenv("VANTELO_SWEEP_DELETE") != nullptr);
+        if (run.outcome != TRenameOperation::Outcome::Done) shown = run.error;
+    } catch (const EJournalError&) {
+        shown = -1;
+    }
+    shim.arm(0);
+    std::ofstream(result) << shown << " " << shim.calls() << " " << shim.fired() << "\n";
 }
 
 // ---- the parent: the sweep -------------------------------------------------
@@ -179,12 +212,22 @@ protected:
         shim_ = shim;
     }
 
+    // `deleteOld`: the batch operation with the old files going or kept;
+    // none: one copy of each file.
     ChildRun RunChild(const std::string& dir, const Kernel& kernel, const std::string& call,
-                      const std::string& mode, const std::string& nth) {
+                      const std::string& mode, const std::string& nth, std::optional<bool> deleteOld) {
         const std::string resultPath = scratch_ / "result";
         ::unlink(resultPath.c_str());
-        const ShimChild child = RunUnderShim(shim_, "DISABLED_ShortCopyDriver.CopiesEveryFile",
-                                             {{"VANTELO_FAULT_CALL", call},
+        const std::string database = scratch_ / "FileName.mdb";
+        ::close(::open(database.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));  // an empty database
+        const ShimChild child = RunUnderShim(shim_,
+                                             deleteOld ? "DISABLED_ShortCopyDriver.RenamesTheBatch"
+                                                       : "DISABLED_ShortCopyDriver.CopiesEveryFile",
+                                             {{"VANTELO_SWEEP_DATABASE", database},
+                                              {"VANTELO_SWEEP_DELETE", deleteOld.value_or(false)
+                                                                           ? std::optional<std::string>("1")
+                                                                           : std::nullopt},
+                                              {"VANTELO_FAULT_CALL", call},
                                               {"VANTELO_FAULT_NTH", nth},
                                               {"VANTELO_FAULT_MODE", mode},
                                               {"VANTELO_FAULT_DELAY_MS", "1"},
@@ -202,41 +245,50 @@ protected:
             return run;
         }
         std::ifstream in(resultPath);
-        run.errors.resize(std::size(kFiles));
-        int fired = 0;
-        for (int& error : run.errors) in >> error;
-        if (!(in >> run.calls >> fired)) run.trouble = "no result\n" + child.log;
-        run.fired = fired != 0;
+        std::vector<long> numbers;
+        for (long number; in >> number;) numbers.push_back(number);
+        if (numbers.size() < 3) {
+            run.trouble = "no result\n" + child.log;
+            return run;
+        }
+        run.errors.assign(numbers.begin(), numbers.end() - 2);
+        run.calls = numbers[numbers.size() - 2];
+        run.fired = numbers.back() != 0;
         return run;
     }
 
     // One run on a fresh directory, checked. Returns the calls the child saw.
-    long RunOnce(const Kernel& kernel, const std::string& call, const std::string& mode, const std::string& nth) {
+    long RunOnce(const Kernel& kernel, const std::string& call, const std::string& mode, const std::string& nth,
+                 std::optional<bool> deleteOld = std::nullopt) {
         const test::TTempDir& dir = work_;
         Clear(dir.Path());
         Populate(dir);
         const auto before = Snapshot(dir.Path());
-        const ChildRun run = RunChild(dir.Path(), kernel, call, mode, nth);
-        const std::string where = call + " #" + nth + " (" + mode + "), " + kernel.why;
-        if (!run.trouble.empty()) {
+        const ChildRun run = RunChild(dir.Path(), kernel, call, mode, nth, deleteOld);
+        const std::string where = call + " #" + nth + " (" + mode + "), " + kernel.why +
+                                  (deleteOld ? (*deleteOld ? ", batch deleting" : ", batch keeping") : "");
+        if (!run.trouble.empty() || run.errors.size() != (deleteOld ? 1 : std::size(kFiles))) {
             ADD_FAILURE() << where << ": " << run.trouble;
             return -1;
         }
-        auto expected = before;
         int failed = 0;
-        for (size_t i = 0; i < std::size(kFiles); ++i) {
-            const std::string name = kFiles[i];
-            const int error = run.errors[i];
-            if (error == 0) {
-                expected[NewName(name)] = before.at(name);
-                continue;
-            }
+        for (const int error : run.errors) {
+            if (error == 0) continue;
             ++failed;
             // Only the fault itself may fail a copy: a short count is no failure,
             // nor is copy_file_range moving nothing (read/write take over).
-            EXPECT_EQ(error, EIO) << where << ": " << name;
+            EXPECT_EQ(error, EIO) << where;
             EXPECT_TRUE(mode == "errno" || (mode == "zero" && call != "copy_file_range"))
-                << where << ": " << name << " failed with " << error;
+                << where << ": failed with " << error;
+        }
+        // Each copy made stands beside its original; a batch is done whole
+        // (the old files gone or kept) or taken back whole.
+        auto expected = before;
+        for (size_t i = 0; i < std::size(kFiles); ++i) {
+            const std::string name = kFiles[i];
+            if (deleteOld ? run.errors.front() != 0 : run.errors[i] != 0) continue;
+            expected[NewName(name)] = before.at(name);
+            if (deleteOld.value_or(false)) expected.erase(name);
         }
         if (!run.fired) {
             EXPECT_EQ(failed, 0) << where << ": failed without the fault";
@@ -291,6 +343,25 @@ TEST_F(ShortCopySweep, FailingCallsLeaveNeitherTheNewNameNorTheStagingName) {
     for (const Kernel& kernel : kKernels) {
         for (const char* call : kCountCalls) runs += Sweep(kernel, call, "errno");
         for (const char* call : kNamingCalls) runs += Sweep(kernel, call, "errno");
+    }
+    RecordProperty("runs", runs);
+}
+
+// The shipped operation, whose copies are made where nothing renames in
+// place (and, with the old files kept, always), under the staging names of
+// its journal where there are no unnamed files.
+TEST_F(ShortCopySweep, TheBatchOperationNeverKeepsAShortCopy) {
+    int runs = 0;
+    for (const Kernel& kernel : kKernels) {
+        for (const bool deleteOld : {false, true}) {
+            for (const char* mode : {"short", "zero"}) {
+                const int failuresBefore = FailureCount();
+                for (long nth = 1;; ++nth, ++runs) {
+                    const long calls = RunOnce(kernel, "copy_file_range", mode, std::to_string(nth), deleteOld);
+                    if (calls < nth || FailureCount() != failuresBefore) break;
+                }
+            }
+        }
     }
     RecordProperty("runs", runs);
 }
