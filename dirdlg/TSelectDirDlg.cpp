@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <QWindow>
 
 #include <cerrno>
 #include <cmath>
@@ -314,6 +315,16 @@ void TSelectDirDlg::showEvent(QShowEvent* event)
     }
 }
 
+QSize TSelectDirDlg::OuterSize() const
+{
+    // Asked of the window itself: the widget's own frame geometry is only
+    // brought up to date when the window moves or changes size, and the
+    // window manager may tell its frame after both.
+    if (const QWindow* window = windowHandle())
+        return window->frameGeometry().size();
+    return frameGeometry().size();
+}
+
 void TSelectDirDlg::CentreOnScreen()
 {
     // Centred on the screen by the outer size (frame included); div
@@ -321,10 +332,15 @@ void TSelectDirDlg::CentreOnScreen()
     const QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
     if (!target)
         return;
-    centredFrame_ = frameGeometry().size();
+    centredFrame_ = OuterSize();
     const QRect area = target->geometry();
-    move(area.left() + (area.width() - centredFrame_.width()) / 2,
-         area.top() + (area.height() - centredFrame_.height()) / 2);
+    const QPoint frameTopLeft(area.left() + (area.width() - centredFrame_.width()) / 2,
+                              area.top() + (area.height() - centredFrame_.height()) / 2);
+    // The window places its frame there by what it knows of the frame now.
+    if (QWindow* window = windowHandle())
+        window->setFramePosition(frameTopLeft);
+    else
+        move(frameTopLeft);
 }
 
 void TSelectDirDlg::CentreForTheFrame()
@@ -333,7 +349,7 @@ void TSelectDirDlg::CentreForTheFrame()
     // the dialog placed by it, a move is the user's.
     if (!isVisible() || !shown_.isValid() || shown_.elapsed() > kSettlingMilliseconds)
         return;
-    if (frameGeometry().size() != centredFrame_)
+    if (OuterSize() != centredFrame_)
         CentreOnScreen();
 }
 

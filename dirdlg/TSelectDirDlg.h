@@ -110,6 +110,8 @@ protected:
     void moveEvent(QMoveEvent* event) override;
 
 private:
+    // The dialog's size with the window manager's frame, as far as known.
+    QSize OuterSize() const;
     void CentreOnScreen();
     void CentreForTheFrame();
 

@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QWindow>
 
 #include <unistd.h>
 
@@ -238,8 +239,11 @@ TEST_F(TSelectDirDlgTest, At120DotsPerInchEverythingIsAQuarterLargerAndCentred)
         EXPECT_EQ(dialog.DirList->ItemHeight(), std::max(16, TextRowHeight(dialog.font())));
         EXPECT_EQ(dialog.FileList->TextColor(), QColor(128, 128, 128));
         const QRect screen = dialog.screen()->geometry();
-        const QSize outer = dialog.frameGeometry().size();
-        EXPECT_EQ(dialog.frameGeometry().topLeft(),
+        // The window's own frame geometry: the widget's copy of it is only
+        // brought up to date by the window's next move or resize.
+        const QRect frame = dialog.windowHandle()->frameGeometry();
+        const QSize outer = frame.size();
+        EXPECT_EQ(frame.topLeft(),
                   QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2));
     });
 }
