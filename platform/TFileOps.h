@@ -75,11 +75,15 @@ public:
     // A copy is whole or absent: every byte the source holds is copied (a
     // copy_file_range that moves nothing falls back to read/write), and a
     // source that ends before its size fails the copy with EIO instead of
-    // being padded. No partial file is ever visible under `to`: the copy is
-    // built as an unnamed O_TMPFILE file and linked in when complete; where
-    // unnamed files are unavailable it is written under `stagingName` (a
-    // name the caller has recorded, so that a crash leaves a file it knows
-    // to remove) and renamed to `to` without overwriting only when complete;
+    // being padded; where ftruncate cannot extend a file (FAT over FUSE) a
+    // hole at the end is written out as the zeros it reads as. No partial
+    // file is ever visible under `to`: the copy is built as an unnamed
+    // O_TMPFILE file and linked in when complete; where unnamed files are
+    // unavailable it is written under `stagingName` (a name the caller has
+    // recorded, so that a crash leaves a file it knows to remove) and given
+    // its name only when complete, without overwriting: renameat2 with
+    // RENAME_NOREPLACE, else a hard link and the staging name's removal,
+    // else (neither on this file system) a rename once `to` is seen free;
     // with no `stagingName` it is written under `to` itself, created
     // exclusively and removed again on failure. A failure removes the
     // staging file. Returns 0 with `source` (the copied file as it was when
