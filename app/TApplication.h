@@ -32,9 +32,10 @@ public:
     // Result of a message box's OK button.
     static constexpr int IDOK = 1;
 
-    // Brings up the toolkit (classic "Windows" style, the window font's
-    // family mapped onto an installed face) and derives the title from the
-    // executable's own file name.
+    // Takes the user's locale and chooses the code page from its character
+    // set, brings up the toolkit (classic "Windows" style, the window font's
+    // family mapped onto an installed face, its own texts in the user's
+    // language) and derives the title from the executable's own file name.
     TApplication(int& argc, char** argv);
     ~TApplication();
     TApplication(const TApplication&) = delete;
