@@ -9,12 +9,16 @@
 //
 // The keyboard, the mouse, the wheel and the vertical scroll bar only move the
 // dataset's cursor; the grid never edits, inserts, deletes, opens or closes.
+// Whatever moves the bar's thumb (its arrows, track, drag, context menu, the
+// wheel over it, a position put on it) goes through the cursor, and the thumb
+// then stands on the cursor's record, also when the move failed.
 //
 // Settings come from the stored form description as dynamic properties (see
 // GridTexts.h): options, readOnly, titleFont, footerFont, sumListActive and
 // columns (one "Key=Value;..." line per column).
 //
-// Geometry: all rectangles answered in widget coordinates; the client area is
+// Geometry: the arithmetic is TGridGeometry's, in client coordinates; the
+// rectangles answered here are in widget coordinates. The client area is
 // inside a 2-pixel sunken border, left of the vertical scroll bar and above
 // the horizontal one. Grid column 0 is the indicator, grid column c >= 1 is
 // Column(c - 1). Row 0 is the title, rows 1..DataRowCount() the data rows,
