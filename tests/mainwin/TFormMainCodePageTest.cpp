@@ -22,7 +22,8 @@ constexpr const char* kChildVariable = "VANTELO_GBK_CHILD";
 
 bool InChild() { return std::getenv(kChildVariable) != nullptr; }
 
-// "照片", "图" and "文件名称修改成功" in GBK.
+// "相册", "照片", "图" and "文件名称修改成功" in GBK.
+const std::string kAlbumGbk = "\xCF\xE0\xB2\xE1";
 const std::string kPhotoGbk = "\xD5\xD5\xC6\xAC";
 const std::string kPictureGbk = "\xCD\xBC";
 const std::string kRenameDoneGbk = "\xCE\xC4\xBC\xFE\xC3\xFB\xB3\xC6\xD0\xDE\xB8\xC4\xB3\xC9\xB9\xA6";
@@ -76,10 +77,13 @@ TEST_F(GbkDesktop, FindsShowsAndRenamesGbkNamesTypedInChinese)
 {
     ASSERT_EQ(TCodePage::Active().GetKind(), TCodePage::Kind::Gbk);
     Start();
-    Touch(kPhotoGbk + "IMG_3.jpg", "photo");
-    Touch("other.png");
+    // A GBK-named folder, typed in Chinese too.
+    std::filesystem::create_directory(*work / kAlbumGbk);
+    const std::string photo = kAlbumGbk + "/" + kPhotoGbk + "IMG_3.jpg";
+    Touch(photo, "photo");
+    Touch(kAlbumGbk + "/other.png");
 
-    Commit(form->Controls().Edit1, QString::fromStdString(work->Path()));
+    Commit(form->Controls().Edit1, QString::fromStdString(work->Path()) + QStringLiteral("/相册"));
     Commit(form->Controls().Edit2, QStringLiteral("IMG"));
     QTest::mouseClick(form->Controls().SpeedButton1, Qt::LeftButton);
     // The table holds the name as Chinese text, the query gives it back as
@@ -94,9 +98,9 @@ TEST_F(GbkDesktop, FindsShowsAndRenamesGbkNamesTypedInChinese)
     form->Controls().CheckBox1->setChecked(true);
     QTest::mouseClick(form->Controls().SpeedButton2, Qt::LeftButton);
     EXPECT_TRUE(errors.empty()) << errors.front();
-    EXPECT_EQ(work->ReadFile(kPictureGbk + "IMG_3.jpg"), "photo");
-    EXPECT_FALSE(Exists(kPhotoGbk + "IMG_3.jpg"));
-    EXPECT_FALSE(Exists("图IMG_3.jpg"));  // not the UTF-8 bytes
+    EXPECT_EQ(work->ReadFile(kAlbumGbk + "/" + kPictureGbk + "IMG_3.jpg"), "photo");
+    EXPECT_FALSE(Exists(photo));
+    EXPECT_FALSE(Exists(kAlbumGbk + "/图IMG_3.jpg"));  // not the UTF-8 bytes
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(Hex(notices[0]), Hex(kRenameDoneGbk));
 
