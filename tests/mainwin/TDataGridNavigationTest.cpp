@@ -47,7 +47,8 @@ protected:
     QStringList ChooseFromBarMenu(QScrollBar* bar, QPoint at, const char* entry)
     {
         QStringList texts;
-        QTimer::singleShot(0, [&] {
+        const QObject scope;  // no pick after this function returned
+        QTimer::singleShot(0, &scope, [&] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             if (menu == nullptr)
                 return;
