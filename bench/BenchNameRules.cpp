@@ -1,9 +1,10 @@
 // bench-libs: vantelo_rename benchmark::benchmark
 // Figures for the name rules (per name, both code pages) and for the rename
-// engine over a whole directory: check, link and delete of N files, the work
-// the rename button does per file besides the database.
+// operation over a whole directory: check, journal and rename of N files with
+// the old names going, the work the rename button does per file besides the
+// file list table.
 #include "rename/TNameRules.h"
-#include "rename/TRenamePlan.h"
+#include "rename/TRenameOperation.h"
 
 #include <benchmark/benchmark.h>
 
@@ -51,8 +52,9 @@ void BM_ReplaceAllIgnoreCase(benchmark::State& state) {
 }
 BENCHMARK(BM_ReplaceAllIgnoreCase)->Arg(0)->Arg(1);
 
-// Check + link + flush + delete of state.range(0) files in a fresh directory.
-void BM_RenamePlanWithDelete(benchmark::State& state) {
+// Check + journal + rename of state.range(0) files in a fresh directory, the
+// journal in an empty database beside it.
+void BM_RenameOperationWithDelete(benchmark::State& state) {
     const auto count = static_cast<size_t>(state.range(0));
     const auto names = SampleNames(count);
     for (auto _ : state) {
@@ -62,23 +64,30 @@ void BM_RenamePlanWithDelete(benchmark::State& state) {
             state.SkipWithError("mkdtemp failed");
             return;
         }
+        const std::string files = dir + "/files";
+        const std::string database = dir + "/FileName.mdb";
+        std::filesystem::create_directory(files);
+        for (const std::string& path : {database}) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+            if (fd >= 0) ::close(fd);
+        }
         for (const std::string& name : names) {
-            const int fd = ::open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT, 0644);
+            const int fd = ::open((files + "/" + name).c_str(), O_WRONLY | O_CREAT, 0644);
             if (fd >= 0) ::close(fd);
         }
         state.ResumeTiming();
-        vantelo::TRenamePlan plan;
-        plan.Open(dir, "");
-        for (const std::string& name : names) plan.Add(name, vantelo::ReplaceAllIgnoreCase(name, "IMG", "PIC"));
-        if (plan.Check() || plan.CopyAll(false)) state.SkipWithError("rename failed");
-        for (size_t i = 0; i < plan.Count(); ++i) plan.DeleteOld(i);
+        vantelo::TRenameOperation operation(database);
+        operation.Open(files);
+        for (const std::string& name : names) operation.Add(name, vantelo::ReplaceAllIgnoreCase(name, "IMG", "PIC"));
+        if (operation.Check() || operation.Run(true).outcome != vantelo::TRenameOperation::Outcome::Done)
+            state.SkipWithError("rename failed");
         state.PauseTiming();
         std::filesystem::remove_all(dir);
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_RenamePlanWithDelete)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenameOperationWithDelete)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

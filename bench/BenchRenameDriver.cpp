@@ -36,8 +36,8 @@
 //              CMAKE_HOME_DIRECTORY of the build folder holding this program)
 //   --with-cp  also time `cp -p` run once per file (slow: a process a file)
 //   --breakdown  after the figures, time the parts of each handler apart:
-//              the listing alone, the rename engine alone (check, copies,
-//              directory flush, deletions) and the grid's refresh
+//              the listing alone, and the rename operation alone (open, add
+//              and check; then the journaled file passes)
 // The temporary folders go under $TMPDIR (default /tmp); the file system
 // matters, as the rename flushes every copy to disk.
 // Exit status: 0 when every run gave the right result, 1 otherwise.
@@ -72,7 +72,7 @@
 #include "app/TMessageForm.h"
 #include "mainwin/MainTexts.h"
 #include "mainwin/TFormMain.h"
-#include "rename/TRenamePlan.h"
+#include "rename/TRenameOperation.h"
 #include "mainwin/TSpeedButton.h"
 #include "platform/TCodePage.h"
 #include "platform/TDirectoryListing.h"
@@ -522,38 +522,27 @@ void Breakdown(int n)
                         plain, plain * 1e6 / n, flushed, flushed * 1e6 / n);
             ::sync();
         }
-        TRenamePlan plan;
+        TScratchDir journal("journal");
+        const std::string database = (journal.Path() / "FileName.mdb").string();
+        CreateDatabase(database);
+        TRenameOperation operation(database);
         start = Clock::now();
-        if (plan.Open(work.Path().string(), std::string()) != 0)
-            Fail("the rename engine cannot open the folder");
+        if (operation.Open(work.Path().string()) != 0)
+            Fail("the rename operation cannot open the folder");
         for (const std::string& name : names)
             if (name.rfind("IMG", 0) == 0)
-                plan.Add(name, "PIC" + name.substr(3));
-        if (plan.Check())
-            Fail("the rename engine's check failed");
+                operation.Add(name, "PIC" + name.substr(3));
+        if (operation.Check())
+            Fail("the rename operation's check failed");
         const double check = Seconds(start);
         start = Clock::now();
-        for (size_t row = 0; row < plan.Count(); ++row)
-            if (int error = plan.CopyOne(row, !deleteOld))
-                Fail("copy failed: " + std::string(std::strerror(error)));
-        const double copies = Seconds(start);
-        double flush = 0, deletes = 0;
-        if (deleteOld) {
-            start = Clock::now();
-            if (plan.FlushForDelete() != 0)
-                Fail("directory flush failed");
-            flush = Seconds(start);
-            start = Clock::now();
-            for (size_t row = 0; row < plan.Count(); ++row)
-                plan.DeleteOld(row);
-            deletes = Seconds(start);
-        }
-        std::printf("  %-6s listing %.3f s | engine: open+add+check %.3f s, %s %.3f s (%.1f us/file)",
-                    deleteOld ? "delete" : "keep", listing, check, deleteOld ? "links" : "copies", copies,
-                    copies * 1e6 / n);
-        if (deleteOld)
-            std::printf(", dir flush %.3f s, deletions %.3f s", flush, deletes);
-        std::printf("\n");
+        const TRenameOperation::Result result = operation.Run(deleteOld);
+        if (result.outcome != TRenameOperation::Outcome::Done)
+            Fail("the rename failed: " + std::string(std::strerror(result.error)));
+        const double passes = Seconds(start);
+        std::printf("  %-6s listing %.3f s | operation: open+add+check %.3f s, journaled %s %.3f s (%.1f us/file)\n",
+                    deleteOld ? "delete" : "keep", listing, check, deleteOld ? "renames" : "copies", passes,
+                    passes * 1e6 / n);
     }
 }
 
