@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <numeric>
-#include <optional>
 #include <sys/stat.h>
 
 #include "app/THandlerGuard.h"
@@ -55,11 +54,7 @@ std::vector<std::string> SplitMask(const std::string& mask)
 class TBusyCursor {
 public:
     TBusyCursor() = default;
-    ~TBusyCursor()
-    {
-        if (on_)
-            QApplication::restoreOverrideCursor();
-    }
+    ~TBusyCursor() { Hide(); }
     TBusyCursor(const TBusyCursor&) = delete;
     TBusyCursor& operator=(const TBusyCursor&) = delete;
     void Show()
@@ -68,6 +63,13 @@ public:
             return;
         on_ = true;
         QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    void Hide()
+    {
+        if (!on_)
+            return;
+        on_ = false;
+        QApplication::restoreOverrideCursor();
     }
 
 private:
@@ -248,6 +250,8 @@ void TFileListBox::FillFileList()
     }
     setCurrentRow(-1);
     filling_ = false;
+    // The cursor is back before the change event fires.
+    busy.Hide();
     NotifyChange();
 }
 

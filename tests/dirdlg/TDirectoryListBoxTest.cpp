@@ -1,4 +1,5 @@
 #include <QListWidget>
+#include <QScrollBar>
 #include <QTest>
 
 #include <unistd.h>
@@ -20,6 +21,12 @@ protected:
         for (int i = from; i < tree.count(); ++i)
             names.push_back(tree.EntryName(i));
         return names;
+    }
+    // Whether a row is wholly inside the visible rows.
+    static bool InView(const TDirectoryListBox& tree, int row)
+    {
+        const QRect rect = tree.visualItemRect(tree.item(row));
+        return rect.height() > 0 && rect.top() >= 0 && rect.bottom() < tree.viewport()->height();
     }
     static void DoubleClick(TDirectoryListBox& tree, int row)
     {
@@ -229,6 +236,60 @@ TEST_F(TDirectoryListBoxTest, NamesOnAVolumeWithoutCaseAreDrawnInLowerCase)
     // The path keeps the stored case.
     EXPECT_EQ(tree.EntryPath(sub), Path("Fat/MixedCase"));
     EXPECT_TRUE(tree.SamePath(Path("Fat/mixedcase"), Path("Fat/MIXEDCASE")));
+}
+
+TEST_F(TDirectoryListBoxTest, FoldersPastTheLongestPathTheSystemTakesAreListedAndOpened)
+{
+    // A chain of folders whose full path passes 4,095 bytes, made one step
+    // at a time from the current directory.
+    const std::string name(200, 'd');
+    std::string deep = root_;
+    while (deep.size() + 1 + name.size() <= 4095) {
+        ASSERT_EQ(mkdir(name.c_str(), 0755), 0);
+        ASSERT_EQ(chdir(name.c_str()), 0);
+        deep += "/" + name;
+    }
+    ASSERT_EQ(mkdir(name.c_str(), 0755), 0);          // its path passes 4,095 bytes
+    ASSERT_EQ(mkdir((name + "/inner").c_str(), 0755), 0);
+    const std::string longest = deep + "/" + name;
+    ASSERT_GT(longest.size(), 4095u);
+
+    TDirectoryListBox tree;
+    tree.resize(300, 400);
+    tree.show();
+    EXPECT_EQ(tree.OpenPath(), deep);
+    ASSERT_EQ(Names(tree, tree.OpenIndex() + 1), std::vector<std::string>{name});
+    DoubleClick(tree, tree.OpenIndex() + 1);
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(tree.OpenPath(), longest);
+    EXPECT_EQ(TCurrentDirectory::Get(), longest);
+    EXPECT_EQ(Names(tree, tree.OpenIndex() + 1), std::vector<std::string>{"inner"});
+    // And back up by an ancestor, whose path is long too.
+    DoubleClick(tree, tree.OpenIndex() - 1);
+    EXPECT_EQ(tree.OpenPath(), deep);
+    tree.hide();
+    TCurrentDirectory::Set(root_);
+    ASSERT_EQ(test::Shell("rm -rf '" + Path(name) + "'"), 0);
+}
+
+TEST_F(TDirectoryListBoxTest, ARebuiltTreeStartsAtItsTopWithTheRootInView)
+{
+    // Two long trees: the open folder's and its last subfolder's.
+    for (int i = 0; i < 60; ++i)
+        MakeFolder("sub" + std::to_string(100 + i));
+    for (int i = 0; i < 60; ++i)
+        MakeFolder("sub159/inner" + std::to_string(100 + i));
+    TDirectoryListBox tree;
+    tree.resize(200, 150);
+    tree.show();
+    tree.scrollToBottom();
+    ASSERT_GT(tree.verticalScrollBar()->value(), 0);
+    DoubleClick(tree, tree.count() - 1);
+    ASSERT_EQ(tree.OpenPath(), Path("sub159"));
+    EXPECT_EQ(tree.verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(InView(tree, 0));
+    EXPECT_TRUE(InView(tree, tree.OpenIndex()));
+    tree.hide();
 }
 
 TEST_F(TDirectoryListBoxTest, RowHeightFollowsTheFontUntilSet)

@@ -2,6 +2,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QWindow>
 
@@ -357,6 +358,108 @@ TEST_F(TSelectDirDlgTest, ScriptedResultAnswersWithoutADialog)
     EXPECT_EQ(untouched, "kept");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0], std::make_tuple(std::string(), 4, 1000));
+}
+
+TEST_F(TSelectDirDlgTest, RemovedCurrentDirectoryOpensTheNearestExistingParentAndTheDialogWorks)
+{
+    MakeFolder("a");
+    MakeFolder("a/b");
+    MakeFolder("a/b/c");
+    MakeFolder("sibling");
+    TCurrentDirectory::Set(Path("a/b/c"));
+    ASSERT_EQ(rmdir(Path("a/b/c").c_str()), 0);
+    ASSERT_EQ(rmdir(Path("a/b").c_str()), 0);
+    std::string directory;
+    EXPECT_TRUE(Choose(directory, [&](TSelectDirDlg& dialog) {
+        EXPECT_EQ(dialog.DirList->OpenPath(), Path("a"));
+        EXPECT_EQ(dialog.DirLabel->Caption(), Path("a"));
+        EXPECT_EQ(dialog.DriveList->Drive(), "/");
+        // The open folder goes too, while the dialog is open: its ancestors
+        // still open.
+        ASSERT_EQ(rmdir(Path("a").c_str()), 0);
+        DoubleClick(*dialog.DirList, dialog.DirList->OpenIndex() - 1);
+        DoubleClick(*dialog.DirList, RowOf(*dialog.DirList, "sibling"));
+        QTest::mouseClick(dialog.OKButton, Qt::LeftButton);
+    }));
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(directory, Path("sibling"));
+}
+
+TEST_F(TSelectDirDlgTest, FoldersNamedWithWildcardsOpenAndNeverFilterTheFileList)
+{
+    for (const char* name : {"a*b", "what?", "*", "[x]"}) {
+        SCOPED_TRACE(name);
+        MakeFolder(name);
+        dir_.WriteFile(std::string(name) + "/one.txt", "");
+        dir_.WriteFile(std::string(name) + "/two.jpg", "");
+        TCurrentDirectory::Set(root_);
+        std::string directory;
+        // Opened from the tree...
+        EXPECT_TRUE(Choose(directory, [&](TSelectDirDlg& dialog) {
+            DoubleClick(*dialog.DirList, RowOf(*dialog.DirList, name));
+            EXPECT_EQ(dialog.DirList->OpenPath(), Path(name));
+            QTest::mouseClick(dialog.OKButton, Qt::LeftButton);
+        }));
+        EXPECT_EQ(directory, Path(name));
+        // ...and started in: every file is listed, the mask stays "*.*".
+        EXPECT_TRUE(Choose(directory, [&](TSelectDirDlg& dialog) {
+            EXPECT_EQ(dialog.DirList->OpenPath(), Path(name));
+            EXPECT_EQ(dialog.FileList->FolderPath(), Path(name));
+            EXPECT_EQ(dialog.FileList->Mask(), "*.*");
+            EXPECT_EQ(dialog.FileList->count(), 2);
+            QTest::mouseClick(dialog.OKButton, Qt::LeftButton);
+        }));
+        EXPECT_EQ(directory, Path(name));
+    }
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(TSelectDirDlgTest, TheFolderRememberedForADriveIsOneTheUserOpened)
+{
+    // Mount points deeper down than the folder open on "/".
+    for (const char* folder : {"x", "x/m1", "y", "y/m2"})
+        MakeFolder(folder);
+    std::vector<TDrive> table(3);
+    table[0].mountPoint = "/";
+    table[1].mountPoint = Path("x/m1");
+    table[2].mountPoint = Path("y/m2");
+    TDrives::SetTableOverride(table);
+    std::string directory;
+    EXPECT_TRUE(Choose(directory, [&](TSelectDirDlg& dialog) {
+        const auto pick = [&](const std::string& mountPoint) {
+            for (int row = 0; row < dialog.DriveList->count(); ++row)
+                if (dialog.DriveList->EntryDrive(row) == mountPoint)
+                    emit dialog.DriveList->activated(row);
+        };
+        pick(Path("x/m1"));
+        EXPECT_EQ(dialog.DirList->OpenPath(), Path("x/m1"));
+        pick(Path("y/m2"));
+        EXPECT_EQ(dialog.DirList->OpenPath(), Path("y/m2"));
+        pick("/");
+        EXPECT_EQ(dialog.DirList->OpenPath(), root_);
+        QTest::mouseClick(dialog.OKButton, Qt::LeftButton);
+    }));
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(directory, root_);
+}
+
+TEST_F(TSelectDirDlgTest, FileListNeverScrollsSidewaysFromAShortFolderToALongOne)
+{
+    MakeFolder("short");
+    MakeFolder("long");
+    dir_.WriteFile("short/a", "");
+    for (int i = 0; i < 40; ++i)
+        dir_.WriteFile("long/a-rather-long-file-name-that-is-wider-than-the-list-" + std::to_string(i) + ".jpg", "");
+    std::string directory;
+    Choose(directory, [&](TSelectDirDlg& dialog) {
+        DoubleClick(*dialog.DirList, RowOf(*dialog.DirList, "short"));
+        DoubleClick(*dialog.DirList, dialog.DirList->OpenIndex() - 1);
+        DoubleClick(*dialog.DirList, RowOf(*dialog.DirList, "long"));
+        ASSERT_EQ(dialog.FileList->count(), 40);
+        QApplication::processEvents();
+        EXPECT_TRUE(dialog.FileList->verticalScrollBar()->isVisible());
+        EXPECT_FALSE(dialog.FileList->horizontalScrollBar()->isVisible());
+    });
 }
 
 TEST_F(TSelectDirDlgTest, PictureOfTheDialog)

@@ -2,12 +2,17 @@
 
 #include <filesystem>
 #include <set>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/TCurrentDirectory.h"
 #include "platform/TDrives.h"
+#include "support/TStallMount.h"
 #include "support/TTempDir.h"
+
+// Before main: the namespace can only be entered while the process has one thread.
+static const bool kPrivateMounts = vantelo::test::TStallMount::EnterPrivateNamespace();
 
 namespace vantelo {
 namespace {
@@ -18,13 +23,30 @@ public:
     std::set<std::string> removable;
     std::map<std::string, std::string> labels;
     std::set<std::string> notFolders;
+    std::set<std::string> silent;
+    mutable std::set<std::string> touched;  // mount points looked at
+    mutable std::vector<std::string> asked;  // mount points asked whether they answer
     bool IsRemovable(const std::string& source) const override { return removable.count(source) > 0; }
     std::string LabelOf(const std::string& source) const override
     {
         const auto found = labels.find(source);
         return found != labels.end() ? found->second : std::string();
     }
-    bool IsDirectory(const std::string& path) const override { return notFolders.count(path) == 0; }
+    bool IsDirectory(const std::string& path) const override
+    {
+        touched.insert(path);
+        return notFolders.count(path) == 0;
+    }
+    std::set<std::string> Unanswered(const std::vector<std::string>& mountPoints,
+                                     std::chrono::milliseconds) const override
+    {
+        asked = mountPoints;
+        std::set<std::string> unanswered;
+        for (const std::string& each : mountPoints)
+            if (silent.count(each))
+                unanswered.insert(each);
+        return unanswered;
+    }
 };
 
 const char* const kSampleMounts =
@@ -210,6 +232,59 @@ TEST(TDrives, SettingTheCurrentDirectoryRemembersItPerDrive)
     TCurrentDirectory::Set(saved);
     TDrives::SetTableOverride(std::nullopt);
     TDrives::ForgetFolders();
+}
+
+TEST(TDrives, NetworkAndFuseMountsAreNeverTouchedToBuildTheTableAndOnlyTheyAreAsked)
+{
+    FakeProbe probe;
+    probe.silent = {"/mnt/nfs", "/mnt/fuse"};
+    const std::string table = std::string(kSampleMounts) + "bindfs /mnt/fuse fuse.bindfs rw 0 0\n" +
+                              "/dev/sdg1 /mnt/ntfs fuseblk rw 0 0\n" + "stallfs /mnt/plain fuse rw 0 0\n";
+    std::vector<TDrive> drives = TDrives::ParseMountTable(table, probe);
+    const std::set<std::string> mayStall = {"/home/me/remote", "/mnt/fuse", "/mnt/nfs", "/mnt/ntfs", "/mnt/plain",
+                                            "/mnt/share"};
+    for (const std::string& mountPoint : mayStall) {
+        EXPECT_EQ(probe.touched.count(mountPoint), 0u) << mountPoint;
+        ASSERT_TRUE(TDrives::Find(drives, mountPoint)) << mountPoint;
+        EXPECT_TRUE(TDrives::MayStall(TDrives::Find(drives, mountPoint)->fsType)) << mountPoint;
+    }
+    EXPECT_EQ(probe.touched.count("/mnt/data"), 1u);
+
+    TDrives::MarkUnanswered(drives, probe, std::chrono::milliseconds(300));
+    EXPECT_EQ(std::set<std::string>(probe.asked.begin(), probe.asked.end()), mayStall);
+    for (const TDrive& drive : drives)
+        EXPECT_EQ(drive.available, drive.mountPoint != "/mnt/nfs" && drive.mountPoint != "/mnt/fuse")
+            << drive.mountPoint;
+}
+
+TEST(TDrives, AStalledMountIsListedUnavailableUntilItAnswersAgain)
+{
+    test::TTempDir dir;
+    test::TStallMount mount(dir / "dead");
+    if (!mount.Mounted())
+        GTEST_SKIP() << mount.WhyNot();
+    mount.Stall();
+    const auto find = [&](const std::vector<TDrive>& drives) {
+        const TDrive* drive = TDrives::Find(drives, dir / "dead");
+        return drive ? *drive : TDrive();
+    };
+    const TDrive dead = find(TDrives::CurrentChecked());
+    EXPECT_EQ(dead.mountPoint, dir / "dead");
+    EXPECT_EQ(dead.fsType, "fuse.stallfs");
+    EXPECT_FALSE(dead.available);
+    EXPECT_TRUE(find(TDrives::Current()).available);  // not asked
+    // The question still out is not asked again, and the answer stays no.
+    EXPECT_FALSE(TDrives::Answers(dir / "dead/inside"));
+    EXPECT_TRUE(TDrives::Answers(dir.Path()));
+    mount.Answer();
+    bool answers = false;
+    for (int i = 0; i < 500 && !answers; ++i) {
+        answers = TDrives::Answers(dir / "dead");
+        if (!answers)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(answers);
+    EXPECT_TRUE(find(TDrives::CurrentChecked()).available);
 }
 
 TEST(TDrives, ThisMachinesTableHasTheRoot)
