@@ -271,8 +271,6 @@ QWidget* TApplication::ActiveWindowOrMain() const
 
 int TApplication::ApplicationMessageBox(const std::string& text, const std::string& caption, unsigned flags)
 {
-    // Rows a handler posted before its error are on disk before the box shows.
-    CommitPendingWrites();
     if (messageBoxHook_)
         return messageBoxHook_(text, caption, flags);
     QPointer<QWidget> previousActive = QApplication::activeWindow();

@@ -1,7 +1,6 @@
 #include "app/TMessageForm.h"
 
 #include "platform/TAsciiCase.h"
-#include "store/TNotice.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -451,8 +450,6 @@ std::unique_ptr<TMessageForm> BuildMessageForm(const std::string& text, DialogKi
 
 int RunMessageForm(const std::string& text, DialogKind kind, const DialogButtons& buttons, int x, int y)
 {
-    // Rows a handler has posted are on disk before the user sees any box.
-    CommitPendingWrites();
     if (observer)
         observer(text, kind, buttons);
     if (!nextAnswers.empty()) {

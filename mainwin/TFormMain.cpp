@@ -167,11 +167,17 @@ public:
             connection_->BeginBatch();
     }
     // Leaving early (an error on its way to the box) ends the batch and
-    // commits what was posted; Commit() reports a failed commit instead.
+    // commits what was posted; a commit that fails there is shown before
+    // that error. Commit() raises a failed commit instead.
     ~TPostBatch()
     {
-        if (connection_)
-            connection_->EndBatch();
+        if (connection_ && !connection_->EndBatch()) {
+            try {
+                ShowNotice(TADOConnection::CommitFailure());
+            } catch (...) {
+                // The error already on its way is shown in any case.
+            }
+        }
     }
     void Commit()
     {

@@ -80,7 +80,9 @@ TADOConnection::TADOConnection(TComponent* owner, std::string name)
 
 TADOConnection::~TADOConnection()
 {
-    CommitPendingWrites();
+    // Every handler commits its own batch; what is still pending here has no
+    // box left to show a failure in (CommitFailure() keeps its text).
+    static_cast<void>(CommitPendingWrites());
     try {
         SetConnected(false);
     } catch (...) {
@@ -206,7 +208,8 @@ void TADOConnection::DoConnect()
 void TADOConnection::DoDisconnect()
 {
     // Rows a batch has posted are kept: what the user saw posted is written.
-    CommitPendingWrites();
+    // A failure is kept in CommitFailure(); the disconnect goes on.
+    static_cast<void>(CommitPendingWrites());
     for (TSqliteStatement& statement : fixed_)
         statement.Finalize();
     db_.reset();
@@ -267,6 +270,21 @@ bool TADOConnection::EndBatch() noexcept
     return CommitPendingWrites();
 }
 
+namespace {
+
+std::string& LastCommitFailure()
+{
+    static std::string text;
+    return text;
+}
+
+}  // namespace
+
+const std::string& TADOConnection::CommitFailure() noexcept
+{
+    return LastCommitFailure();
+}
+
 bool TADOConnection::CommitPendingWrites() noexcept
 {
     if (!InTransaction())
@@ -274,11 +292,16 @@ bool TADOConnection::CommitPendingWrites() noexcept
     try {
         Run(kCommit);
         return true;
+    } catch (const std::exception& error) {
+        try {
+            LastCommitFailure() = error.what();
+        } catch (...) {
+        }
     } catch (...) {
-        if (InTransaction())
-            sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        return false;
     }
+    if (InTransaction())
+        sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
 }
 
 bool TADOConnection::CommitAllPendingWrites() noexcept
@@ -320,8 +343,10 @@ TADOConnection::TWriteScope::~TWriteScope()
             sqlite3_exec(db, "ROLLBACK TO vantelo_post", nullptr, nullptr, nullptr);
             sqlite3_exec(db, "RELEASE vantelo_post", nullptr, nullptr, nullptr);
         }
-        // The rows posted before the failure are written before anyone sees it.
-        connection_.CommitPendingWrites();
+        // The rows posted before the failure are written before anyone sees
+        // it. Should that commit fail, the post's own error is on its way to
+        // the box, and CommitFailure() keeps the commit's text.
+        static_cast<void>(connection_.CommitPendingWrites());
     } else if (sqlite3_get_autocommit(db) == 0) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     }

@@ -96,16 +96,20 @@ public:
     void CommitBatch();
     // The same for a destructor or an error path: never raises; answers
     // false when the outermost commit failed (and was rolled back).
-    bool EndBatch() noexcept;
+    [[nodiscard]] bool EndBatch() noexcept;
     int BatchDepth() const { return batchDepth_; }
     // True while a write transaction is open.
     bool InTransaction() const;
     // Commits the open transaction of a batch, if any; the batch goes on and
     // its next post opens a new one. A commit that fails is rolled back.
-    // Answers false when that happened. Never raises.
-    bool CommitPendingWrites() noexcept;
+    // Answers false when that happened (CommitFailure() then says why).
+    // Never raises.
+    [[nodiscard]] bool CommitPendingWrites() noexcept;
     // CommitPendingWrites on every connection of the process.
-    static bool CommitAllPendingWrites() noexcept;
+    [[nodiscard]] static bool CommitAllPendingWrites() noexcept;
+    // The engine's text for the last commit of any connection that failed
+    // and was rolled back; empty when none has.
+    static const std::string& CommitFailure() noexcept;
 
     // One post's write: opens the transaction (a batch's, or its own), and
     // is undone unless Commit() is called. Raises the engine's error when

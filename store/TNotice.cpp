@@ -21,11 +21,19 @@ void SetNoticeHandler(TNoticeHandler handler)
 
 void ShowStoreNotice(const std::string& text)
 {
-    CommitPendingWrites();
+    const bool committed = CommitPendingWrites();
     // A copy: the handler may replace itself while its box is open.
     TNoticeHandler handler = Handler();
-    if (handler)
-        handler(text);
+    if (!handler)
+        return;
+    if (!committed)
+        handler(CommitFailureText());
+    handler(text);
+}
+
+std::string CommitFailureText()
+{
+    return TADOConnection::CommitFailure();
 }
 
 bool CommitPendingWrites() noexcept

@@ -266,8 +266,12 @@ const char* ErrnoName(int error) { return error == ENOSPC ? "ENOSPC" : error == 
 bool EngineTextFor(const std::string& call, int error, const std::string& text)
 {
     const auto says = [&](const char* words) { return text.find(words) != std::string::npos; };
+    // The rename's journal opens a connection of its own: a failed open of
+    // its file is reported as such, or as a file it may only read.
+    const bool journalOpen = (call == "open" || call == "openat" || call == "fstat") &&
+        (says("unable to open database file") || says("attempt to write a readonly database"));
     return says("disk I/O error") || (error == ENOSPC && says("database or disk is full")) ||
-        (call == "pread" && error == EIO && says("database disk image is malformed"));
+        (call == "pread" && error == EIO && says("database disk image is malformed")) || journalOpen;
 }
 
 // The calls a run reaches: the rename's own and the database engine's (its
@@ -280,7 +284,7 @@ const std::vector<std::string> kCalls = {"write",     "pwrite",          "fsync"
 const std::vector<std::string> kEngineCalls = {"pwrite", "pread"};
 // Calls the engine also makes (its syncs, and the removal of its journal),
 // swept once the shim can fail them.
-const char* const kCallsIfTheShimHasThem[] = {"fdatasync", "unlink", "rename", "renameat"};
+const char* const kCallsIfTheShimHasThem[] = {"fdatasync", "unlink", "rename", "renameat", "renameat2"};
 
 // How one run ended.
 enum class Outcome { Clean, AtShutdown, Absorbed, CopyFailure, ErrorBoxBefore, ErrorBoxAfter, Killed, Bad };
