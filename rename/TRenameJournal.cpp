@@ -112,20 +112,26 @@ void TRenameJournal::Exec(const char* sql) {
     if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) Raise();
 }
 
-std::string TRenameJournal::Pack(const std::vector<File>& files) {
+std::string TRenameJournal::PackStart(size_t expectedFiles) {
     std::string packed;
-    size_t size = 1;
-    for (const File& file : files) size += 8 + file.oldName.size() + file.newName.size() + 2 * 36;
-    packed.reserve(size);
+    packed.reserve(1 + expectedFiles * (8 + 2 * 24 + 2 * 36));
     packed.push_back(static_cast<char>(kPackVersion));
-    for (const File& file : files) {
-        PutInt(packed, file.oldName.size(), 4);
-        packed += file.oldName;
-        PutInt(packed, file.newName.size(), 4);
-        packed += file.newName;
-        PutIdentity(packed, file.source);
-        PutIdentity(packed, file.made);
-    }
+    return packed;
+}
+
+void TRenameJournal::PackFile(std::string& packed, const std::string& oldName, const std::string& newName,
+                              const TFileIdentity& source, const TFileIdentity& made) {
+    PutInt(packed, oldName.size(), 4);
+    packed += oldName;
+    PutInt(packed, newName.size(), 4);
+    packed += newName;
+    PutIdentity(packed, source);
+    PutIdentity(packed, made);
+}
+
+std::string TRenameJournal::Pack(const std::vector<File>& files) {
+    std::string packed = PackStart(files.size());
+    for (const File& file : files) PackFile(packed, file.oldName, file.newName, file.source, file.made);
     return packed;
 }
 
@@ -143,7 +149,8 @@ bool TRenameJournal::Unpack(const std::string& packed, std::vector<File>& files)
     return true;
 }
 
-int64_t TRenameJournal::Begin(const Batch& batch) {
+int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
+                              size_t fileCount, const std::string& packedFiles) {
     Exec("BEGIN IMMEDIATE");
     try {
         // Finished batches beyond the kept number are dropped.
@@ -156,14 +163,13 @@ int64_t TRenameJournal::Begin(const Batch& batch) {
                           "INSERT INTO RenameJournal(Directory, DirDevice, DirInode, DeleteOld, Phase, FileCount, "
                           "Files) VALUES (?, ?, ?, ?, ?, ?, ?)");
         if (!insert.Ok()) Raise();
-        const std::string packed = Pack(batch.files);
-        insert.BindBlob(1, batch.directory);
-        insert.Bind(2, static_cast<int64_t>(batch.directoryIdentity.device));
-        insert.Bind(3, static_cast<int64_t>(batch.directoryIdentity.inode));
-        insert.Bind(4, batch.deleteOld ? 1 : 0);
+        insert.BindBlob(1, directory);
+        insert.Bind(2, static_cast<int64_t>(directoryIdentity.device));
+        insert.Bind(3, static_cast<int64_t>(directoryIdentity.inode));
+        insert.Bind(4, deleteOld ? 1 : 0);
         insert.Bind(5, static_cast<int64_t>(Phase::Making));
-        insert.Bind(6, static_cast<int64_t>(batch.files.size()));
-        insert.BindBlob(7, packed);
+        insert.Bind(6, static_cast<int64_t>(fileCount));
+        insert.BindBlob(7, packedFiles);
         if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
         const int64_t id = sqlite3_last_insert_rowid(db_.get());
         Exec("COMMIT");
@@ -174,16 +180,14 @@ int64_t TRenameJournal::Begin(const Batch& batch) {
     }
 }
 
-void TRenameJournal::SetPhase(int64_t id, Phase phase, const std::vector<File>* files) {
-    const char* sql = files ? "UPDATE RenameJournal SET Phase = ?, Files = ? WHERE BatchId = ?"
-                            : "UPDATE RenameJournal SET Phase = ? WHERE BatchId = ?";
+void TRenameJournal::SetPhase(int64_t id, Phase phase, const std::string* packedFiles) {
+    const char* sql = packedFiles ? "UPDATE RenameJournal SET Phase = ?, Files = ? WHERE BatchId = ?"
+                                  : "UPDATE RenameJournal SET Phase = ? WHERE BatchId = ?";
     TStatement update(db_.get(), sql);
     if (!update.Ok()) Raise();
-    std::string packed;
     update.Bind(1, static_cast<int64_t>(phase));
-    if (files) {
-        packed = Pack(*files);
-        update.BindBlob(2, packed);
+    if (packedFiles) {
+        update.BindBlob(2, *packedFiles);
         update.Bind(3, id);
     } else {
         update.Bind(2, id);

@@ -68,12 +68,15 @@ public:
     TRenameJournal(const TRenameJournal&) = delete;
     TRenameJournal& operator=(const TRenameJournal&) = delete;
 
-    // Records a new batch in phase Making and answers its id; on disk when
-    // this returns. Raises EJournalError.
-    int64_t Begin(const Batch& batch);
-    // Moves a batch to `phase`; with `files`, also replaces its files (the
-    // new files' identities). On disk when this returns. Raises EJournalError.
-    void SetPhase(int64_t id, Phase phase, const std::vector<File>* files = nullptr);
+    // Records a new batch in phase Making, with its files packed (see
+    // Pack), and answers its id; on disk when this returns. Raises
+    // EJournalError.
+    int64_t Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
+                  size_t fileCount, const std::string& packedFiles);
+    // Moves a batch to `phase`; with `packedFiles`, also replaces its files
+    // (the new files' identities). On disk when this returns. Raises
+    // EJournalError.
+    void SetPhase(int64_t id, Phase phase, const std::string* packedFiles = nullptr);
     // Drops a batch: one that left nothing behind, or one fully undone.
     void Forget(int64_t id);
 
@@ -82,7 +85,12 @@ public:
     // The newest Done batch (the one Ctrl+Z undoes).
     std::optional<Batch> LastDone();
 
-    // The packed form of the files (exposed for the tests of damaged rows).
+    // The packed form of the files: a version byte, then per file its old
+    // and new name (length and bytes) and the two identities. Built file by
+    // file, so that a million files are never held twice.
+    static std::string PackStart(size_t expectedFiles = 0);
+    static void PackFile(std::string& packed, const std::string& oldName, const std::string& newName,
+                         const TFileIdentity& source, const TFileIdentity& made);
     static std::string Pack(const std::vector<File>& files);
     // Answers false for a value that is not a whole packed list.
     static bool Unpack(const std::string& packed, std::vector<File>& files);

@@ -20,13 +20,13 @@ std::string TRenameOperation::StagingName(int64_t batchId, size_t index) {
     return ".vantelo-" + std::to_string(batchId) + "-" + std::to_string(index) + ".part";
 }
 
-std::vector<TRenameJournal::File> TRenameOperation::Files() const {
-    std::vector<TRenameJournal::File> files(plan_.Count());
+std::string TRenameOperation::PackedFiles(bool madeIsSource) const {
+    std::string packed = TRenameJournal::PackStart(plan_.Count());
     for (size_t i = 0; i < plan_.Count(); ++i) {
         const TRenamePlan::Row& row = plan_.At(i);
-        files[i] = {row.oldName, row.newName, row.source, row.made};
+        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, madeIsSource ? row.source : row.made);
     }
-    return files;
+    return packed;
 }
 
 TRenameOperation::Result TRenameOperation::Fail(TRenameJournal& journal, int64_t id, size_t row, int error,
@@ -53,18 +53,11 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
     const size_t total = plan_.Count();
     if (total == 0) return {};
     TRenameJournal journal(databasePath_);
-    TRenameJournal::Batch batch;
-    batch.directory = plan_.Directory();
-    batch.directoryIdentity = plan_.DirectoryIdentity();
-    batch.deleteOld = deleteOld;
-    batch.files = Files();
-    // A file renamed in place is its own new file: when every file is, the
-    // journal needs no second copy of the list once the batch is done.
-    if (deleteOld)
-        for (TRenameJournal::File& file : batch.files) file.made = file.source;
-    // On disk before the first file operation.
-    const int64_t id = journal.Begin(batch);
-    batch.files.clear();
+    // On disk before the first file operation. A file renamed in place is
+    // its own new file: when every file is, the journal needs no second
+    // copy of the list once the batch is done.
+    const int64_t id = journal.Begin(plan_.Directory(), plan_.DirectoryIdentity(), deleteOld, total,
+                                     PackedFiles(/*madeIsSource=*/deleteOld));
 
     // Pass one: every new name. Kept old files make copies, which a stop
     // takes back; old files that go are renamed in place, past turning back.
@@ -92,7 +85,7 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
                 if (!row.made.SameState(row.source)) identitiesChanged = true;
             }
             if (!toDelete.empty()) {
-                const std::vector<TRenameJournal::File> files = Files();
+                const std::string files = PackedFiles(false);
                 journal.SetPhase(id, TRenameJournal::Phase::Deleting, &files);
                 deleting = true;
                 identitiesChanged = false;
@@ -109,7 +102,7 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
             }
         }
         if (identitiesChanged) {
-            const std::vector<TRenameJournal::File> files = Files();
+            const std::string files = PackedFiles(false);
             journal.SetPhase(id, TRenameJournal::Phase::Done, &files);
         } else {
             journal.SetPhase(id, TRenameJournal::Phase::Done);

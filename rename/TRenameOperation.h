@@ -79,7 +79,9 @@ public:
 
 private:
     Result Fail(TRenameJournal& journal, int64_t id, size_t row, int error, Outcome outcome);
-    std::vector<TRenameJournal::File> Files() const;
+    // The files as the journal keeps them; with `madeIsSource`, each new
+    // file noted as its old file (what a rename in place makes).
+    std::string PackedFiles(bool madeIsSource) const;
 
     std::string databasePath_;
     TRenamePlan plan_;
