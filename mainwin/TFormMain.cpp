@@ -39,6 +39,17 @@ namespace vantelo {
 
 TFormMain* FormMain = nullptr;
 
+namespace {
+
+// The tool's texts are written in UTF-8; the boxes show text in the active
+// code page, as file names are held.
+std::string InCodePage(std::string_view utf8)
+{
+    return TCodePage::Active().FromUtf8(utf8);
+}
+
+}  // namespace
+
 TFormMain::TFormMain(QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::FormMain>()), fileOps_(&TFileOps::System())
 {
@@ -128,7 +139,7 @@ std::string TFormMain::NarrowText(const QLineEdit* edit)
 
 void TFormMain::ShowCopyFailure(int error)
 {
-    ShowNotice(std::string(texts::kCopyFailed) + std::to_string(static_cast<unsigned>(error)));
+    ShowNotice(InCodePage(std::string(texts::kCopyFailed) + std::to_string(static_cast<unsigned>(error))));
 }
 
 namespace {
@@ -196,7 +207,7 @@ void TFormMain::FormShow()
     // Every row an earlier run left live is switched off, so each run starts
     // with an empty list.
     TADOQuery& temp = *ShareDataModule->ADOQueryTemp;
-    OpenQuery(temp, texts::kSelectLiveRows, texts::kDatabaseOpenFailed);
+    OpenQuery(temp, texts::kSelectLiveRows, InCodePage(texts::kDatabaseOpenFailed));
     // A batch a crash interrupted is brought to one end before anything
     // else touches the table.
     if (temp.Active())
@@ -234,13 +245,13 @@ void TFormMain::RecoverUnfinishedBatches()
                 continue;  // nothing had been done yet, or nothing was left to do
             switch (recovery.kind) {
             case TRenameHistory::Recovery::Kind::Undone:
-                ShowNotice(texts::RecoveredUndone(recovery.files));
+                ShowNotice(InCodePage(texts::RecoveredUndone(recovery.files)));
                 break;
             case TRenameHistory::Recovery::Kind::Finished:
-                ShowNotice(texts::RecoveredFinished(recovery.files));
+                ShowNotice(InCodePage(texts::RecoveredFinished(recovery.files)));
                 break;
             default:
-                ShowNotice(texts::RecoveredUndoFinished(recovery.files));
+                ShowNotice(InCodePage(texts::RecoveredUndoFinished(recovery.files)));
                 break;
             }
         }
@@ -255,7 +266,7 @@ void TFormMain::RecoverUnfinishedBatches()
 
 void TFormMain::RefreshFileList()
 {
-    OpenQuery(*ADOQuery1, texts::kSelectLiveRows, texts::kDatabaseOpenFailed);
+    OpenQuery(*ADOQuery1, texts::kSelectLiveRows, InCodePage(texts::kDatabaseOpenFailed));
 }
 
 void TFormMain::Button1Click()
@@ -272,11 +283,11 @@ void TFormMain::ActionSearchExecute()
     const std::string directory = NarrowText(ui_->Edit1);
     const std::string target = NarrowText(ui_->Edit2);
     if (directory.empty()) {
-        ShowNotice(texts::kChooseDirectoryFirst);
+        ShowNotice(InCodePage(texts::kChooseDirectoryFirst));
         return;
     }
     if (target.empty()) {
-        ShowNotice(texts::kEnterTarget);
+        ShowNotice(InCodePage(texts::kEnterTarget));
         return;
     }
 
@@ -298,7 +309,7 @@ void TFormMain::ActionSearchExecute()
         listedIdentityKnown = ::stat(listed.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
         if (listedIdentityKnown)
             listedIdentity = TFileIdentity::Of(st);
-        written = OpenQuery(temp, texts::kSelectAllRows, texts::kDatabaseOpenFailed);
+        written = OpenQuery(temp, texts::kSelectAllRows, InCodePage(texts::kDatabaseOpenFailed));
         // Matches overwrite the table's rows in table order, then append.
         std::string name;
         while (listing.Next(name)) {
@@ -332,11 +343,11 @@ void TFormMain::ActionBeginExecute()
     const std::string target = NarrowText(ui_->Edit2);
     const std::string replacement = NarrowText(ui_->Edit3);
     if (target.empty()) {
-        ShowNotice(texts::kEnterTarget);
+        ShowNotice(InCodePage(texts::kEnterTarget));
         return;
     }
     if (replacement.empty()) {
-        ShowNotice(texts::kEnterReplacement);
+        ShowNotice(InCodePage(texts::kEnterReplacement));
         return;
     }
     TADOQuery& query = *ADOQuery1;
@@ -388,32 +399,32 @@ void TFormMain::ActionBeginExecute()
     }
     batch.Commit();
     RefreshFileList();
-    ShowNotice(texts::kRenameDone);
+    ShowNotice(InCodePage(texts::kRenameDone));
     if (result.oldKept > 0)
-        ShowNotice(texts::OldFilesKept(result.oldKept, result.oldKeptErrors));
+        ShowNotice(InCodePage(texts::OldFilesKept(result.oldKept, result.oldKeptErrors)));
 }
 
 void TFormMain::ActionUndoExecute()
 {
     const std::string database = DatabasePath();
     if (database.empty()) {
-        ShowNotice(texts::kNothingToUndo);
+        ShowNotice(InCodePage(texts::kNothingToUndo));
         return;
     }
     TRenameHistory history(database, *fileOps_);
     const std::optional<size_t> files = history.LastBatchSize();
     if (!files) {
-        ShowNotice(texts::kNothingToUndo);
+        ShowNotice(InCodePage(texts::kNothingToUndo));
         return;
     }
-    if (AskConfirmation(texts::UndoQuestion(*files)) != 6)
+    if (AskConfirmation(InCodePage(texts::UndoQuestion(*files))) != 6)
         return;
     const std::optional<TRenameHistory::UndoResult> result = history.UndoLast();
     if (!result) {
-        ShowNotice(texts::kNothingToUndo);
+        ShowNotice(InCodePage(texts::kNothingToUndo));
         return;
     }
-    ShowNotice(texts::Undone(result->undone, result->changed));
+    ShowNotice(InCodePage(texts::Undone(result->undone, result->changed)));
 }
 
 }  // namespace vantelo
