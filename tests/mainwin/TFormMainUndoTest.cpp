@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "FileListFixture.h"
+#include "platform/TFileOps.h"
 #include "reliability/DirState.h"
 #include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
 
@@ -154,6 +155,35 @@ TEST_F(UndoTest, ALinkToTheToolsDatabaseIsRefusedLikeTheDatabase)
     Rename(".k", ".r", true);
     EXPECT_EQ(notices, std::vector<std::string>{"新文件生成失败，失败号为：16"});
     EXPECT_TRUE(SameDirectory(before, Snapshot(work->Path())));
+}
+
+// A file system that will neither rename without replacing nor remove an
+// entry (as an append-only folder): the old files stay beside their copies.
+class NothingRemoved : public TFileOps {
+public:
+    int Fault(Step step, const std::string&) override { return step == Step::Unlink ? EPERM : 0; }
+
+protected:
+    int RenameNoReplace(int, const std::string&, const std::string&) override
+    {
+        errno = EINVAL;
+        return -1;
+    }
+};
+
+TEST_F(UndoTest, OldFilesThatCouldNotBeDeletedAreReportedAfterTheSuccess)
+{
+    NothingRemoved ops;
+    Touch("a.jpg", "a");
+    Touch("b.jpg", "b");
+    Start();
+    form->SetFileOps(ops);
+    Search(work->Path(), "jpg");
+    Rename("jpg", "png", true);
+    EXPECT_EQ(notices, (std::vector<std::string>{"文件名称修改成功", "2 个原文件未能删除，失败号为：1"}));
+    EXPECT_TRUE(Exists("a.jpg") && Exists("a.png") && Exists("b.jpg") && Exists("b.png"));
+    EXPECT_TRUE(Live().empty());
+    form.reset();
 }
 
 TEST_F(UndoTest, TheRenameButtonsTooltipNamesCtrlZ)
