@@ -61,13 +61,21 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
 
     // Pass one: every new name. Kept old files make copies, which a stop
     // takes back; old files that go are renamed in place, past turning back.
-    if (deleteOld && callbacks.noTurningBack) callbacks.noTurningBack();
-    for (size_t i = 0; i < total; ++i) {
-        if (!deleteOld && callbacks.stopRequested && callbacks.stopRequested())
-            return Fail(journal, id, i, ECANCELED, Outcome::Stopped);
-        if (callbacks.progress) callbacks.progress(i, total, plan_.OldName(i), static_cast<uint64_t>(plan_.At(i).source.size));
-        if (const int error = plan_.MakeNew(i, !deleteOld, StagingName(id, i)))
-            return Fail(journal, id, i, error, Outcome::Failed);
+    try {
+        if (deleteOld && callbacks.noTurningBack) callbacks.noTurningBack();
+        for (size_t i = 0; i < total; ++i) {
+            if (!deleteOld && callbacks.stopRequested && callbacks.stopRequested())
+                return Fail(journal, id, i, ECANCELED, Outcome::Stopped);
+            if (callbacks.progress)
+                callbacks.progress(i, total, plan_.OldName(i), static_cast<uint64_t>(plan_.At(i).source.size));
+            if (const int error = plan_.MakeNew(i, !deleteOld, StagingName(id, i)))
+                return Fail(journal, id, i, error, Outcome::Failed);
+        }
+    } catch (...) {
+        // An error from a caller's callback: nothing is deleted yet, so the
+        // batch is taken back before the error goes on.
+        Fail(journal, id, 0, 0, Outcome::Failed);
+        throw;
     }
 
     Result result;

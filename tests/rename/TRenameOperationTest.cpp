@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,27 @@ TEST_F(RenameOperationTest, AStopDuringTheCopiesTakesTheBatchBackAndLeavesNoHist
     EXPECT_EQ(reported, (std::vector<size_t>{0, 1}));
     EXPECT_FALSE(Exists("a.md") || Exists("b.md") || Exists("c.md"));
     EXPECT_EQ(TRenameHistory(Database()).LastBatchSize(), std::nullopt);
+}
+
+TEST_F(RenameOperationTest, AnErrorFromTheCallerPartWayTakesTheBatchBackInBothModes) {
+    for (const bool deleteOld : {false, true}) {
+        test::TTempDir dir;
+        for (const char* name : {"a.txt", "b.txt"}) dir.WriteFile(name, name);
+        TRenameOperation operation(Database());
+        ASSERT_EQ(operation.Open(dir.Path()), 0);
+        operation.Add("a.txt", "a.md");
+        operation.Add("b.txt", "b.md");
+        ASSERT_FALSE(operation.Check());
+        TRenameOperation::Callbacks callbacks;
+        callbacks.progress = [](size_t done, size_t, const std::string&, uint64_t) {
+            if (done == 1) throw std::runtime_error("window gone");
+        };
+        EXPECT_THROW(operation.Run(deleteOld, callbacks), std::runtime_error);
+        struct stat st;
+        EXPECT_EQ(dir.ReadFile("a.txt"), "a.txt") << deleteOld;
+        EXPECT_NE(lstat((dir / "a.md").c_str(), &st), 0) << deleteOld;
+        EXPECT_EQ(TRenameHistory(Database()).RecoverOne().kind, TRenameHistory::Recovery::Kind::None) << deleteOld;
+    }
 }
 
 TEST_F(RenameOperationTest, OnceOldFilesGoTheBatchCannotBeStoppedAndSaysSoOnce) {
