@@ -16,7 +16,9 @@ constexpr const char* kCreateTable =
     "DirInode INTEGER NOT NULL, DeleteOld INTEGER NOT NULL, Phase INTEGER NOT NULL, "
     "FileCount INTEGER NOT NULL, Files BLOB NOT NULL)";
 constexpr const char* kColumns = "SELECT BatchId, Directory, DirDevice, DirInode, DeleteOld, Phase, Files FROM RenameJournal ";
-constexpr unsigned char kPackVersion = 1;
+constexpr unsigned char kPackVersion = 2;
+// How a file's new identity is kept after its old one.
+enum MadeMark : unsigned char { kMadeUnknown = 0, kMadeIsSource = 1, kMadeFollows = 2 };
 
 // One prepared statement, finalized on every path out.
 class TStatement {
@@ -37,45 +39,67 @@ private:
     int code_ = SQLITE_OK;
 };
 
-void PutInt(std::string& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+// Whole numbers as little-endian base-128 groups: most take a few bytes.
+void PutNumber(std::string& out, uint64_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<char>(value));
 }
+
+// A signed number folded so that small negative ones stay short.
+uint64_t Fold(int64_t value) { return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63); }
+int64_t Unfold(uint64_t value) { return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1); }
 
 void PutIdentity(std::string& out, const TFileIdentity& identity) {
-    PutInt(out, static_cast<uint64_t>(identity.device), 8);
-    PutInt(out, static_cast<uint64_t>(identity.inode), 8);
-    PutInt(out, static_cast<uint64_t>(identity.size), 8);
-    PutInt(out, static_cast<uint64_t>(identity.mtime.tv_sec), 8);
-    PutInt(out, static_cast<uint64_t>(identity.mtime.tv_nsec), 4);
+    PutNumber(out, static_cast<uint64_t>(identity.device));
+    PutNumber(out, static_cast<uint64_t>(identity.inode));
+    PutNumber(out, Fold(identity.size));
+    PutNumber(out, Fold(identity.mtime.tv_sec));
+    PutNumber(out, static_cast<uint64_t>(identity.mtime.tv_nsec));
 }
 
-// Reads little-endian whole numbers and byte strings off a packed value.
+bool SameIdentity(const TFileIdentity& a, const TFileIdentity& b) {
+    return a.SameState(b);
+}
+
+bool IsUnknown(const TFileIdentity& identity) { return SameIdentity(identity, TFileIdentity{}); }
+
+// Reads what PutNumber and the names wrote, refusing a value cut short.
 class TReader {
 public:
-    explicit TReader(const std::string& text) : text_(text) {}
-    bool Int(uint64_t& value, int bytes) {
-        if (text_.size() - at_ < static_cast<size_t>(bytes)) return false;
+    explicit TReader(const std::string& text, size_t at) : text_(text), at_(at) {}
+    bool Number(uint64_t& value) {
         value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value |= static_cast<uint64_t>(static_cast<unsigned char>(text_[at_ + i])) << (8 * i);
-        at_ += bytes;
-        return true;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (at_ >= text_.size()) return false;
+            const auto byte = static_cast<unsigned char>(text_[at_++]);
+            value |= static_cast<uint64_t>(byte & 0x7F) << shift;
+            if (!(byte & 0x80)) return true;
+        }
+        return false;
     }
     bool Bytes(std::string& value) {
         uint64_t length = 0;
-        if (!Int(length, 4) || text_.size() - at_ < length) return false;
+        if (!Number(length) || text_.size() - at_ < length) return false;
         value.assign(text_, at_, length);
         at_ += length;
         return true;
     }
+    bool Byte(unsigned char& value) {
+        if (at_ >= text_.size()) return false;
+        value = static_cast<unsigned char>(text_[at_++]);
+        return true;
+    }
     bool Identity(TFileIdentity& identity) {
         uint64_t device, inode, size, seconds, nanoseconds;
-        if (!Int(device, 8) || !Int(inode, 8) || !Int(size, 8) || !Int(seconds, 8) || !Int(nanoseconds, 4))
+        if (!Number(device) || !Number(inode) || !Number(size) || !Number(seconds) || !Number(nanoseconds))
             return false;
         identity.device = static_cast<dev_t>(device);
         identity.inode = static_cast<ino_t>(inode);
-        identity.size = static_cast<off_t>(size);
-        identity.mtime.tv_sec = static_cast<time_t>(seconds);
+        identity.size = static_cast<off_t>(Unfold(size));
+        identity.mtime.tv_sec = static_cast<time_t>(Unfold(seconds));
         identity.mtime.tv_nsec = static_cast<long>(nanoseconds);
         return true;
     }
@@ -83,7 +107,7 @@ public:
 
 private:
     const std::string& text_;
-    size_t at_ = 0;
+    size_t at_;
 };
 
 }  // namespace
@@ -114,19 +138,26 @@ void TRenameJournal::Exec(const char* sql) {
 
 std::string TRenameJournal::PackStart(size_t expectedFiles) {
     std::string packed;
-    packed.reserve(1 + expectedFiles * (8 + 2 * 24 + 2 * 36));
+    packed.reserve(1 + expectedFiles * 48);
     packed.push_back(static_cast<char>(kPackVersion));
     return packed;
 }
 
 void TRenameJournal::PackFile(std::string& packed, const std::string& oldName, const std::string& newName,
                               const TFileIdentity& source, const TFileIdentity& made) {
-    PutInt(packed, oldName.size(), 4);
+    PutNumber(packed, oldName.size());
     packed += oldName;
-    PutInt(packed, newName.size(), 4);
+    PutNumber(packed, newName.size());
     packed += newName;
     PutIdentity(packed, source);
-    PutIdentity(packed, made);
+    if (IsUnknown(made)) {
+        packed.push_back(static_cast<char>(kMadeUnknown));
+    } else if (SameIdentity(made, source)) {
+        packed.push_back(static_cast<char>(kMadeIsSource));
+    } else {
+        packed.push_back(static_cast<char>(kMadeFollows));
+        PutIdentity(packed, made);
+    }
 }
 
 std::string TRenameJournal::Pack(const std::vector<File>& files) {
@@ -138,12 +169,18 @@ std::string TRenameJournal::Pack(const std::vector<File>& files) {
 bool TRenameJournal::Unpack(const std::string& packed, std::vector<File>& files) {
     files.clear();
     if (packed.empty() || static_cast<unsigned char>(packed[0]) != kPackVersion) return false;
-    const std::string body = packed.substr(1);
-    TReader reader(body);
+    TReader reader(packed, 1);
     while (!reader.AtEnd()) {
         File& file = files.emplace_back();
+        unsigned char mark = 0;
         if (!reader.Bytes(file.oldName) || !reader.Bytes(file.newName) || !reader.Identity(file.source) ||
-            !reader.Identity(file.made))
+            !reader.Byte(mark))
+            return false;
+        if (mark == kMadeIsSource)
+            file.made = file.source;
+        else if (mark == kMadeFollows) {
+            if (!reader.Identity(file.made)) return false;
+        } else if (mark != kMadeUnknown)
             return false;
     }
     return true;

@@ -86,8 +86,10 @@ public:
     std::optional<Batch> LastDone();
 
     // The packed form of the files: a version byte, then per file its old
-    // and new name (length and bytes) and the two identities. Built file by
-    // file, so that a million files are never held twice.
+    // and new name (length and bytes), the old file's identity, and the new
+    // file's (or a mark that it is the old file itself, or not known yet);
+    // numbers in base-128 groups, so a file takes some 20 bytes beside its
+    // names. Built file by file, so that a million files are never held twice.
     static std::string PackStart(size_t expectedFiles = 0);
     static void PackFile(std::string& packed, const std::string& oldName, const std::string& newName,
                          const TFileIdentity& source, const TFileIdentity& made);

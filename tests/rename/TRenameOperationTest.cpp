@@ -206,6 +206,21 @@ TEST_F(RenameOperationTest, OnlyTheNewestFinishedBatchesAreKept) {
 }
 
 TEST_F(RenameOperationTest, ADamagedOrForeignJournalValueIsRefused) {
+    // Identities round-trip whatever their size, a new file noted as its
+    // old one included.
+    const TFileIdentity big{~dev_t{0}, ~ino_t{0}, off_t{1} << 62, {-5, 999999999}};
+    const TFileIdentity small{2049, 12, 0, {1700000000, 0}};
+    const std::vector<TRenameJournal::File> all = {
+        {"a", "b", big, small}, {"c", "d", small, small}, {"e", "f", small, {}}, {"", std::string(300, 'x'), {}, big}};
+    std::vector<TRenameJournal::File> back;
+    ASSERT_TRUE(TRenameJournal::Unpack(TRenameJournal::Pack(all), back));
+    ASSERT_EQ(back.size(), all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(back[i].newName, all[i].newName);
+        EXPECT_TRUE(back[i].source.SameState(all[i].source)) << i;
+        EXPECT_TRUE(back[i].made.SameState(all[i].made)) << i;
+    }
+
     std::vector<TRenameJournal::File> files(1);
     files[0] = {"old", "new", {}, {}};
     std::vector<TRenameJournal::File> read;
@@ -213,7 +228,7 @@ TEST_F(RenameOperationTest, ADamagedOrForeignJournalValueIsRefused) {
     EXPECT_TRUE(TRenameJournal::Unpack(packed, read));
     EXPECT_EQ(read[0].newName, "new");
     EXPECT_FALSE(TRenameJournal::Unpack(packed.substr(0, packed.size() - 1), read));
-    EXPECT_FALSE(TRenameJournal::Unpack(std::string("\x02") + packed.substr(1), read));
+    EXPECT_FALSE(TRenameJournal::Unpack(std::string("\x01") + packed.substr(1), read));
     EXPECT_FALSE(TRenameJournal::Unpack("", read));
 }
 
