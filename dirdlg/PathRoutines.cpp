@@ -37,7 +37,8 @@ public:
     ~TCurrentDirectoryRestorer()
     {
         try {
-            if (TCurrentDirectory::DirectoryExists(saved_))
+            // Not where a mount has stopped answering: that would hang here.
+            if (TDrives::Answers(saved_) && TCurrentDirectory::DirectoryExists(saved_))
                 TCurrentDirectory::SetTemporarily(saved_);
         } catch (...) {
             // Nothing sensible to do: the error that brought us here goes on.

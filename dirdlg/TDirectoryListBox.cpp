@@ -98,7 +98,10 @@ void TDirectoryListBox::RebuildTree()
     openIndex_ = count() - 1;
 
     std::vector<std::string> names;
-    ListSubfolders(openPath_, names);
+    // An open folder on a mount that stopped answering shows no subfolders
+    // rather than hold up the window; its ancestors still lead away.
+    if (TDrives::Answers(openPath_))
+        ListSubfolders(openPath_, names);
     for (const std::string& name : names)
         AddEntry(name, ekSubfolder);
 

@@ -20,6 +20,7 @@
 #include "dirdlg/TOwnerDrawDelegate.h"
 #include "platform/TCurrentDirectory.h"
 #include "platform/TDirectoryListing.h"
+#include "platform/TDrives.h"
 
 namespace vantelo {
 
@@ -143,7 +144,7 @@ void TFileListBox::ChangeFolder(const std::string& path)
 {
     if (path == folderPath_)
         return;
-    if (TCurrentDirectory::DirectoryExists(folderPath_))
+    if (TDrives::Answers(folderPath_) && TCurrentDirectory::DirectoryExists(folderPath_))
         TCurrentDirectory::Set(folderPath_);
     folderPath_ = TCurrentDirectory::Set(path);
     FillFileList();
@@ -160,7 +161,11 @@ bool TFileListBox::SomeEntryLandsAt(const std::vector<int>& finalRanks, int posi
 
 void TFileListBox::FillFileList()
 {
-    TCurrentDirectory::Set(folderPath_);
+    // A folder on a mount that stopped answering is not touched: the list
+    // stays empty.
+    const bool answers = TDrives::Answers(folderPath_);
+    if (answers)
+        TCurrentDirectory::Set(folderPath_);
     struct Filling {
         bool& flag;
         ~Filling() { flag = false; }
@@ -193,7 +198,7 @@ void TFileListBox::FillFileList()
         }
         entries.push_back({std::move(text), std::move(key), picture});
     };
-    for (const std::string& pattern : SplitMask(mask_)) {
+    for (const std::string& pattern : SplitMask(answers ? mask_ : std::string())) {
         TDirectoryListing listing;
         if (listing.Open(".") != 0)
             continue;
@@ -291,6 +296,15 @@ void TFileListBox::ApplyPathText(const std::string& text)
 {
     if (text.empty() || text == PickedPath())
         return;
+    // A folder on a mount that stopped answering is taken as it is and
+    // listed empty, never looked at.
+    if (!TDrives::Answers(text)) {
+        if (text != folderPath_) {
+            folderPath_ = text;
+            FillFileList();
+        }
+        return;
+    }
     const TTypedPath typed = SplitTypedPath(text);
     ChangeFolder(typed.folder);
     if (typed.file.empty())

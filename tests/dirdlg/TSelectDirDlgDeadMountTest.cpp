@@ -176,6 +176,29 @@ TEST_F(TSelectDirDlgDeadMountTest, TheDeadDriveOrItsFolderIsNotReadyAndTheTreeSt
     EXPECT_FALSE(watchdog.Fired()) << "the chooser waited for the stalled mount";
 }
 
+TEST_F(TSelectDirDlgDeadMountTest, StartedInsideTheDeadMountItOpensAndLeadsAway)
+{
+    mount_->Answer();
+    TCurrentDirectory::Set(Path("dead/inside"));
+    mount_->Stall();
+    TWatchdog watchdog(*mount_, kHung);
+    std::string directory;
+    const bool accepted = Choose(directory, [&](TSelectDirDlg& dialog) {
+        // Nothing below the open folder is shown; the ancestors are.
+        EXPECT_EQ(dialog.DirList->OpenPath(), Path("dead/inside"));
+        EXPECT_EQ(dialog.DirList->count(), dialog.DirList->OpenIndex() + 1);
+        EXPECT_EQ(dialog.FileList->count(), 0);
+        DoubleClick(*dialog.DirList, dialog.DirList->OpenIndex() - 2);
+        EXPECT_EQ(dialog.DirList->OpenPath(), root_);
+        DoubleClick(*dialog.DirList, RowOf(*dialog.DirList, "other"));
+        QTest::mouseClick(dialog.OKButton, Qt::LeftButton);
+    });
+    EXPECT_FALSE(watchdog.Fired()) << "the chooser waited for the stalled mount";
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(directory, Path("other"));
+    EXPECT_TRUE(boxes_.empty());
+}
+
 TEST_F(TSelectDirDlgDeadMountTest, AMountThatAnswersAgainCanBeOpened)
 {
     TWatchdog watchdog(*mount_, kHung);

@@ -61,7 +61,8 @@ public:
     }
 
     // Mounts stallfs on `mountPoint` (an empty folder, created when missing).
-    explicit TStallMount(std::string mountPoint) : mountPoint_(std::move(mountPoint))
+    explicit TStallMount(std::string mountPoint)
+        : mountPoint_(std::move(mountPoint)), stallFile_(mountPoint_ + ".stall")
     {
         if (!EnterPrivateNamespace()) {
             whyNot_ = NamespaceError().empty() ? "the private mount namespace was not entered at start-up"
@@ -85,7 +86,7 @@ public:
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, STDOUT_FILENO);
-            execl(program.c_str(), "stallfs", mountPoint_.c_str(), "-f", "-s", "-o",
+            execl(program.c_str(), "stallfs", stallFile_.c_str(), mountPoint_.c_str(), "-f", "-s", "-o",
                   "fsname=stallfs,subtype=stallfs,attr_timeout=0,entry_timeout=0,negative_timeout=0", static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -112,6 +113,7 @@ public:
 
     ~TStallMount()
     {
+        Answer();
         if (pid_ <= 0)
             return;
         // Answering again, the daemon unmounts and ends on SIGTERM; if it
@@ -138,15 +140,12 @@ public:
     // Every call that reaches the file system waits from now on...
     void Stall() const
     {
-        if (pid_ > 0)
-            kill(pid_, SIGUSR1);
+        const int fd = open(stallFile_.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        if (fd >= 0)
+            close(fd);
     }
     // ...until it answers again. Calls that were waiting go on.
-    void Answer() const
-    {
-        if (pid_ > 0)
-            kill(pid_, SIGUSR2);
-    }
+    void Answer() const { unlink(stallFile_.c_str()); }
 
 private:
     // Whether the mount table lists stallfs on the mount point (reading the
@@ -165,6 +164,7 @@ private:
     }
 
     std::string mountPoint_;
+    std::string stallFile_;  // while it exists, the file system does not answer
     pid_t pid_ = -1;
     bool mounted_ = false;
     std::string whyNot_;

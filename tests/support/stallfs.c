@@ -1,38 +1,29 @@
 /* A tiny FUSE file system for the tests that can stop answering on command,
  * like a network server or FUSE daemon that hangs.
  *
- *   stallfs <mount point> [FUSE options]      (run in the foreground, one thread)
+ *   stallfs <stall file> <mount point> [FUSE options]   (-f -s: foreground, one thread)
  *
- * It holds a folder "inside" and a file "file.txt" ("hello"). SIGUSR1 makes
- * every call that reaches it wait (statfs and stat of the mount point
- * included) until SIGUSR2; SIGTERM ends it once it answers again. */
+ * It holds a folder "inside" and a file "file.txt" ("hello"). While the
+ * stall file exists, every call that reaches it waits (statfs and stat of
+ * the mount point included); removing the file lets them go on. A file,
+ * unlike signals, keeps the order of the commands. SIGTERM ends it once it
+ * answers again. */
 #define FUSE_USE_VERSION 31
 
 #include <errno.h>
 #include <fuse.h>
-#include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
-static volatile sig_atomic_t stalled;
-
-static void on_stall(int signal_number)
-{
-    (void)signal_number;
-    stalled = 1;
-}
-
-static void on_answer(int signal_number)
-{
-    (void)signal_number;
-    stalled = 0;
-}
+static const char* stall_file;
 
 static void wait_while_stalled(void)
 {
     const struct timespec step = {0, 10 * 1000 * 1000};
-    while (stalled)
+    while (access(stall_file, F_OK) == 0)
         nanosleep(&step, NULL);
 }
 
@@ -125,11 +116,11 @@ static const struct fuse_operations kOperations = {
 
 int main(int argc, char* argv[])
 {
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    action.sa_handler = on_stall;
-    sigaction(SIGUSR1, &action, NULL);
-    action.sa_handler = on_answer;
-    sigaction(SIGUSR2, &action, NULL);
-    return fuse_main(argc, argv, &kOperations, NULL);
+    if (argc < 3) {
+        fprintf(stderr, "usage: stallfs <stall file> <mount point> [FUSE options]\n");
+        return 2;
+    }
+    stall_file = argv[1];
+    argv[1] = argv[0];
+    return fuse_main(argc - 1, argv + 1, &kOperations, NULL);
 }
