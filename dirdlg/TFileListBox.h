@@ -1,6 +1,8 @@
 // The file list: one folder's entries that match a name pattern, sorted
 // case-insensitively by the user's locale, one fixed row height. Listing a
-// folder makes it the process's current directory.
+// folder makes it the process's current directory. A folder on a network or
+// FUSE mount that does not answer within a short time is listed empty and
+// never touched. The list never scrolls sideways: long names are cut.
 //
 // Which entries are listed (FileType, a bit mask): ftNormal lists regular
 // files (links to them included) whose names do not start with "."; ftHidden
