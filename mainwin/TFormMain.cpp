@@ -85,6 +85,10 @@ TFormMain::TFormMain(QWidget* parent)
     TAction::Of(ui_->ActionSearch)->SetOnExecute([this](QObject*) { Guarded(this, [this] { ActionSearchExecute(); }); });
     TAction::Of(ui_->ActionBegin)->SetOnExecute([this](QObject*) { Guarded(this, [this] { ActionBeginExecute(); }); });
     connect(ui_->Button1, &QPushButton::clicked, this, [this] { Guarded(this, [this] { Button1Click(); }); });
+    // The grid comes first in the tab order but is created last, so the
+    // description cannot make it the window's first focus: give it here, and
+    // the grid holds the focus when the window first shows.
+    ui_->DBGrid1->setFocus();
     // Ctrl+Z anywhere in the window but the edit fields (whose own undo the
     // key keeps) undoes the last batch.
     auto* undo = new QShortcut(QKeySequence::Undo, this);

@@ -117,7 +117,6 @@ TEST_F(FormMainTest, GridHasTheFocusFirstAndTabWalksTheFieldsInOrder)
     QApplication::setActiveWindow(form.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     auto* grid = Control<TDataGrid>("DBGrid1");
-    grid->setFocus();
     ASSERT_TRUE(grid->hasFocus());
     const char* order[] = {"Edit1", "Edit2", "Edit3", "Button1", "CheckBox1", "DBGrid1"};
     for (const char* name : order) {
