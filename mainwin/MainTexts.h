@@ -13,6 +13,10 @@ inline constexpr const char* kEnterReplacement = "请输入要改成的目标字
 // Followed by the error number in decimal.
 inline constexpr const char* kCopyFailed = "新文件生成失败，失败号为：";
 inline constexpr const char* kRenameDone = "文件名称修改成功";
+// In place of kRenameDone when "取消" came after the batch could no longer
+// be taken back: old files were already going, or every new name was made.
+inline constexpr const char* kCancelTooLateDeleting = "已开始删除原文件，修改已全部完成";
+inline constexpr const char* kCancelTooLateDone = "取消前修改已全部完成";
 inline constexpr const char* kDatabaseOpenFailed = "数据库打开失败";
 
 // The rename button's tooltip.

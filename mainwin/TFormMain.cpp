@@ -7,14 +7,21 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "app/TApplication.h"
 #include "app/THandlerGuard.h"
 #include "app/TMessageForm.h"
 #include "dirdlg/TSelectDirDlg.h"
 #include "mainwin/MainTexts.h"
+#include "mainwin/ProgressTexts.h"
+#include "mainwin/TBackgroundWork.h"
 #include "mainwin/TDataGrid.h"
 #include "mainwin/TAction.h"
 #include "mainwin/TActionList.h"
@@ -204,6 +211,33 @@ private:
     TADOConnection* connection_;
 };
 
+// What the search's listing hands back to the window: the directory as it
+// resolved, its identity, and the matching names in listing order. Shared
+// with the worker, which may be left behind on a mount that stopped
+// answering and then fills in an object nobody reads.
+struct TSearchFindings {
+    bool opened = false;
+    std::string listed;
+    TFileIdentity identity;
+    bool identityKnown = false;
+    std::vector<std::string> names;
+};
+
+// A batch on its way from the grid to the file passes: the listed names,
+// then the operation that opens the searched directory and checks them.
+// Shared with the checking worker for the same reason as the findings.
+struct TRenameBatch {
+    TRenameBatch(std::string databasePath, TFileOps& ops) : operation(std::move(databasePath), ops) {}
+    TRenameOperation operation;
+    std::vector<std::pair<std::string, std::string>> names;  // old and new, in grid order
+    std::optional<TFileIdentity> expected;
+    int openError = 0;
+    TRenamePlan::Failure failure;
+};
+
+// Copies above this many bytes in all show a second bar with the bytes.
+constexpr uint64_t kLargeCopyBytes = uint64_t{64} << 20;
+
 }  // namespace
 
 void TFormMain::FormShow()
@@ -295,30 +329,47 @@ void TFormMain::ActionSearchExecute()
         return;
     }
 
+    // The listing runs on a worker, so the window repaints and a folder on
+    // a mount that stopped answering can be left behind: "取消" gives the
+    // window back at once. The worker owns what it fills in; the rows are
+    // written here, on the window's thread, once it is done.
+    const auto found = std::make_shared<TSearchFindings>();
+    TBackgroundWork work(this, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
+    const TBackgroundWork::Outcome outcome = work.Run([found, directory, target](TWorkProgress& progress) {
+        TDirectoryListing listing;
+        // A directory that cannot be listed leaves the table as it was.
+        if (listing.Open(directory) != 0)
+            return;
+        found->opened = true;
+        char resolved[PATH_MAX];
+        found->listed = realpath(directory.c_str(), resolved) ? resolved : directory;
+        struct stat st;
+        found->identityKnown = ::stat(found->listed.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (found->identityKnown)
+            found->identity = TFileIdentity::Of(st);
+        std::string name;
+        size_t seen = 0;
+        while (!progress.StopRequested() && listing.Next(name)) {
+            progress.Report(++seen, 0, name);
+            if (NameMatches(name, target))
+                found->names.push_back(name);
+        }
+        listing.Close();
+    });
+    // A cancelled search leaves the table, the grid and the directory they
+    // belong to exactly as they were.
+    if (outcome != TBackgroundWork::Outcome::Completed)
+        return;
+
     TADOQuery& temp = *ShareDataModule->ADOQueryTemp;
     TPostBatch batch(temp.Connection());
-    TDirectoryListing listing;
-    // The directory the new list will belong to; taken over only once the
-    // rows are written and the grid shows them.
-    std::string listed;
-    TFileIdentity listedIdentity;
-    bool listedIdentityKnown = false;
     bool written = false;
-    // A directory that cannot be listed leaves the table as it was: the
-    // scratch query stands at its end (or is closed), so nothing below runs.
-    if (listing.Open(directory) == 0) {
-        char resolved[PATH_MAX];
-        listed = realpath(directory.c_str(), resolved) ? resolved : directory;
-        struct stat st;
-        listedIdentityKnown = ::stat(listed.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        if (listedIdentityKnown)
-            listedIdentity = TFileIdentity::Of(st);
+    // When the directory could not be listed, the scratch query stands at
+    // its end (or is closed), so nothing below runs.
+    if (found->opened) {
         written = OpenQuery(temp, texts::kSelectAllRows, InCodePage(texts::kDatabaseOpenFailed));
         // Matches overwrite the table's rows in table order, then append.
-        std::string name;
-        while (listing.Next(name)) {
-            if (!NameMatches(name, target))
-                continue;
+        for (const std::string& name : found->names) {
             if (temp.Eof())
                 temp.Insert();
             else
@@ -328,7 +379,6 @@ void TFormMain::ActionSearchExecute()
             temp.Post();
             temp.Next();
         }
-        listing.Close();
     }
     // What the previous list left beyond the new one is switched off.
     while (!temp.Eof())
@@ -336,9 +386,9 @@ void TFormMain::ActionSearchExecute()
     batch.Commit();
     RefreshFileList();
     if (written && ADOQuery1->Active()) {
-        searchedDirectory_ = listed;
-        searchedIdentity_ = listedIdentity;
-        searchedIdentityKnown_ = listedIdentityKnown;
+        searchedDirectory_ = found->listed;
+        searchedIdentity_ = found->identity;
+        searchedIdentityKnown_ = found->identityKnown;
     }
 }
 
@@ -358,24 +408,50 @@ void TFormMain::ActionBeginExecute()
     if (!query.Active() || query.RecordCount() <= 0)
         return;
 
-    // Every new name is worked out and checked before anything is touched;
-    // the names resolve against the directory the list belongs to, which
-    // must still be the folder that was searched.
-    TRenameOperation operation(DatabasePath(), *fileOps_);
-    if (int error = operation.Open(searchedDirectory_, searchedIdentityKnown_ ? &searchedIdentity_ : nullptr)) {
-        ShowCopyFailure(error);
-        return;
-    }
+    // Every new name is worked out here, from the grid's rows; the worker
+    // then opens the directory the list belongs to (which must still be the
+    // folder that was searched) and checks every row before anything is
+    // touched. Checking touches no file, so a worker stuck on a folder that
+    // stopped answering is left behind when the user cancels.
+    const auto started = std::chrono::steady_clock::now();
+    const auto batch = std::make_shared<TRenameBatch>(DatabasePath(), *fileOps_);
+    if (searchedIdentityKnown_)
+        batch->expected = searchedIdentity_;
     {
         const TControlsDisabled quiet(query);
+        batch->names.reserve(static_cast<size_t>(query.RecordCount()));
         query.First();
         while (!query.Eof()) {
-            const std::string name = query.FieldByName(texts::kFileNameField).AsString();
-            operation.Add(name, ReplaceAllIgnoreCase(name, target, replacement));
+            std::string name = query.FieldByName(texts::kFileNameField).AsString();
+            std::string newName = ReplaceAllIgnoreCase(name, target, replacement);
+            batch->names.emplace_back(std::move(name), std::move(newName));
             query.Next();
         }
     }
-    if (const TRenamePlan::Failure failure = operation.Check()) {
+    {
+        TBackgroundWork checking(this, texts::kRenamingFiles, TBackgroundWork::StopPolicy::AbandonWork);
+        const TBackgroundWork::Outcome checked =
+            checking.Run([batch, directory = searchedDirectory_](TWorkProgress& progress) {
+                progress.Report(0, batch->names.size(), {});
+                batch->openError =
+                    batch->operation.Open(directory, batch->expected ? &*batch->expected : nullptr);
+                if (batch->openError)
+                    return;
+                for (auto& [oldName, newName] : batch->names)
+                    batch->operation.Add(std::move(oldName), std::move(newName));
+                batch->names = {};
+                batch->failure = batch->operation.Check();
+            });
+        // Cancelled before any file was touched: everything as it was.
+        if (checked != TBackgroundWork::Outcome::Completed)
+            return;
+    }
+    TRenameOperation& operation = batch->operation;
+    if (batch->openError) {
+        ShowCopyFailure(batch->openError);
+        return;
+    }
+    if (const TRenamePlan::Failure failure = batch->failure) {
         // The grid shows the row that stopped the batch.
         query.First();
         query.MoveBy(static_cast<int>(failure.index));
@@ -383,27 +459,72 @@ void TFormMain::ActionBeginExecute()
         return;
     }
 
-    // The file passes, journaled: every new name made (a failure takes the
-    // batch back and shows its number), then the old files deleted when the
-    // box asks for it. The box is read once.
+    // The file passes, journaled, on a worker that stops at the next file
+    // when asked: every new name made (a failure or a stop takes the batch
+    // back), then the old files deleted when the box asks for it. The box is
+    // read once. The progress window keeps the time the check took, so it
+    // shows half a second after the button was pressed.
     const bool deleteOld = ui_->CheckBox1->isChecked();
-    const TRenameOperation::Result result = operation.Run(deleteOld);
+    TBackgroundWork work(this, texts::kRenamingFiles);
+    work.SetShowDelay(std::max(std::chrono::milliseconds(0),
+                               TBackgroundWork::kShowDelay - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                                 std::chrono::steady_clock::now() - started)));
+    TRenameOperation::Result result;
+    bool ran = false;
+    bool pastTurningBack = false;
+    const TBackgroundWork::Outcome outcome = work.Run([&](TWorkProgress& progress) {
+        if (progress.StopRequested())
+            return;
+        uint64_t bytesTotal = 0;
+        if (!deleteOld) {
+            for (size_t i = 0; i < operation.Count(); ++i)
+                bytesTotal += static_cast<uint64_t>(operation.Plan().At(i).source.size);
+            if (bytesTotal < kLargeCopyBytes)
+                bytesTotal = 0;
+        }
+        uint64_t bytesDone = 0;
+        TRenameOperation::Callbacks callbacks;
+        callbacks.progress = [&](size_t done, size_t total, const std::string& name, uint64_t bytes) {
+            progress.Report(done, total, name);
+            if (bytesTotal > 0) {
+                progress.ReportBytes(bytesDone, bytesTotal);
+                bytesDone += bytes;
+            }
+        };
+        callbacks.stopRequested = [&progress] { return progress.StopRequested(); };
+        callbacks.noTurningBack = [&pastTurningBack] { pastTurningBack = true; };
+        ran = true;
+        result = operation.Run(deleteOld, callbacks);
+    });
+    // Quitting while the batch ran: it was finished or taken back, and the
+    // window closes once this handler is over, without a closing box.
+    const bool quitting = work.CloseDeferred();
+    if (!ran || result.outcome == TRenameOperation::Outcome::Stopped)
+        return;  // cancelled: the batch was taken back, the list stays live
     if (result.outcome != TRenameOperation::Outcome::Done) {
-        ShowCopyFailure(result.error);
+        if (!quitting)
+            ShowCopyFailure(result.error);
         return;
     }
 
     // Every listed row is switched off, in one walk and one transaction.
-    TPostBatch batch(query.Connection());
+    TPostBatch posts(query.Connection());
     {
         const TControlsDisabled quiet(query);
         query.First();
         while (!query.Eof())
             SwitchRowOff(query);
     }
-    batch.Commit();
+    posts.Commit();
     RefreshFileList();
-    ShowNotice(InCodePage(texts::kRenameDone));
+    if (quitting)
+        return;
+    // A cancel that came too late to take the batch back says so in place
+    // of the success text.
+    if (outcome == TBackgroundWork::Outcome::Completed)
+        ShowNotice(InCodePage(texts::kRenameDone));
+    else
+        ShowNotice(InCodePage(pastTurningBack ? texts::kCancelTooLateDeleting : texts::kCancelTooLateDone));
     if (result.oldKept > 0)
         ShowNotice(InCodePage(texts::OldFilesKept(result.oldKept, result.oldKeptErrors)));
 }
