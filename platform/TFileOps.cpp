@@ -224,8 +224,7 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
     // Without an unnamed file: under the caller's staging name when there is
     // one, else under `to` itself.
     const auto copyNamed = [&] {
-        return stagingName.empty() ? CopyIntoExclusive(dirFd, in.Get(), st, to, made, flush)
-                                   : CopyIntoStaging(dirFd, in.Get(), st, stagingName, to, made, flush);
+        return CopyIntoNamed(dirFd, in.Get(), st, stagingName.empty() ? to : stagingName, to, made, flush);
     };
 
     if (options_.tmpFile) {
@@ -262,35 +261,17 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
     return copyNamed();
 }
 
-int TFileOps::CopyIntoExclusive(int dirFd, int in, const struct stat& st, const std::string& to,
-                                TFileIdentity& made, bool flush) {
-    TFd out(openat(dirFd, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+// Builds the copy in a file created exclusively under `created`: the final
+// name itself, or the caller's staging name, which then gives way to `to`
+// only once the copy is complete.
+int TFileOps::CopyIntoNamed(int dirFd, int in, const struct stat& st, const std::string& created,
+                            const std::string& to, TFileIdentity& made, bool flush) {
+    TFd out(openat(dirFd, created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.Get() < 0) return errno;
     struct stat madeSt;
     if (fstat(out.Get(), &madeSt) != 0) {
         const int error = errno;
-        unlinkat(dirFd, to.c_str(), 0);  // created exclusively a moment ago: ours
-        return error;
-    }
-    made = TFileIdentity::Of(madeSt);
-    int error = FillCopy(in, out.Get(), st, to, flush);
-    if (error == 0) error = Fault(Step::CopyCommit, to);
-    if (error == 0 && fstat(out.Get(), &madeSt) != 0) error = errno;
-    if (error == 0) made = TFileIdentity::Of(madeSt);
-    const int closeError = out.Close();
-    if (error == 0) error = closeError;
-    if (error != 0) RemoveIfOurs(dirFd, to, made);
-    return error;
-}
-
-int TFileOps::CopyIntoStaging(int dirFd, int in, const struct stat& st, const std::string& staging,
-                              const std::string& to, TFileIdentity& made, bool flush) {
-    TFd out(openat(dirFd, staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (out.Get() < 0) return errno;
-    struct stat madeSt;
-    if (fstat(out.Get(), &madeSt) != 0) {
-        const int error = errno;
-        unlinkat(dirFd, staging.c_str(), 0);  // created exclusively a moment ago: ours
+        unlinkat(dirFd, created.c_str(), 0);  // created exclusively a moment ago: ours
         return error;
     }
     made = TFileIdentity::Of(madeSt);
@@ -301,8 +282,8 @@ int TFileOps::CopyIntoStaging(int dirFd, int in, const struct stat& st, const st
     // Closed before it is named: a failed close may mean lost data.
     const int closeError = out.Close();
     if (error == 0) error = closeError;
-    if (error == 0) error = CommitStaging(dirFd, staging, to, made);
-    if (error != 0) RemoveIfOurs(dirFd, staging, made);
+    if (error == 0 && created != to) error = CommitStaging(dirFd, created, to, made);
+    if (error != 0) RemoveIfOurs(dirFd, created, made);
     return error;
 }
 

@@ -121,10 +121,8 @@ private:
                     TFileIdentity& made);
     int CopyRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
                     TFileIdentity& made, bool flush, const std::string& stagingName);
-    int CopyIntoExclusive(int dirFd, int in, const struct stat& st, const std::string& to, TFileIdentity& made,
-                          bool flush);
-    int CopyIntoStaging(int dirFd, int in, const struct stat& st, const std::string& staging, const std::string& to,
-                        TFileIdentity& made, bool flush);
+    int CopyIntoNamed(int dirFd, int in, const struct stat& st, const std::string& created, const std::string& to,
+                      TFileIdentity& made, bool flush);
     int CommitStaging(int dirFd, const std::string& staging, const std::string& to, const TFileIdentity& made);
     int FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush);
     int CopyContent(int in, int out, off_t size);
