@@ -76,10 +76,10 @@ TProgressForm::TProgressForm(const std::string& caption, QWidget* owner)
 
     caption_ = new QLabel(Text(caption.c_str()), this);
     caption_->setObjectName(QStringLiteral("Caption"));
-    caption_->setGeometry(12, 12, 240, 16);
+    caption_->setGeometry(12, 12, 156, 16);
     count_ = new QLabel(this);
     count_->setObjectName(QStringLiteral("Count"));
-    count_->setGeometry(252, 12, 96, 16);
+    count_->setGeometry(168, 12, 180, 16);
     count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     file_ = new QLabel(this);
     file_->setObjectName(QStringLiteral("File"));
@@ -92,13 +92,13 @@ TProgressForm::TProgressForm(const std::string& caption, QWidget* owner)
     filesBar_->setRange(0, 0);
     bytesBar_ = new QProgressBar(this);
     bytesBar_->setObjectName(QStringLiteral("BytesBar"));
-    bytesBar_->setGeometry(12, 74, 236, 14);
+    bytesBar_->setGeometry(12, 74, 200, 14);
     bytesBar_->setTextVisible(false);
     bytesBar_->setRange(0, kBarSteps);
     bytesBar_->hide();
     bytes_ = new QLabel(this);
     bytes_->setObjectName(QStringLiteral("Bytes"));
-    bytes_->setGeometry(252, 74, 96, 14);
+    bytes_->setGeometry(216, 74, 132, 14);
     bytes_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     bytes_->hide();
     cancel_ = new QPushButton(Text(texts::kProgressCancel), this);

@@ -73,6 +73,12 @@ TEST(ProgressForm, ShowsTheStateTheWorkReported)
     EXPECT_TRUE(form.BytesBar()->isVisible());
     EXPECT_EQ(form.BytesLabel()->text(), QStringLiteral("3.0 GB / 4.0 GB"));
     EXPECT_EQ(form.BytesBar()->value() * 4, form.BytesBar()->maximum() * 3);
+    // The widest counts fit their labels whole (a clipped "24.2 MB" read "4.2 MB").
+    state.done = state.total = 9999999;
+    state.bytesDone = state.bytesTotal = (1ull << 30) - (1ull << 20) / 10 * 9;
+    form.ShowProgress(state);
+    for (const QLabel* label : {form.CountLabel(), form.BytesLabel()})
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
 
     // A name too long for the line keeps its start and its end.
     state.current = std::string(300, 'a') + "_end.jpg";
