@@ -224,12 +224,13 @@ struct TSearchFindings {
 };
 
 // A batch on its way from the grid to the file passes: the listed names,
-// then the operation that opens the searched directory and checks them.
+// then the operation that opens the searched directory, works out every new
+// name and checks them.
 // Shared with the checking worker for the same reason as the findings.
 struct TRenameBatch {
     TRenameBatch(std::string databasePath, TFileOps& ops) : operation(std::move(databasePath), ops) {}
     TRenameOperation operation;
-    std::vector<std::pair<std::string, std::string>> names;  // old and new, in grid order
+    std::vector<std::string> names;  // the old names, in grid order
     std::optional<TFileIdentity> expected;
     int openError = 0;
     TRenamePlan::Failure failure;
@@ -408,11 +409,11 @@ void TFormMain::ActionBeginExecute()
     if (!query.Active() || query.RecordCount() <= 0)
         return;
 
-    // Every new name is worked out here, from the grid's rows; the worker
-    // then opens the directory the list belongs to (which must still be the
-    // folder that was searched) and checks every row before anything is
-    // touched. Checking touches no file, so a worker stuck on a folder that
-    // stopped answering is left behind when the user cancels.
+    // The names are read from the grid's rows here; the worker then opens
+    // the directory the list belongs to (which must still be the folder that
+    // was searched), works out every new name and checks every row before
+    // anything is touched. Checking changes no file, so a worker stuck on a
+    // folder that stopped answering is left behind when the user cancels.
     const auto started = std::chrono::steady_clock::now();
     const auto batch = std::make_shared<TRenameBatch>(DatabasePath(), *fileOps_);
     if (searchedIdentityKnown_)
@@ -422,23 +423,23 @@ void TFormMain::ActionBeginExecute()
         batch->names.reserve(static_cast<size_t>(query.RecordCount()));
         query.First();
         while (!query.Eof()) {
-            std::string name = query.FieldByName(texts::kFileNameField).AsString();
-            std::string newName = ReplaceAllIgnoreCase(name, target, replacement);
-            batch->names.emplace_back(std::move(name), std::move(newName));
+            batch->names.push_back(query.FieldByName(texts::kFileNameField).AsString());
             query.Next();
         }
     }
     {
         TBackgroundWork checking(this, texts::kRenamingFiles, TBackgroundWork::StopPolicy::AbandonWork);
         const TBackgroundWork::Outcome checked =
-            checking.Run([batch, directory = searchedDirectory_](TWorkProgress& progress) {
+            checking.Run([batch, directory = searchedDirectory_, target, replacement](TWorkProgress& progress) {
                 progress.Report(0, batch->names.size(), {});
                 batch->openError =
                     batch->operation.Open(directory, batch->expected ? &*batch->expected : nullptr);
                 if (batch->openError)
                     return;
-                for (auto& [oldName, newName] : batch->names)
-                    batch->operation.Add(std::move(oldName), std::move(newName));
+                for (std::string& name : batch->names) {
+                    std::string newName = ReplaceAllIgnoreCase(name, target, replacement);
+                    batch->operation.Add(std::move(name), std::move(newName));
+                }
                 batch->names = {};
                 batch->failure = batch->operation.Check();
             });

@@ -277,5 +277,11 @@ TEST_F(FormMainProgressTest, SearchOfAStalledMountIsCancelledAtOnceAndLeavesTheL
     EXPECT_EQ(notices, std::vector<std::string>{texts::kRenameDone});
     for (const char* name : {"a.r", "b.r", "c.r"})
         EXPECT_TRUE(Exists(name)) << name;
+
+    // Any other folder is searched as usual while the mount still stalls.
+    TTempDir other;
+    other.WriteFile("z.k", "z");
+    Search(other.Path(), ".k");
+    EXPECT_EQ(Live(), std::vector<std::string>{"z.k"});
     mount.Answer();
 }
