@@ -138,7 +138,7 @@ std::set<std::string> TDriveProbe::Unanswered(const std::vector<std::string>& mo
     }
     for (auto& [mountPoint, answer] : waiting) {
         std::unique_lock lock(answer->mutex);
-        if (!answer->answered.wait_until(lock, deadline, [&] { return answer->done; }))
+        if (!answer->answered.wait_until(lock, deadline, [&pending = *answer] { return pending.done; }))
             unanswered.insert(mountPoint);
     }
     return unanswered;
