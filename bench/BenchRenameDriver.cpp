@@ -11,8 +11,10 @@
 // and once with the box ticked that deletes them.
 //
 // On an identical fresh directory the same renames are done by the tools a
-// user would reach for, each listing the directory itself through find:
-//   rename   find . -maxdepth 1 -name 'IMG*' -exec rename s/IMG/PIC/ -- {} +
+// user would reach for, each listing the directory itself:
+//   rename   ls | rename s/IMG/PIC/   (run once, the names on its input)
+//   find-rename  find . -maxdepth 1 -name 'IMG*' -exec rename s/IMG/PIC/ -- {} +
+//   (the ones below list through the same find)
 //   copy     the same find feeding one perl process that copies each file
 //            under its new name keeping mode and times, as `cp -p` does (the
 //            fair opponent when the old files stay)
@@ -24,7 +26,7 @@
 // each old name present or gone by mode, nothing else left in the folder.
 //
 // Usage: BenchRenameDriver [N...] [--reps K] [--budget S] [--source DIR]
-//                          [--with-cp] [--breakdown]
+//                          [--with-cp] [--mode delete|keep] [--breakdown]
 //   N          file counts (default 1000 10000 100000)
 //   --reps     repetitions of each measurement (default 3)
 //   --budget   seconds for the whole run (default 300, 0 for no limit):
@@ -35,6 +37,7 @@
 //   --source   the source tree (else $VANTELO_SOURCE_DIR, else the
 //              CMAKE_HOME_DIRECTORY of the build folder holding this program)
 //   --with-cp  also time `cp -p` run once per file (slow: a process a file)
+//   --mode M   only the delete or only the keep cells (M: delete, keep)
 //   --breakdown  after the figures, time the parts of each handler apart:
 //              the listing alone, and the rename operation alone (open, add
 //              and check; then the journaled file passes)
@@ -268,8 +271,15 @@ std::vector<std::string> WithFind(std::vector<std::string> command)
     return argv;
 }
 
-// Renames in place (the old names go).
+// Renames in place (the old names go): `rename` run once, reading the names
+// from `ls` on its standard input, as a user types it.
 void TheirRename(const fs::path& dir)
+{
+    RunIn(dir, {"sh", "-c", "ls | rename s/IMG/PIC/"});
+}
+
+// The same through find, which hands the names over as arguments.
+void TheirFindRename(const fs::path& dir)
 {
     RunIn(dir, WithFind({"rename", "s/IMG/PIC/", "--"}));
 }
@@ -408,7 +418,7 @@ double g_budget = 300;
 
 void Measure(int n, bool deleteOld, int reps, bool withCp)
 {
-    std::vector<Opponent> opponents = {{"rename", TheirRename}};
+    std::vector<Opponent> opponents = {{"rename", TheirRename}, {"find-rename", TheirFindRename}};
     if (!deleteOld) {
         opponents.push_back({"copy", TheirCopy});
         if (withCp)
@@ -443,7 +453,7 @@ void Measure(int n, bool deleteOld, int reps, bool withCp)
             run(work.Path());
             const double took = Seconds(start);
             // `rename` always takes the old names away.
-            const bool oldKept = name != "rename";
+            const bool oldKept = name != "rename" && name != "find-rename";
             if (const std::string wrong = Verify(work.Path(), n, oldKept); !wrong.empty())
                 Fail(name + ", N=" + std::to_string(n) + ": " + wrong);
             sample.theirs[name].push_back(took);
@@ -504,10 +514,10 @@ double ProbeCopies(const fs::path& dir, const std::vector<std::string>& names, b
     return took;
 }
 
-void Breakdown(int n)
+void Breakdown(int n, const std::vector<bool>& modes)
 {
     std::printf("breakdown at N=%d (one run each):\n", n);
-    for (const bool deleteOld : {false, true}) {
+    for (const bool deleteOld : modes) {
         TScratchDir work("parts");
         Populate(work.Path(), n);
         Clock::time_point start = Clock::now();
@@ -553,6 +563,7 @@ int main(int argc, char** argv)
     std::vector<int> counts;
     int reps = 3;
     bool withCp = false, breakdown = false;
+    std::vector<bool> modes = {true, false};
     std::string source;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -562,6 +573,9 @@ int main(int argc, char** argv)
             source = argv[++i];
         else if (arg == "--budget" && i + 1 < argc)
             g_budget = std::atof(argv[++i]);
+        else if (arg == "--mode" && i + 1 < argc && (argv[i + 1] == std::string("delete") ||
+                                                     argv[i + 1] == std::string("keep")))
+            modes = {argv[++i] == std::string("delete")};
         else if (arg == "--with-cp")
             withCp = true;
         else if (arg == "--breakdown")
@@ -569,7 +583,8 @@ int main(int argc, char** argv)
         else if (!arg.empty() && std::isdigit(static_cast<unsigned char>(arg[0])))
             counts.push_back(std::atoi(arg.c_str()));
         else {
-            std::fprintf(stderr, "usage: %s [N...] [--reps K] [--source DIR] [--budget S] [--with-cp] [--breakdown]\n",
+            std::fprintf(stderr, "usage: %s [N...] [--reps K] [--source DIR] [--budget S] [--with-cp] [--mode delete|keep] "
+                         "[--breakdown]\n",
                          argv[0]);
             return 2;
         }
@@ -597,12 +612,12 @@ int main(int argc, char** argv)
     // The cheap cells first, so that the budget falls on the copies of the
     // largest folder.
     g_runStart = Clock::now();
-    for (const bool deleteOld : {true, false})
+    for (const bool deleteOld : modes)
         for (const int n : counts)
             Measure(n, deleteOld, reps, withCp);
     if (breakdown)
         for (const int n : counts)
-            Breakdown(n);
+            Breakdown(n, modes);
     std::printf("all results verified on disk; %.0f s in all\n", Seconds(g_runStart));
     return 0;
 }

@@ -173,8 +173,11 @@ void TADOConnection::DoConnect()
     if (source.empty())
         throw EOleException(sqlite3_errstr(SQLITE_CANTOPEN), SQLITE_CANTOPEN, "SQLite");
     const std::string path = AbsolutePath(source);
-    // Never SQLITE_OPEN_CREATE: the tool does not make its database.
-    const int flags = (mode_ == TConnectMode::cmRead ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+    // Never SQLITE_OPEN_CREATE: the tool does not make its database. The
+    // connection is used by the thread that owns it alone, so SQLite need not
+    // take its lock on every call (a row's post makes dozens of them).
+    const int flags =
+        (mode_ == TConnectMode::cmRead ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     sqlite3* raw = nullptr;
     const int code = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     std::unique_ptr<sqlite3, CloseDb> db(raw);
