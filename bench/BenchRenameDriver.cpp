@@ -312,7 +312,61 @@ void TheirCpLoop(const fs::path& dir)
 struct OurTimes {
     double search = 0;
     double rename = 0;
+    // Where each click's time went, from the datasets' own hooks: up to the
+    // first row written (the listing, or the check and the file passes), the
+    // rows' posts, the reopening of the grid's query, and what followed it
+    // (the paint, the box).
+    struct Phases {
+        double before = 0, posts = 0, open = 0, after = 0;
+    } searchPhases, renamePhases;
 };
+
+// When a click's datasets first write, last post and last open the list.
+struct TClickMarks {
+    Clock::time_point start, firstWrite, lastPost, openStart, openEnd;
+    void Reset()
+    {
+        *this = {};
+        start = Clock::now();
+    }
+    OurTimes::Phases Phases(Clock::time_point end) const
+    {
+        const auto span = [](Clock::time_point from, Clock::time_point to) {
+            return from == Clock::time_point{} || to == Clock::time_point{}
+                       ? 0.0
+                       : std::chrono::duration<double>(to - from).count();
+        };
+        const Clock::time_point postsEnd = lastPost == Clock::time_point{} ? start : lastPost;
+        return {span(start, firstWrite == Clock::time_point{} ? openStart : firstWrite), span(firstWrite, lastPost),
+                span(openStart, openEnd), span(openEnd == Clock::time_point{} ? postsEnd : openEnd, end)};
+    }
+};
+
+// Runs `mark` before (or, with `last`, after) the handler already in the
+// slot, which still runs.
+void MarkHook(TDataSet& dataSet, TDataSetHook hook, std::function<void()> mark, bool last = false)
+{
+    TDataSetNotifyEvent kept = dataSet.Hook(hook);
+    dataSet.SetHook(hook, [kept = std::move(kept), mark = std::move(mark), last](TDataSet& target) {
+        if (!last)
+            mark();
+        if (kept)
+            kept(target);
+        if (last)
+            mark();
+    });
+}
+
+void MarkWrites(TDataSet& dataSet, TClickMarks& marks)
+{
+    const auto first = [&marks] {
+        if (marks.firstWrite == Clock::time_point{})
+            marks.firstWrite = Clock::now();
+    };
+    MarkHook(dataSet, TDataSetHook::BeforeEdit, first);
+    MarkHook(dataSet, TDataSetHook::BeforeInsert, first);
+    MarkHook(dataSet, TDataSetHook::AfterPost, [&marks] { marks.lastPost = Clock::now(); });
+}
 
 void Type(QLineEdit* edit, const std::string& narrow)
 {
@@ -346,6 +400,7 @@ OurTimes RunOurs(const fs::path& work, const fs::path& base, int n, bool deleteO
     });
 
     OurTimes times;
+    TClickMarks marks;
     {
         // The window first, the data module second, then the show: the
         // order of start-up.
@@ -360,6 +415,12 @@ OurTimes RunOurs(const fs::path& work, const fs::path& base, int n, bool deleteO
         if (!notices.empty() || !errors.empty())
             Fail("boxes at start-up: " + (notices.empty() ? errors.front() : notices.front()));
 
+        MarkWrites(*form->ADOQuery1, marks);
+        MarkWrites(*module->ADOQueryTemp, marks);
+        MarkHook(*form->ADOQuery1, TDataSetHook::BeforeOpen, [&marks] { marks.openStart = Clock::now(); });
+        // The open ends after the footer's recount that follows it.
+        MarkHook(*form->ADOQuery1, TDataSetHook::AfterOpen, [&marks] { marks.openEnd = Clock::now(); }, true);
+
         Ui::FormMain& controls = form->Controls();
         Type(controls.Edit1, work.string());
         Type(controls.Edit2, "IMG");
@@ -367,18 +428,22 @@ OurTimes RunOurs(const fs::path& work, const fs::path& base, int n, bool deleteO
         controls.CheckBox1->setChecked(deleteOld);
         QApplication::processEvents();
 
-        Clock::time_point start = Clock::now();
+        marks.Reset();
+        Clock::time_point start = marks.start;
         ClickAndSettle(controls.SpeedButton1);
         times.search = Seconds(start);
+        times.searchPhases = marks.Phases(Clock::now());
         if (!notices.empty() || !errors.empty())
             Fail("boxes during the search: " + (notices.empty() ? errors.front() : notices.front()));
         if (!form->ADOQuery1->Active() || form->ADOQuery1->RecordCount() != n)
             Fail("the search listed " + std::to_string(form->ADOQuery1->RecordCount()) + " files, expected " +
                  std::to_string(n));
 
-        start = Clock::now();
+        marks.Reset();
+        start = marks.start;
         ClickAndSettle(controls.SpeedButton2);
         times.rename = Seconds(start);
+        times.renamePhases = marks.Phases(Clock::now());
         if (!errors.empty())
             Fail("error box during the rename: " + errors.front());
         if (notices.empty() || notices.back() != texts::kRenameDone) {
@@ -443,8 +508,13 @@ void Measure(int n, bool deleteOld, int reps, bool withCp)
             sample.search.push_back(times.search);
             sample.rename.push_back(times.rename);
             sample.total.push_back(times.search + times.rename);
-            std::fprintf(stderr, "  N=%d %s rep %d: ours %.3f + %.3f s\n", n, mode, rep + 1, times.search,
-                         times.rename);
+            std::fprintf(stderr,
+                         "  N=%d %s rep %d: ours %.3f + %.3f s (search: before posts %.3f, posts %.3f, open %.3f, "
+                         "after %.3f; rename: before posts %.3f, posts %.3f, open %.3f, after %.3f)\n",
+                         n, mode, rep + 1, times.search, times.rename, times.searchPhases.before,
+                         times.searchPhases.posts, times.searchPhases.open, times.searchPhases.after,
+                         times.renamePhases.before, times.renamePhases.posts, times.renamePhases.open,
+                         times.renamePhases.after);
         }
         for (const auto& [name, run] : opponents) {
             TScratchDir work("theirs");
