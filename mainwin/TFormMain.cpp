@@ -218,8 +218,7 @@ private:
 struct TSearchFindings {
     bool opened = false;
     std::string listed;
-    TFileIdentity identity;
-    bool identityKnown = false;
+    std::optional<TFileIdentity> identity;  // of the folder listed, when it could be read
     std::vector<std::string> names;
 };
 
@@ -344,9 +343,9 @@ void TFormMain::ActionSearchExecute()
         found->opened = true;
         char resolved[PATH_MAX];
         found->listed = realpath(directory.c_str(), resolved) ? resolved : directory;
+        // The identity of the folder actually listed, from its own descriptor.
         struct stat st;
-        found->identityKnown = ::stat(found->listed.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        if (found->identityKnown)
+        if (::fstat(listing.Descriptor(), &st) == 0)
             found->identity = TFileIdentity::Of(st);
         std::string name;
         size_t seen = 0;
@@ -389,7 +388,6 @@ void TFormMain::ActionSearchExecute()
     if (written && ADOQuery1->Active()) {
         searchedDirectory_ = found->listed;
         searchedIdentity_ = found->identity;
-        searchedIdentityKnown_ = found->identityKnown;
     }
 }
 
@@ -416,8 +414,7 @@ void TFormMain::ActionBeginExecute()
     // folder that stopped answering is left behind when the user cancels.
     const auto started = std::chrono::steady_clock::now();
     const auto batch = std::make_shared<TRenameBatch>(DatabasePath(), *fileOps_);
-    if (searchedIdentityKnown_)
-        batch->expected = searchedIdentity_;
+    batch->expected = searchedIdentity_;
     {
         const TControlsDisabled quiet(query);
         batch->names.reserve(static_cast<size_t>(query.RecordCount()));

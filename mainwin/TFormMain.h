@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/TFileIdentity.h"
@@ -72,8 +73,7 @@ private:
     std::unique_ptr<Ui::FormMain> ui_;
     std::unique_ptr<TComponent> components_;
     std::string searchedDirectory_;
-    TFileIdentity searchedIdentity_;
-    bool searchedIdentityKnown_ = false;
+    std::optional<TFileIdentity> searchedIdentity_;
     TFileOps* fileOps_;
     bool shownOnce_ = false;
 };
