@@ -1,6 +1,8 @@
 // The rename's file-system steps over the *at() calls of Linux.
 #include "platform/TFileOps.h"
 
+#include "platform/TFd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -25,26 +27,6 @@ constexpr size_t kBufferSize = size_t{1} << 20;
 constexpr char kZeros[64 * 1024] = {};
 
 // Closes a descriptor on every path out of a function.
-class TFd {
-public:
-    explicit TFd(int fd = -1) : fd_(fd) {}
-    ~TFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return fd_; }
-    // Closes now and reports the result: a failed close can mean lost data.
-    int Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
-
 bool IsUnsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EXDEV || error == EBADF ||
            error == ETXTBSY || error == EPERM;

@@ -12,21 +12,6 @@
 namespace vantelo {
 namespace {
 
-// Closes the batch's directory on every path out.
-class TDirFd {
-public:
-    explicit TDirFd(int fd) : fd_(fd) {}
-    ~TDirFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TDirFd(const TDirFd&) = delete;
-    TDirFd& operator=(const TDirFd&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // A symbolic link's target text, or nothing.
 std::optional<std::string> LinkTarget(int dirFd, const std::string& name) {
     std::string target(4096, '\0');
@@ -56,14 +41,10 @@ bool LooksLikeCopyOf(int dirFd, const std::string& newName, const struct stat& s
 TRenameHistory::TRenameHistory(std::string databasePath, TFileOps& ops)
     : databasePath_(std::move(databasePath)), ops_(ops) {}
 
-int TRenameHistory::OpenDirectory(const TRenameJournal::Batch& batch) {
-    const int fd = ::open(batch.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !TFileIdentity::Of(st).SameFile(batch.directoryIdentity)) {
-        ::close(fd);
-        return -1;
-    }
+TFd TRenameHistory::OpenDirectory(const TRenameJournal::Batch& batch) {
+    TFd fd;
+    TFileIdentity identity;
+    TFd::OpenDirectory(batch.directory, &batch.directoryIdentity, fd, identity);
     return fd;
 }
 
@@ -141,12 +122,17 @@ TRenameHistory::UndoResult TRenameHistory::UndoFiles(int dirFd, const TRenameJou
     return result;
 }
 
-TRenameHistory::Recovery TRenameHistory::RecoverOne() {
+// The journal is opened at the first question asked of it.
+TRenameJournal& TRenameHistory::Journal() {
     if (!journal_) journal_.emplace(databasePath_);
-    const std::optional<TRenameJournal::Batch> batch = journal_->Unfinished();
+    return *journal_;
+}
+
+TRenameHistory::Recovery TRenameHistory::RecoverOne() {
+    const std::optional<TRenameJournal::Batch> batch = Journal().Unfinished();
     if (!batch) return {};
     Recovery recovery;
-    const TDirFd dir(OpenDirectory(*batch));
+    const TFd dir = OpenDirectory(*batch);
     switch (batch->phase) {
     case TRenameJournal::Phase::Making:
         recovery.kind = Recovery::Kind::Undone;
@@ -188,17 +174,15 @@ TRenameHistory::Recovery TRenameHistory::RecoverOne() {
 }
 
 std::optional<size_t> TRenameHistory::LastBatchSize() {
-    if (!journal_) journal_.emplace(databasePath_);
-    const std::optional<TRenameJournal::Batch> batch = journal_->LastDone();
+    const std::optional<TRenameJournal::Batch> batch = Journal().LastDone();
     if (!batch) return std::nullopt;
     return batch->files.size();
 }
 
 std::optional<TRenameHistory::UndoResult> TRenameHistory::UndoLast() {
-    if (!journal_) journal_.emplace(databasePath_);
-    const std::optional<TRenameJournal::Batch> batch = journal_->LastDone();
+    const std::optional<TRenameJournal::Batch> batch = Journal().LastDone();
     if (!batch) return std::nullopt;
-    const TDirFd dir(OpenDirectory(*batch));
+    const TFd dir = OpenDirectory(*batch);
     if (dir.Get() < 0) {
         // The folder is gone or another one stands at its path: nothing of
         // the batch can be given back.

@@ -6,6 +6,7 @@
 // that an undo interrupted in turn is finished at the next start.
 #pragma once
 
+#include "platform/TFd.h"
 #include "platform/TFileOps.h"
 #include "rename/TRenameJournal.h"
 
@@ -54,8 +55,10 @@ private:
     bool TakeBackUnfinished(int dirFd, const TRenameJournal::File& file);
     bool FinishDeletion(int dirFd, const TRenameJournal::File& file);
     UndoResult UndoFiles(int dirFd, const TRenameJournal::Batch& batch);
-    // Opens the batch's directory; -1 when it is gone or is another folder now.
-    static int OpenDirectory(const TRenameJournal::Batch& batch);
+    // Opens the batch's directory; the descriptor is -1 when it is gone or is
+    // another folder now.
+    static TFd OpenDirectory(const TRenameJournal::Batch& batch);
+    TRenameJournal& Journal();
 
     std::string databasePath_;
     TFileOps& ops_;

@@ -39,16 +39,11 @@ bool CannotRenameHere(int error) {
 
 TRenamePlan::TRenamePlan(TFileOps& ops) : ops_(ops) {}
 
-TRenamePlan::~TRenamePlan() { CloseDirectory(); }
-
-void TRenamePlan::CloseDirectory() {
-    if (dirFd_ >= 0) ::close(dirFd_);
-    dirFd_ = -1;
-}
+TRenamePlan::~TRenamePlan() = default;
 
 int TRenamePlan::Open(const std::string& directory, const std::string& databasePath,
                       const TFileIdentity* expected) {
-    CloseDirectory();
+    dir_.Reset();
     directoryPath_ = directory;
     rows_.clear();
     checked_ = false;
@@ -56,20 +51,7 @@ int TRenamePlan::Open(const std::string& directory, const std::string& databaseP
     databaseName_.clear();
     databaseFiles_.clear();
 
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno != 0 ? errno : ENOENT;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return error;
-    }
-    if (expected && !TFileIdentity::Of(st).SameFile(*expected)) {
-        ::close(fd);
-        return ESTALE;
-    }
-    dirFd_ = fd;
-    directory_ = TFileIdentity::Of(st);
+    if (const int error = TFd::OpenDirectory(directory, expected, dir_, directory_)) return error;
 
     if (!databasePath.empty()) {
         const size_t slash = databasePath.rfind('/');
@@ -115,14 +97,14 @@ int TRenamePlan::CheckRow(Row& row, std::unordered_set<std::string_view>& newNam
     // The old entry: something we may copy.
     if (IsMalformedName(row.oldName) && row.oldName != "." && row.oldName != "..") return EINVAL;
     struct stat st;
-    if (const int error = ops_.StatAt(dirFd_, row.oldName, st)) return error;
+    if (const int error = ops_.StatAt(dir_.Get(), row.oldName, st)) return error;
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return EOPNOTSUPP;
     if (IsDatabaseName(row.oldName) || IsDatabaseFile(TFileIdentity::Of(st))) return EBUSY;
     if (S_ISLNK(st.st_mode) && !databaseFiles_.empty()) {
         // A link to the database is refused like the file itself.
         struct stat target;
-        if (fstatat(dirFd_, row.oldName.c_str(), &target, 0) == 0 && IsDatabaseFile(TFileIdentity::Of(target)))
+        if (fstatat(dir_.Get(), row.oldName.c_str(), &target, 0) == 0 && IsDatabaseFile(TFileIdentity::Of(target)))
             return EBUSY;
     }
     row.source = TFileIdentity::Of(st);
@@ -133,7 +115,7 @@ int TRenamePlan::CheckRow(Row& row, std::unordered_set<std::string_view>& newNam
     if (IsDatabaseName(row.newName)) return EBUSY;
     if (!newNames.insert(row.newName).second) return EEXIST;
     struct stat newSt;
-    const int error = ops_.StatAt(dirFd_, row.newName, newSt);
+    const int error = ops_.StatAt(dir_.Get(), row.newName, newSt);
     if (error == 0) return EEXIST;
     if (error != ENOENT) return error;
     return 0;
@@ -141,7 +123,7 @@ int TRenamePlan::CheckRow(Row& row, std::unordered_set<std::string_view>& newNam
 
 TRenamePlan::Failure TRenamePlan::Check() {
     checked_ = false;
-    if (dirFd_ < 0) return {0, EBADF};
+    if (dir_.Get() < 0) return {0, EBADF};
     std::unordered_set<std::string_view> newNames;
     newNames.reserve(rows_.size());
     for (size_t i = 0; i < rows_.size(); ++i) {
@@ -157,7 +139,7 @@ int TRenamePlan::MakeNew(size_t index, bool keepOld, const std::string& stagingN
     Row& row = rows_[index];
     if (row.state != State::Pending) return EALREADY;
     TFileIdentity made;
-    const int error = ops_.RenameAt(dirFd_, row.oldName, row.newName, made);
+    const int error = ops_.RenameAt(dir_.Get(), row.oldName, row.newName, made);
     if (error == 0) {
         row.made = made;
         row.state = State::Renamed;
@@ -173,7 +155,7 @@ int TRenamePlan::CopyOne(size_t index, bool keepOld, const std::string& stagingN
     if (row.state != State::Pending) return EALREADY;
     int error = EPERM;
     if (!keepOld) {
-        error = ops_.LinkAt(dirFd_, row.oldName, row.newName, row.made);
+        error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, row.made);
         if (error == 0) row.source = row.made;
     }
     // A file system without hard links, or a refusal to link this file:
@@ -183,7 +165,7 @@ int TRenamePlan::CopyOne(size_t index, bool keepOld, const std::string& stagingN
     if (error != 0 && CannotLinkHere(error)) {
         // A copy is flushed only when its original is to go: a kept
         // original is the safe copy until then.
-        error = ops_.CopyAt(dirFd_, row.oldName, row.newName, row.source, row.made, /*flush=*/!keepOld,
+        error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, row.source, row.made, /*flush=*/!keepOld,
                             stagingName);
     }
     if (error == 0) row.state = State::Copied;
@@ -197,12 +179,12 @@ size_t TRenamePlan::RollBack() {
         // Once its old file is gone, the new file is the only copy: keep it.
         if (row.state != State::Copied && row.state != State::Renamed) continue;
         struct stat st;
-        if (ops_.StatAt(dirFd_, row.newName, st) != 0 || !TFileIdentity::Of(st).SameState(row.made)) continue;
+        if (ops_.StatAt(dir_.Get(), row.newName, st) != 0 || !TFileIdentity::Of(st).SameState(row.made)) continue;
         if (row.state == State::Copied) {
-            if (ops_.UnlinkAt(dirFd_, row.newName) != 0) continue;
+            if (ops_.UnlinkAt(dir_.Get(), row.newName) != 0) continue;
         } else {
             TFileIdentity back;
-            if (ops_.RenameAt(dirFd_, row.newName, row.oldName, back) != 0) continue;
+            if (ops_.RenameAt(dir_.Get(), row.newName, row.oldName, back) != 0) continue;
         }
         row.state = State::Pending;
         ++undone;
@@ -218,23 +200,23 @@ size_t TRenamePlan::MadeCount() const {
 }
 
 int TRenamePlan::FlushForDelete() {
-    if (dirFd_ < 0) return EBADF;
-    return ops_.SyncDir(dirFd_);
+    if (dir_.Get() < 0) return EBADF;
+    return ops_.SyncDir(dir_.Get());
 }
 
 int TRenamePlan::DeleteOld(size_t index) {
     if (index >= rows_.size() || rows_[index].state != State::Copied) return ECANCELED;
     Row& row = rows_[index];
     struct stat oldSt, newSt;
-    if (const int error = ops_.StatAt(dirFd_, row.oldName, oldSt)) return error;
-    if (const int error = ops_.StatAt(dirFd_, row.newName, newSt)) return error == ENOENT ? ESTALE : error;
+    if (const int error = ops_.StatAt(dir_.Get(), row.oldName, oldSt)) return error;
+    if (const int error = ops_.StatAt(dir_.Get(), row.newName, newSt)) return error == ENOENT ? ESTALE : error;
     const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
     if (!oldNow.SameState(row.source) || !TFileIdentity::Of(newSt).SameState(row.made)) return ESTALE;
     // Both names on one file: a hard link of ours, which must still count
     // both names. On a case-insensitive mount the "two" names may be one
     // entry, and deleting it would delete the only copy.
     if (oldNow.SameFile(row.made) && oldSt.st_nlink < 2) return ESTALE;
-    if (const int error = ops_.UnlinkAt(dirFd_, row.oldName)) return error;
+    if (const int error = ops_.UnlinkAt(dir_.Get(), row.oldName)) return error;
     row.state = State::Deleted;
     return 0;
 }

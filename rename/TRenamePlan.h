@@ -36,6 +36,7 @@
 // plus whatever the file system reports (EACCES, ENOSPC, EROFS, EIO...).
 #pragma once
 
+#include "platform/TFd.h"
 #include "platform/TFileIdentity.h"
 #include "platform/TFileOps.h"
 
@@ -91,7 +92,7 @@ public:
              const TFileIdentity* expected = nullptr);
     const std::string& Directory() const { return directoryPath_; }
     const TFileIdentity& DirectoryIdentity() const { return directory_; }
-    int DirectoryFd() const { return dirFd_; }
+    int DirectoryFd() const { return dir_.Get(); }
     TFileOps& Ops() const { return ops_; }
 
     // Appends one listed file. Invalidates an earlier Check().
@@ -146,10 +147,9 @@ private:
     bool IsDatabaseName(const std::string& name) const;
     bool IsDatabaseFile(const TFileIdentity& identity) const;
     int CheckRow(Row& row, std::unordered_set<std::string_view>& newNames) const;
-    void CloseDirectory();
 
     TFileOps& ops_;
-    int dirFd_ = -1;
+    TFd dir_;
     std::string directoryPath_;
     TFileIdentity directory_;
     bool databaseHere_ = false;          // the database lives in the searched directory
