@@ -55,6 +55,12 @@ std::string InCodePage(std::string_view utf8)
     return TCodePage::Active().FromUtf8(utf8);
 }
 
+// Shows one of the tool's own texts in a notice box.
+void Tell(std::string_view utf8)
+{
+    ShowNotice(InCodePage(utf8));
+}
+
 }  // namespace
 
 TFormMain::TFormMain(QWidget* parent)
@@ -150,7 +156,7 @@ std::string TFormMain::NarrowText(const QLineEdit* edit)
 
 void TFormMain::ShowCopyFailure(int error)
 {
-    ShowNotice(InCodePage(std::string(texts::kCopyFailed) + std::to_string(static_cast<unsigned>(error))));
+    Tell(std::string(texts::kCopyFailed) + std::to_string(static_cast<unsigned>(error)));
 }
 
 namespace {
@@ -283,13 +289,13 @@ void TFormMain::RecoverUnfinishedBatches()
                 continue;  // nothing had been done yet, or nothing was left to do
             switch (recovery.kind) {
             case TRenameHistory::Recovery::Kind::Undone:
-                ShowNotice(InCodePage(texts::RecoveredUndone(recovery.files)));
+                Tell(texts::RecoveredUndone(recovery.files));
                 break;
             case TRenameHistory::Recovery::Kind::Finished:
-                ShowNotice(InCodePage(texts::RecoveredFinished(recovery.files)));
+                Tell(texts::RecoveredFinished(recovery.files));
                 break;
             default:
-                ShowNotice(InCodePage(texts::RecoveredUndoFinished(recovery.files)));
+                Tell(texts::RecoveredUndoFinished(recovery.files));
                 break;
             }
         }
@@ -321,11 +327,11 @@ void TFormMain::ActionSearchExecute()
     const std::string directory = NarrowText(ui_->Edit1);
     const std::string target = NarrowText(ui_->Edit2);
     if (directory.empty()) {
-        ShowNotice(InCodePage(texts::kChooseDirectoryFirst));
+        Tell(texts::kChooseDirectoryFirst);
         return;
     }
     if (target.empty()) {
-        ShowNotice(InCodePage(texts::kEnterTarget));
+        Tell(texts::kEnterTarget);
         return;
     }
 
@@ -396,11 +402,11 @@ void TFormMain::ActionBeginExecute()
     const std::string target = NarrowText(ui_->Edit2);
     const std::string replacement = NarrowText(ui_->Edit3);
     if (target.empty()) {
-        ShowNotice(InCodePage(texts::kEnterTarget));
+        Tell(texts::kEnterTarget);
         return;
     }
     if (replacement.empty()) {
-        ShowNotice(InCodePage(texts::kEnterReplacement));
+        Tell(texts::kEnterReplacement);
         return;
     }
     TADOQuery& query = *ADOQuery1;
@@ -520,34 +526,34 @@ void TFormMain::ActionBeginExecute()
     // A cancel that came too late to take the batch back says so in place
     // of the success text.
     if (outcome == TBackgroundWork::Outcome::Completed)
-        ShowNotice(InCodePage(texts::kRenameDone));
+        Tell(texts::kRenameDone);
     else
-        ShowNotice(InCodePage(pastTurningBack ? texts::kCancelTooLateDeleting : texts::kCancelTooLateDone));
+        Tell(pastTurningBack ? texts::kCancelTooLateDeleting : texts::kCancelTooLateDone);
     if (result.oldKept > 0)
-        ShowNotice(InCodePage(texts::OldFilesKept(result.oldKept, result.oldKeptErrors)));
+        Tell(texts::OldFilesKept(result.oldKept, result.oldKeptErrors));
 }
 
 void TFormMain::ActionUndoExecute()
 {
     const std::string database = DatabasePath();
     if (database.empty()) {
-        ShowNotice(InCodePage(texts::kNothingToUndo));
+        Tell(texts::kNothingToUndo);
         return;
     }
     TRenameHistory history(database, *fileOps_);
     const std::optional<size_t> files = history.LastBatchSize();
     if (!files) {
-        ShowNotice(InCodePage(texts::kNothingToUndo));
+        Tell(texts::kNothingToUndo);
         return;
     }
     if (AskConfirmation(InCodePage(texts::UndoQuestion(*files))) != 6)
         return;
     const std::optional<TRenameHistory::UndoResult> result = history.UndoLast();
     if (!result) {
-        ShowNotice(InCodePage(texts::kNothingToUndo));
+        Tell(texts::kNothingToUndo);
         return;
     }
-    ShowNotice(InCodePage(texts::Undone(result->undone, result->changed)));
+    Tell(texts::Undone(result->undone, result->changed));
 }
 
 }  // namespace vantelo
