@@ -3,9 +3,12 @@
 
 #include "platform/TAsciiCase.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +16,12 @@ namespace vantelo {
 namespace {
 
 constexpr size_t kMaxNameBytes = 255;
+// Plans at least this large look their names up on several threads: the
+// kernel's lookups of names in one folder run side by side, and at 100,000
+// files they are a fair share of the whole batch. Smaller plans keep one
+// thread and the plain order of calls.
+constexpr size_t kParallelLookupRows = 4096;
+constexpr size_t kLookupChunk = 512;
 const char* const kDatabaseSuffixes[] = {"", "-wal", "-shm", "-journal"};
 
 bool IsMalformedName(const std::string& name) {
@@ -93,41 +102,84 @@ bool TRenamePlan::IsDatabaseFile(const TFileIdentity& identity) const {
     return false;
 }
 
-int TRenamePlan::CheckRow(Row& row, std::unordered_set<std::string_view>& newNames) const {
-    // The old entry: something we may copy.
-    if (IsMalformedName(row.oldName) && row.oldName != "." && row.oldName != "..") return EINVAL;
+bool TRenamePlan::LooksUpOld(const Row& row) { return !IsMalformedName(row.oldName) || row.oldName == "." || row.oldName == ".."; }
+
+bool TRenamePlan::LooksUpNew(const Row& row) const {
+    return !IsMalformedName(row.newName) && row.newName.size() <= kMaxNameBytes && !IsDatabaseName(row.newName);
+}
+
+void TRenamePlan::LookUp(size_t index, Lookup& found) {
+    Row& row = rows_[index];
     struct stat st;
-    if (const int error = ops_.StatAt(dir_.Get(), row.oldName, st)) return error;
-    if (S_ISDIR(st.st_mode)) return EISDIR;
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return EOPNOTSUPP;
-    if (IsDatabaseName(row.oldName) || IsDatabaseFile(TFileIdentity::Of(st))) return EBUSY;
-    if (S_ISLNK(st.st_mode) && !databaseFiles_.empty()) {
+    if (LooksUpOld(row)) {
+        found.oldError = ops_.StatAt(dir_.Get(), row.oldName, st);
+        if (found.oldError == 0) {
+            found.oldMode = st.st_mode;
+            row.source = TFileIdentity::Of(st);
+        }
+    }
+    if (found.oldError == 0 && LooksUpNew(row)) found.newError = ops_.StatAt(dir_.Get(), row.newName, st);
+}
+
+void TRenamePlan::LookUpAll(std::vector<Lookup>& found) {
+    found.assign(rows_.size(), Lookup{});
+    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4);
+    if (rows_.size() < kParallelLookupRows || threads < 2) {
+        for (size_t i = 0; i < rows_.size(); ++i) LookUp(i, found[i]);
+        return;
+    }
+    // Each thread takes the next chunk of rows; each row is written by one
+    // thread only, and the rows are judged once all threads are done.
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        for (;;) {
+            const size_t from = next.fetch_add(kLookupChunk);
+            if (from >= rows_.size()) return;
+            const size_t to = std::min(rows_.size(), from + kLookupChunk);
+            for (size_t i = from; i < to; ++i) LookUp(i, found[i]);
+        }
+    };
+    std::vector<std::jthread> helpers;
+    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+    work();
+}
+
+int TRenamePlan::CheckRow(Row& row, const Lookup& found, std::unordered_set<std::string_view>& newNames) const {
+    // The old entry: something we may copy.
+    if (!LooksUpOld(row)) return EINVAL;
+    if (found.oldError) return found.oldError;
+    if (S_ISDIR(found.oldMode)) return EISDIR;
+    if (!S_ISREG(found.oldMode) && !S_ISLNK(found.oldMode)) return EOPNOTSUPP;
+    if (IsDatabaseName(row.oldName) || IsDatabaseFile(row.source)) return EBUSY;
+    if (S_ISLNK(found.oldMode) && !databaseFiles_.empty()) {
         // A link to the database is refused like the file itself.
         struct stat target;
         if (fstatat(dir_.Get(), row.oldName.c_str(), &target, 0) == 0 && IsDatabaseFile(TFileIdentity::Of(target)))
             return EBUSY;
     }
-    row.source = TFileIdentity::Of(st);
 
     // The new name: a fresh, well-formed name of its own.
     if (IsMalformedName(row.newName)) return EINVAL;
     if (row.newName.size() > kMaxNameBytes) return ENAMETOOLONG;
     if (IsDatabaseName(row.newName)) return EBUSY;
     if (!newNames.insert(row.newName).second) return EEXIST;
-    struct stat newSt;
-    const int error = ops_.StatAt(dir_.Get(), row.newName, newSt);
-    if (error == 0) return EEXIST;
-    if (error != ENOENT) return error;
+    if (found.newError == 0) return EEXIST;
+    if (found.newError != ENOENT) return found.newError;
     return 0;
 }
 
 TRenamePlan::Failure TRenamePlan::Check() {
     checked_ = false;
     if (dir_.Get() < 0) return {0, EBADF};
+    // Every name is looked up first (on several threads for a large plan),
+    // then the rows are judged in order, so the first failure is the first
+    // failing row whatever the threads did.
+    std::vector<Lookup> found;
+    LookUpAll(found);
     std::unordered_set<std::string_view> newNames;
     newNames.reserve(rows_.size());
     for (size_t i = 0; i < rows_.size(); ++i) {
-        if (const int error = CheckRow(rows_[i], newNames)) return {i, error};
+        if (const int error = CheckRow(rows_[i], found[i], newNames)) return {i, error};
     }
     checked_ = true;
     return {};

@@ -40,9 +40,11 @@
 #include "platform/TFileIdentity.h"
 #include "platform/TFileOps.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <unordered_set>
 #include <vector>
 
@@ -146,7 +148,17 @@ public:
 private:
     bool IsDatabaseName(const std::string& name) const;
     bool IsDatabaseFile(const TFileIdentity& identity) const;
-    int CheckRow(Row& row, std::unordered_set<std::string_view>& newNames) const;
+    // What looking up one row's names found (errno 0: the name exists).
+    struct Lookup {
+        int oldError = 0;
+        int newError = ENOENT;
+        mode_t oldMode = 0;
+    };
+    static bool LooksUpOld(const Row& row);
+    bool LooksUpNew(const Row& row) const;
+    void LookUp(size_t index, Lookup& found);
+    void LookUpAll(std::vector<Lookup>& found);
+    int CheckRow(Row& row, const Lookup& found, std::unordered_set<std::string_view>& newNames) const;
 
     TFileOps& ops_;
     TFd dir_;

@@ -256,6 +256,51 @@ TEST_F(RenamePlanTest, EveryRefusalBeforeCopyingLeavesTheDirectoryUntouched) {
     }
 }
 
+TEST_F(RenamePlanTest, ALargePlanLooksUpOnSeveralThreadsAndStillFailsAtItsFirstBadRow) {
+    // Large enough that the names are looked up side by side.
+    constexpr size_t kFiles = 6000;
+    for (size_t i = 0; i < kFiles; ++i) dir_.WriteFile("f" + std::to_string(i), std::to_string(i));
+    ASSERT_EQ(mkdir((dir_ / "sub").c_str(), 0755), 0);
+    const auto fill = [&](TRenamePlan& plan, size_t badAt, const std::string& badOld, const std::string& badNew) {
+        for (size_t i = 0; i < kFiles; ++i) {
+            if (i == badAt) plan.Add(badOld, badNew);
+            else plan.Add("f" + std::to_string(i), "g" + std::to_string(i));
+        }
+    };
+    struct Case {
+        const char* why;
+        size_t at;
+        std::string oldName, newName;
+        Failure expected;
+    };
+    const Case cases[] = {
+        {"every row good", kFiles, "", "", {0, 0}},
+        {"a directory late in the list", 5000, "sub", "x", {5000, EISDIR}},
+        {"a taken new name late in the list", 5001, "f5001", "f17", {5001, EEXIST}},
+        {"a missing old file late in the list", 5999, "nothere", "y", {5999, ENOENT}},
+        // Row 4000's new name is g4000, which row 4001 takes as well: the
+        // first of the two rows to fail is the later one, in list order.
+        {"a new name given twice", 4001, "f4001", "g4000", {4001, EEXIST}},
+    };
+    const auto before = Snapshot(dir_.Path());
+    for (const Case& c : cases) {
+        TRenamePlan plan;
+        ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+        fill(plan, c.at, c.oldName, c.newName);
+        const Failure failure = plan.Check();
+        EXPECT_EQ(failure.index, c.expected.index) << c.why;
+        EXPECT_EQ(failure.error, c.expected.error) << c.why;
+        if (!failure) {
+            // Each row carries its own old file's identity.
+            for (size_t i : {size_t{0}, size_t{2999}, kFiles - 1}) {
+                const struct stat st = Lstat(dir_ / plan.OldName(i));
+                EXPECT_TRUE(plan.At(i).source.SameState(TFileIdentity::Of(st))) << i;
+            }
+        }
+        EXPECT_EQ(Snapshot(dir_.Path()), before) << c.why;
+    }
+}
+
 TEST_F(RenamePlanTest, NamesResolveAgainstTheSearchedDirectoryNotTheCurrentOne) {
     test::TTempDir elsewhere;
     elsewhere.WriteFile("a", "wrong one");
