@@ -6,11 +6,16 @@
 //     then a walk over all of them reading each name;
 //   - 100,000 single-row posts through the data module's scratch query
 //     (inserts at the end, then an edit of each row), inside one batch and
-//     without one (each post its own transaction).
+//     without one (each post its own transaction);
+//   - the switch-off walk of a batch rename: an edit of each of that many
+//     rows through a query whose view holds a window of 30 rows, with its
+//     notifications held, in one batch.
 // Usage: BenchStorage [rows-to-open] [posts]
 #include "store/OpenQuery.h"
 #include "store/TADOConnection.h"
 #include "store/TADOQuery.h"
+#include "store/TDataLink.h"
+#include "store/TDataSource.h"
 #include "store/TShareDataModule.h"
 
 #include <sqlite3.h>
@@ -157,6 +162,38 @@ void BenchPosts(int posts, bool batched)
     std::filesystem::remove_all(folder);
 }
 
+void BenchWindowWalk(int posts)
+{
+    const std::filesystem::path folder = MakeDatabase();
+    FillRows(posts);
+    {
+        TShareDataModule module;
+        TADOQuery& query = *module.ADOQueryTemp;
+        TADOConnection& connection = *module.ADOConnection1;
+        TDataSource source;
+        source.SetDataSet(&query);
+        TDataLink view;
+        view.SetBufferCount(30);
+        view.SetDataSource(&source);
+        OpenQuery(query, "Select * From Tellarin", "open failed");
+        const auto start = Clock::now();
+        query.DisableControls();
+        connection.BeginBatch();
+        for (query.First(); !query.Eof(); query.Next()) {
+            query.Edit();
+            query.FieldByName("FileEnable").SetAsBoolean(false);
+            query.Post();
+        }
+        connection.CommitBatch();
+        query.EnableControls();
+        const double walked = Seconds(start);
+        std::printf("walk of a 30-row window, in one batch: %d edits %.3f s (%.0f posts/s)\n", posts, walked,
+                    posts / walked);
+        view.SetDataSource(nullptr);
+    }
+    std::filesystem::remove_all(folder);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -165,6 +202,7 @@ int main(int argc, char** argv)
     const int posts = argc > 2 ? std::atoi(argv[2]) : 100'000;
     BenchOpen(rows);
     BenchPosts(posts, true);
+    BenchWindowWalk(posts);
     BenchPosts(posts, false);
     return 0;
 }

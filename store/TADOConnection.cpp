@@ -317,20 +317,23 @@ bool TADOConnection::CommitAllPendingWrites() noexcept
 
 // --- one post's write ----------------------------------------------------------
 
-TADOConnection::TWriteScope::TWriteScope(TADOConnection& connection)
-    : connection_(connection), inBatch_(connection.batchDepth_ > 0)
+TADOConnection::TWriteScope::TWriteScope(TADOConnection& connection, bool oneStatement)
+    : connection_(connection), inBatch_(connection.batchDepth_ > 0), savepoint_(inBatch_ && !oneStatement)
 {
     if (!connection_.Connected())
         throw EOleException(AdoTexts::kConnectionClosed, SQLITE_MISUSE, "SQLite");
     if (!connection_.InTransaction())
         connection_.Run(kBeginImmediate);
-    if (inBatch_)
+    if (savepoint_)
         connection_.Run(kSavepoint);
 }
 
 void TADOConnection::TWriteScope::Commit()
 {
-    connection_.Run(inBatch_ ? kRelease : kCommit);
+    if (savepoint_)
+        connection_.Run(kRelease);
+    else if (!inBatch_)
+        connection_.Run(kCommit);
     done_ = true;
 }
 
@@ -341,8 +344,9 @@ TADOConnection::TWriteScope::~TWriteScope()
     sqlite3* db = connection_.Handle();
     if (inBatch_) {
         // Undo this post alone; the engine may have rolled the whole
-        // transaction back already (disk full, a trigger's ROLLBACK).
-        if (sqlite3_get_autocommit(db) == 0) {
+        // transaction back already (disk full, a trigger's ROLLBACK). Without
+        // a savepoint the engine has undone the failed statement itself.
+        if (savepoint_ && sqlite3_get_autocommit(db) == 0) {
             sqlite3_exec(db, "ROLLBACK TO vantelo_post", nullptr, nullptr, nullptr);
             sqlite3_exec(db, "RELEASE vantelo_post", nullptr, nullptr, nullptr);
         }

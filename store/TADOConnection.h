@@ -8,7 +8,9 @@
 // Posts of the datasets run as write transactions here. A batch
 // (BeginBatch/CommitBatch) groups the posts of one handler into one
 // transaction, opened by the first post; each post inside it is undone on
-// its own when it fails (a savepoint), the rows posted before it are then
+// its own when it fails (by the engine, which undoes a failed statement on
+// its own, when the post is one statement and nothing can fail after it;
+// else by a savepoint around it), the rows posted before it are then
 // committed at once, and CommitPendingWrites commits an open batch
 // transaction before any box is shown.
 #pragma once
@@ -114,9 +116,12 @@ public:
     // One post's write: opens the transaction (a batch's, or its own), and
     // is undone unless Commit() is called. Raises the engine's error when
     // the transaction cannot begin (another process holds the file).
+    // oneStatement: the write is a single statement and nothing after it
+    // can fail once it succeeded, so that inside a batch the engine's own
+    // undo of a failed statement is enough and no savepoint is set.
     class TWriteScope {
     public:
-        explicit TWriteScope(TADOConnection& connection);
+        explicit TWriteScope(TADOConnection& connection, bool oneStatement = false);
         ~TWriteScope();
         TWriteScope(const TWriteScope&) = delete;
         TWriteScope& operator=(const TWriteScope&) = delete;
@@ -127,6 +132,7 @@ public:
     private:
         TADOConnection& connection_;
         bool inBatch_;
+        bool savepoint_;
         bool done_ = false;
     };
 

@@ -113,6 +113,8 @@ void TCustomADODataSet::DropStatements()
 {
     writeStatements_.clear();
     readBack_.Finalize();
+    // Learned again at the next post: the table may have changed meanwhile.
+    tableLearned_ = false;
 }
 
 // --- open and close -------------------------------------------------------------
@@ -145,6 +147,7 @@ void TCustomADODataSet::StorageOpen()
     }
 
     DescribeColumns(db, statement.Get());
+    tableLearned_ = false;
     rows_ = TResultRows(statement.ColumnCount());
     const auto limit = static_cast<size_t>(maxRecords_ > 0 ? maxRecords_ : 0);
     while (statement.Step()) {
@@ -420,25 +423,160 @@ TValue TCustomADODataSet::StorageReadValue(const TField& field, const TRecordBuf
 
 // --- posting --------------------------------------------------------------------
 
-TSqliteStatement& TCustomADODataSet::WriteStatement(sqlite3* db, bool insert, const std::vector<int>& columns)
+namespace {
+
+// The affinity SQLite gives a column of this declared type (upper case).
+char AffinityOf(const std::string& declared)
 {
-    std::string key = insert ? "I" : "U";
-    for (int column : columns) {
-        key += ',';
-        key += std::to_string(column);
+    const auto has = [&](const char* word) { return declared.find(word) != std::string::npos; };
+    if (has("INT"))
+        return 'I';
+    if (has("CHAR") || has("CLOB") || has("TEXT"))
+        return 'T';
+    if (declared.empty() || has("BLOB"))
+        return 'B';
+    if (has("REAL") || has("FLOA") || has("DOUB"))
+        return 'R';
+    return 'N';
+}
+
+// True when a column of this affinity stores a bound value of this kind as
+// it is: an integer is kept by integer and numeric columns (a real one makes
+// it a real, a text one text), text by text columns (the others may make a
+// number of it).
+bool KeepsAsBound(char affinity, TCell::Kind kind)
+{
+    switch (kind) {
+    case TCell::Kind::Null:
+        return affinity != 0;
+    case TCell::Kind::Integer:
+        return affinity == 'I' || affinity == 'N' || affinity == 'B';
+    case TCell::Kind::Text:
+        return affinity == 'T' || affinity == 'B';
+    default:
+        return false;
     }
-    auto found = writeStatements_.find(key);
-    if (found != writeStatements_.end())
-        return found->second;
+}
+
+bool Counts(sqlite3* db, const std::string& sql, const std::string& table, const std::string& schema)
+{
+    TSqliteStatement statement(db, sql);
+    statement.BindText(1, table);
+    if (sqlite3_bind_parameter_count(statement.Get()) >= 2)
+        statement.BindText(2, schema);
+    return statement.Step() && sqlite3_column_int64(statement.Get(), 0) > 0;
+}
+
+}  // namespace
+
+void TCustomADODataSet::LearnTable(sqlite3* db)
+{
+    tableLearned_ = true;
+    rowMayChange_ = true;
+    computedColumns_ = false;
+    for (Column& column : columns_) {
+        column.baseColumn = -1;
+        column.affinity = 0;
+        column.nullDefault = false;
+    }
+    try {
+        const std::string master = Quoted(baseSchema_) + ".sqlite_master";
+        // A trigger may sit in the temporary schema over a table of any other.
+        const bool triggers =
+            Counts(db, "SELECT count(*) FROM " + master + " WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE",
+                   baseTable_, baseSchema_) ||
+            Counts(db, "SELECT count(*) FROM temp.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE",
+                   baseTable_, baseSchema_);
+        const bool isVirtual = Counts(db,
+                                      "SELECT count(*) FROM " + master +
+                                          " WHERE type = 'table' AND name = ?1 COLLATE NOCASE"
+                                          " AND sql LIKE 'CREATE VIRTUAL%'",
+                                      baseTable_, baseSchema_);
+        // A foreign key on the table itself may change the row it is written
+        // to (ON UPDATE CASCADE, SET NULL).
+        const bool selfReference = Counts(db,
+                                          "SELECT count(*) FROM pragma_foreign_key_list(?1, ?2)"
+                                          " WHERE \"table\" = ?1 COLLATE NOCASE",
+                                          baseTable_, baseSchema_);
+        TSqliteStatement info(db, "SELECT name, type, dflt_value IS NULL, hidden FROM pragma_table_xinfo(?1, ?2)");
+        info.BindText(1, baseTable_);
+        info.BindText(2, baseSchema_);
+        for (int place = 0; info.Step(); ++place) {
+            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.Get(), 0));
+            const int hidden = sqlite3_column_int(info.Get(), 3);
+            if (hidden == 2 || hidden == 3)
+                computedColumns_ = true;
+            for (Column& column : columns_) {
+                if (!column.inBase || !name || !AsciiEqualIgnoreCase(column.origin, name))
+                    continue;
+                column.baseColumn = place;
+                column.affinity = AffinityOf(Upper(reinterpret_cast<const char*>(sqlite3_column_text(info.Get(), 1))));
+                column.nullDefault = sqlite3_column_int(info.Get(), 2) != 0 && hidden == 0;
+            }
+        }
+        rowMayChange_ = triggers || isVirtual || selfReference;
+    } catch (const EOleException&) {
+        // Unknown: every post reads its row back.
+        rowMayChange_ = true;
+    }
+}
+
+TCustomADODataSet::TPostWay TCustomADODataSet::PostWay(bool insert) const
+{
+    if (rowMayChange_)
+        return TPostWay::ReadBack;
+    if (computedColumns_)
+        return TPostWay::Returning;
+    for (size_t k = 0; k < postColumns_.size(); ++k) {
+        const Column& column = columns_[static_cast<size_t>(postColumns_[k])];
+        if (column.baseColumn < 0 || !KeepsAsBound(column.affinity, boundCells_[k].kind))
+            return TPostWay::Returning;
+    }
+    if (insert) {
+        // Every column of the table the result shows is known: the rowid,
+        // a value written, or a default of Null.
+        for (size_t i = 0; i < columns_.size(); ++i) {
+            const Column& column = columns_[i];
+            if (!column.inBase || static_cast<int>(i) == identityColumn_)
+                continue;
+            if (column.baseColumn < 0)
+                return TPostWay::Returning;
+            if (column.baseColumn == columns_[static_cast<size_t>(identityColumn_)].baseColumn)
+                continue;
+            const bool written = std::any_of(postColumns_.begin(), postColumns_.end(), [&](int c) {
+                return columns_[static_cast<size_t>(c)].baseColumn == column.baseColumn;
+            });
+            if (!written && !column.nullDefault)
+                return TPostWay::Returning;
+        }
+    }
+    return TPostWay::Direct;
+}
+
+std::string TCustomADODataSet::ResultColumnList() const
+{
+    std::string list;
+    for (const Column& column : columns_) {
+        list += list.empty() ? "" : ", ";
+        list += column.inBase ? Quoted(column.origin) : std::string("NULL");
+    }
+    return list;
+}
+
+TSqliteStatement& TCustomADODataSet::WriteStatement(sqlite3* db, bool insert, bool returning)
+{
+    for (const auto& entry : writeStatements_)
+        if (entry->insert == insert && entry->returning == returning && entry->columns == postColumns_)
+            return entry->statement;
     const std::string table = Quoted(baseSchema_) + "." + Quoted(baseTable_);
     std::string sql;
     if (insert) {
-        if (columns.empty()) {
+        if (postColumns_.empty()) {
             sql = "INSERT INTO " + table + " DEFAULT VALUES";
         } else {
             std::string names;
             std::string marks;
-            for (int column : columns) {
+            for (int column : postColumns_) {
                 if (!names.empty())
                     names += ", ";
                 names += Quoted(columns_[static_cast<size_t>(column)].origin);
@@ -448,7 +586,7 @@ TSqliteStatement& TCustomADODataSet::WriteStatement(sqlite3* db, bool insert, co
         }
     } else {
         std::string sets;
-        for (int column : columns) {
+        for (int column : postColumns_) {
             if (!sets.empty())
                 sets += ", ";
             sets += Quoted(columns_[static_cast<size_t>(column)].origin);
@@ -456,19 +594,18 @@ TSqliteStatement& TCustomADODataSet::WriteStatement(sqlite3* db, bool insert, co
         }
         sql = "UPDATE " + table + " SET " + sets + " WHERE rowid = ?";
     }
-    return writeStatements_.emplace(key, TSqliteStatement(db, sql)).first->second;
+    if (returning)
+        sql += " RETURNING " + ResultColumnList();
+    writeStatements_.push_back(
+        std::make_unique<TWriteStatement>(TWriteStatement{insert, returning, postColumns_, TSqliteStatement(db, sql)}));
+    return writeStatements_.back()->statement;
 }
 
 TSqliteStatement& TCustomADODataSet::ReadBackStatement(sqlite3* db)
 {
     if (!readBack_) {
-        std::string list;
-        for (const Column& column : columns_) {
-            list += list.empty() ? "" : ", ";
-            list += column.inBase ? Quoted(column.origin) : std::string("NULL");
-        }
-        readBack_ = TSqliteStatement(
-            db, "SELECT " + list + " FROM " + Quoted(baseSchema_) + "." + Quoted(baseTable_) + " WHERE rowid = ?");
+        readBack_ = TSqliteStatement(db, "SELECT " + ResultColumnList() + " FROM " + Quoted(baseSchema_) + "." +
+                                             Quoted(baseTable_) + " WHERE rowid = ?");
     }
     return readBack_;
 }
@@ -483,18 +620,40 @@ void TCustomADODataSet::StoragePost()
         const bool insert = State() == TDataSetState::Insert;
         const TRecordBuffer& buffer = ActiveBuffer();
 
-        // The changed columns, in the order first changed, that the table takes.
-        std::vector<int> columns;
-        std::vector<const TValue*> values;
+        // The changed columns, in the order first changed, that the table
+        // takes, with their values as they will be bound.
+        postColumns_.clear();
+        boundCells_.clear();
         for (const TField* field : ModifiedFields()) {
             const auto column = static_cast<size_t>(field->FieldNo() - 1);
             const TValue& value = buffer.values[static_cast<size_t>(field->Index())];
             if (column >= columns_.size() || !columns_[column].updatable ||
                 std::holds_alternative<TNotFetched>(value))
                 continue;
-            columns.push_back(static_cast<int>(column));
-            values.push_back(&value);
+            const size_t k = postColumns_.size();
+            if (postTexts_.size() <= k)
+                postTexts_.resize(k + 1);
+            TCell cell;
+            if (const auto* flag = std::get_if<int16_t>(&value)) {
+                cell.kind = TCell::Kind::Integer;
+                cell.integer = *flag != 0 ? 1 : 0;
+            } else if (const auto* number = std::get_if<int32_t>(&value)) {
+                cell.kind = TCell::Kind::Integer;
+                cell.integer = *number;
+            } else if (const auto* wide = std::get_if<std::u16string>(&value)) {
+                cell.kind = TCell::Kind::Text;
+                postTexts_[k] = EncodeWtf8(*wide);
+            } else if (const auto* narrow = std::get_if<std::string>(&value)) {
+                cell.kind = TCell::Kind::Text;
+                postTexts_[k] = EncodeWtf8(TCodePage::Active().ToWide(*narrow));
+            }
+            postColumns_.push_back(static_cast<int>(column));
+            boundCells_.push_back(cell);
         }
+        // The texts are all in place now: their views stay valid.
+        for (size_t k = 0; k < boundCells_.size(); ++k)
+            if (boundCells_[k].kind == TCell::Kind::Text)
+                boundCells_[k].bytes = postTexts_[k];
 
         std::optional<size_t> row;
         int64_t rowId = 0;
@@ -503,59 +662,109 @@ void TCustomADODataSet::StoragePost()
             if (!row)
                 throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
             rowId = rows_.Identity(*row);
-            if (columns.empty()) {
+            if (postColumns_.empty()) {
                 position_ = static_cast<int64_t>(*row);
                 return;
             }
         }
 
-        TADOConnection::TWriteScope scope(*connection);
-        TSqliteStatement& write = WriteStatement(db, insert, columns);
+        if (!tableLearned_)
+            LearnTable(db);
+        const TPostWay way = PostWay(insert);
+        // Direct and returning writes are one statement, which the engine
+        // undoes on its own when it fails, and nothing after it can fail:
+        // the table has no trigger that could have written elsewhere.
+        TADOConnection::TWriteScope scope(*connection, way != TPostWay::ReadBack);
+        TSqliteStatement& write = WriteStatement(db, insert, way == TPostWay::Returning);
         write.Reset();
         int index = 1;
-        for (const TValue* value : values) {
-            if (const auto* flag = std::get_if<int16_t>(value))
-                write.BindInt(index, *flag != 0 ? 1 : 0);
-            else if (const auto* number = std::get_if<int32_t>(value))
-                write.BindInt(index, *number);
-            else if (const auto* wide = std::get_if<std::u16string>(value))
-                write.BindText(index, EncodeWtf8(*wide));
-            else if (const auto* narrow = std::get_if<std::string>(value))
-                write.BindText(index, EncodeWtf8(TCodePage::Active().ToWide(*narrow)));
+        for (const TCell& cell : boundCells_) {
+            if (cell.kind == TCell::Kind::Integer)
+                write.BindInt(index, cell.integer);
+            else if (cell.kind == TCell::Kind::Text)
+                write.BindTextInPlace(index, cell.bytes);
             else
                 write.BindNull(index);
             ++index;
         }
         if (!insert)
             write.BindInt(index, rowId);
-        write.Run();
-        if (insert) {
-            rowId = sqlite3_last_insert_rowid(db);
-        } else if (sqlite3_changes(db) == 0) {
-            throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
-        }
 
-        TSqliteStatement& readBack = ReadBackStatement(db);
-        readBack.Reset();
-        readBack.BindInt(1, rowId);
-        const bool found = readBack.Step();
-        try {
-            scope.Commit();
-        } catch (...) {
-            readBack.Reset();
-            throw;
+        // The row as the table now has it is staged; the rows change only
+        // once the write is committed.
+        bool staged = false;
+        switch (way) {
+        case TPostWay::Direct: {
+            write.Run();
+            if (insert) {
+                rowId = sqlite3_last_insert_rowid(db);
+                postCells_.assign(columns_.size(), TCell{});
+            } else {
+                if (sqlite3_changes(db) == 0)
+                    throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
+                rows_.ReadRow(*row, postCells_);
+            }
+            const int identityPlace = columns_[static_cast<size_t>(identityColumn_)].baseColumn;
+            for (size_t i = 0; i < columns_.size(); ++i) {
+                const Column& column = columns_[i];
+                if (!column.inBase)
+                    continue;
+                if (insert && (static_cast<int>(i) == identityColumn_ || column.baseColumn == identityPlace)) {
+                    postCells_[i].kind = TCell::Kind::Integer;
+                    postCells_[i].integer = rowId;
+                    continue;
+                }
+                // Every occurrence of a column written takes its value.
+                for (size_t k = 0; k < postColumns_.size(); ++k)
+                    if (columns_[static_cast<size_t>(postColumns_[k])].baseColumn == column.baseColumn)
+                        postCells_[i] = boundCells_[k];
+            }
+            rows_.Stage(postCells_);
+            staged = true;
+            break;
         }
+        case TPostWay::Returning:
+            staged = write.Step();
+            if (staged)
+                rows_.Stage(write.Get(), keepOnWrite_, row);
+            // The write was made by the first step; the rest only hands out
+            // what it returned.
+            while (write.Step()) {
+            }
+            write.Reset();
+            if (insert)
+                rowId = sqlite3_last_insert_rowid(db);
+            else if (!staged)
+                throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
+            break;
+        case TPostWay::ReadBack: {
+            write.Run();
+            if (insert) {
+                rowId = sqlite3_last_insert_rowid(db);
+            } else if (sqlite3_changes(db) == 0) {
+                throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
+            }
+            TSqliteStatement& readBack = ReadBackStatement(db);
+            readBack.Reset();
+            readBack.BindInt(1, rowId);
+            staged = readBack.Step();
+            if (staged)
+                rows_.Stage(readBack.Get(), keepOnWrite_, row);
+            readBack.Reset();
+            break;
+        }
+        }
+        scope.Commit();
         // Written: the result takes the row as the table now has it.
         if (insert) {
-            if (found)
-                rows_.AppendFrom(rowId, readBack.Get(), keepOnWrite_);
+            if (staged)
+                rows_.AppendStaged(rowId);
             position_ = static_cast<int64_t>(rows_.Count()) - 1;
         } else {
-            if (found)
-                rows_.Replace(*row, readBack.Get(), keepOnWrite_);
+            if (staged)
+                rows_.ReplaceWithStaged(*row);
             position_ = static_cast<int64_t>(*row);
         }
-        readBack.Reset();
     } catch (const Exception& error) {
         ForgetStoragePosition();
         throw EDatabaseError(error.Message());

@@ -5,9 +5,13 @@
 // when the result carries the rowid column of one table (an INTEGER PRIMARY
 // KEY) and no two rows share it; only then can the result be edited. Posting
 // writes the changed columns of that table (UPDATE ... WHERE rowid=?, or an
-// INSERT whose new row is appended at the end of the result) and reads the
-// row back, so that values the engine fills in (the auto-increment number)
-// are current.
+// INSERT whose new row is appended at the end of the result) and takes the
+// row as the table now has it: the values written, the new rowid and Null
+// defaults where the table cannot change them (no trigger, no computed
+// column, each value of a kind its column keeps as it is); else the row the
+// write statement returns; else, for a table with triggers, the row read
+// back after the write. The table's facts are learned at the first post
+// after an open.
 //
 // Column kinds from the declared types: INTEGER PRIMARY KEY AUTOINCREMENT is
 // an auto-increment field (read-only), other integer types whole numbers,
@@ -23,7 +27,6 @@
 #include "store/TResultRows.h"
 #include "store/TSqliteStatement.h"
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +75,8 @@ protected:
     void StorageBeforeFirst() override { position_ = -1; }
     void StorageAfterLast() override { position_ = static_cast<int64_t>(rows_.Count()); }
     void StoragePost() override;
+    // The rows are held in memory: a post changes its own row only.
+    bool StorageEditKeepsRows() const override { return true; }
     bool StorageCanModify() const override { return canModify_; }
     int64_t StorageRecordCount() override { return static_cast<int64_t>(rows_.Count()); }
     int64_t StorageRecordNumber() override;
@@ -92,6 +97,23 @@ private:
         bool rowIdAlias = false;
         bool inBase = false;          // a column of that table (read back after a post)
         std::string origin;           // the table column it comes from
+        // Of the table column (learned at the first post):
+        int baseColumn = -1;          // its place in the table, -1: unknown
+        char affinity = 0;            // 'I'nteger, 'N'umeric, 'R'eal, 'T'ext, 'B'lob; 0: unknown
+        bool nullDefault = false;     // an insert that leaves it out writes Null
+    };
+
+    // How a post learns the row as the table has it.
+    enum class TPostWay {
+        Direct,     // the values written are the row's
+        Returning,  // the write statement returns the row
+        ReadBack,   // a savepoint around the write, then a read of the row
+    };
+    struct TWriteStatement {
+        bool insert;
+        bool returning;
+        std::vector<int> columns;
+        TSqliteStatement statement;
     };
 
     // Reads the columns' kinds and origins from the prepared statement.
@@ -100,9 +122,18 @@ private:
     // buffer's bookmark, else the row with that bookmark; none when gone.
     std::optional<size_t> RowOf(const TRecordBuffer& buffer) const;
     TValue ToValue(const TCell& cell, TFieldType type) const;
-    TSqliteStatement& WriteStatement(sqlite3* db, bool insert, const std::vector<int>& columns);
+    TSqliteStatement& WriteStatement(sqlite3* db, bool insert, bool returning);
     TSqliteStatement& ReadBackStatement(sqlite3* db);
+    // The result's columns as an SQL list over the table (Null for the
+    // columns of other tables).
+    std::string ResultColumnList() const;
     void DropStatements();
+    // Learns whether the table can change a row it is given (triggers, a
+    // virtual table, a foreign key on itself, computed columns) and each
+    // column's affinity and default; once per open.
+    void LearnTable(sqlite3* db);
+    // The way for the post being made (postColumns_, boundCells_).
+    TPostWay PostWay(bool insert) const;
 
     std::unique_ptr<TADOCommand> command_;
     TADOConnection* connection_ = nullptr;
@@ -120,8 +151,16 @@ private:
     std::string baseSchema_;
     std::string baseTable_;
     std::vector<bool> keepOnWrite_;  // columns a read-back leaves as they were
-    std::map<std::string, TSqliteStatement> writeStatements_;
+    std::vector<std::unique_ptr<TWriteStatement>> writeStatements_;
     TSqliteStatement readBack_;
+    bool tableLearned_ = false;
+    bool rowMayChange_ = true;       // triggers and the like: read back, under a savepoint
+    bool computedColumns_ = false;   // generated columns: the write returns the row
+    // One post's scratch, kept so that a post allocates nothing.
+    std::vector<int> postColumns_;         // result columns written, in order first changed
+    std::vector<std::string> postTexts_;   // their text values, as bound
+    std::vector<TCell> boundCells_;        // their values, as bound
+    std::vector<TCell> postCells_;         // the row as the table now has it
 };
 
 }  // namespace vantelo

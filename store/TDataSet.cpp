@@ -288,6 +288,23 @@ void TDataSet::Resync(bool exact, bool centre)
         [&] { DataEvent(TDataEvent::DataSetChange); });
 }
 
+void TDataSet::ResyncPostedEdit()
+{
+    // A full window of consecutive rows that all stay where they are would
+    // be refetched as the same rows in the same slots: only the posted one
+    // is read afresh, the others keep what they hold (their rows did not
+    // change). With notifications on, the views get the whole refetch.
+    if (disableCount_ == 0 || rowsHeld_ != bufferCount_ || !StorageEditKeepsRows() ||
+        Fetch(ActiveBuffer(), TFetchMode::Current, false) != TFetchResult::Ok) {
+        Resync(false, false);
+        return;
+    }
+    currentSlot_ = activeSlot_;
+    bof_ = false;
+    eof_ = false;
+    DataEvent(TDataEvent::DataSetChange);
+}
+
 void TDataSet::AllocateBuffers(int count)
 {
     bufferCount_ = count;
@@ -720,9 +737,13 @@ void TDataSet::Post()
         SetCurrentSlot(activeSlot_);
         StoragePost();
     });
+    const bool edited = state_ == TDataSetState::Edit;
     modifiedFields_.clear();
     SetState(TDataSetState::Browse);
-    Resync(false, false);
+    if (edited)
+        ResyncPostedEdit();
+    else
+        Resync(false, false);
     RunHook(TDataSetHook::AfterPost);
 }
 

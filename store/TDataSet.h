@@ -257,6 +257,10 @@ protected:
     // changed fields in ModifiedFields()) and stays positioned on the
     // written row. Raises on failure, leaving the row pending.
     virtual void StoragePost() = 0;
+    // True when a posted edit leaves every row of the result in its place
+    // and every other row as it was: while notifications are off, the
+    // cursor then refreshes only the posted row instead of its window.
+    virtual bool StorageEditKeepsRows() const { return false; }
     // The pending row is discarded.
     virtual void StorageCancel() {}
     // Whether rows may be edited and inserted.
@@ -319,6 +323,9 @@ private:
     int GetNextRecords();
     int GetPriorRecords();
     void Resync(bool exact, bool centre);
+    // After an edit's post: what Resync(false, false) would leave, where
+    // the storage keeps its rows and the window is full.
+    void ResyncPostedEdit();
     void CloseCursor();
     void AllocateBuffers(int count);
 

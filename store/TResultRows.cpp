@@ -179,23 +179,49 @@ void TResultRows::Append(int64_t identity, sqlite3_stmt* statement)
 
 void TResultRows::AppendFrom(int64_t identity, sqlite3_stmt* statement, const std::vector<bool>& keep)
 {
-    scratch_.clear();
-    for (int column = 0; column < columnCount_; ++column) {
-        const bool kept = static_cast<size_t>(column) < keep.size() && keep[static_cast<size_t>(column)];
-        PutCell(scratch_, kept ? TCell{} : CellOf(statement, column));
-    }
-    index_.push_back(Store(identity));
-    NoteAppended();
+    Stage(statement, keep, std::nullopt);
+    AppendStaged(identity);
 }
 
 void TResultRows::Replace(size_t row, sqlite3_stmt* statement, const std::vector<bool>& keep)
 {
+    Stage(statement, keep, row);
+    ReplaceWithStaged(row);
+}
+
+void TResultRows::Stage(sqlite3_stmt* statement, const std::vector<bool>& keep, std::optional<size_t> oldRow)
+{
+    Encode(statement, &keep, oldRow);
+}
+
+void TResultRows::Stage(const std::vector<TCell>& cells)
+{
+    scratch_.clear();
+    for (int column = 0; column < columnCount_; ++column)
+        PutCell(scratch_, static_cast<size_t>(column) < cells.size() ? cells[static_cast<size_t>(column)] : TCell{});
+}
+
+void TResultRows::ReplaceWithStaged(size_t row)
+{
     // The old cells stay in their block (a little waste per edit), so views
-    // of them remain valid while the new ones are encoded.
-    Encode(statement, &keep, row);
+    // of them remain valid while the new ones were staged.
     const Entry stored = Store(index_[row].identity);
     index_[row].block = stored.block;
     index_[row].offset = stored.offset;
+}
+
+void TResultRows::AppendStaged(int64_t identity)
+{
+    index_.push_back(Store(identity));
+    NoteAppended();
+}
+
+void TResultRows::ReadRow(size_t row, std::vector<TCell>& cells) const
+{
+    cells.resize(static_cast<size_t>(columnCount_));
+    const unsigned char* p = RowData(row);
+    for (TCell& cell : cells)
+        cell = GetCell(p);
 }
 
 TCell TResultRows::Cell(size_t row, int column) const

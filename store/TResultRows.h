@@ -47,6 +47,19 @@ public:
     // flags as for Replace (kept cells are Null for the new row).
     void AppendFrom(int64_t identity, sqlite3_stmt* statement, const std::vector<bool>& keep);
 
+    // A post's row in two steps: its cells are staged first, while the write
+    // may still fail (the rows do not change), and put in place after.
+    // Stages the current row of statement; keep as for Replace, the kept
+    // cells taken from oldRow (Null without one).
+    void Stage(sqlite3_stmt* statement, const std::vector<bool>& keep, std::optional<size_t> oldRow);
+    // Stages the given cells, one per column (their bytes are copied).
+    void Stage(const std::vector<TCell>& cells);
+    // The staged cells become row's / a new last row's.
+    void ReplaceWithStaged(size_t row);
+    void AppendStaged(int64_t identity);
+    // All cells of row at once (views valid until the rows change).
+    void ReadRow(size_t row, std::vector<TCell>& cells) const;
+
     // The cell of row at column (0-based).
     TCell Cell(size_t row, int column) const;
 

@@ -94,4 +94,10 @@ void TSqliteStatement::BindText(int index, std::string_view bytes)
     sqlite3_bind_text(statement_, index, data, static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
 }
 
+void TSqliteStatement::BindTextInPlace(int index, std::string_view bytes)
+{
+    const char* data = bytes.data() ? bytes.data() : "";
+    sqlite3_bind_text(statement_, index, data, static_cast<int>(bytes.size()), SQLITE_STATIC);
+}
+
 }  // namespace vantelo

@@ -40,6 +40,9 @@ public:
     void BindNull(int index);
     void BindInt(int index, int64_t value);
     void BindText(int index, std::string_view bytes);
+    // The same without a copy: bytes must stay as they are until the
+    // statement has run and been reset.
+    void BindTextInPlace(int index, std::string_view bytes);
 
 private:
     sqlite3* db_ = nullptr;
