@@ -439,6 +439,7 @@ void TFormMain::ActionBeginExecute()
                     batch->operation.Open(directory, batch->expected ? &*batch->expected : nullptr);
                 if (batch->openError)
                     return;
+                batch->operation.Reserve(batch->names.size());
                 for (std::string& name : batch->names) {
                     std::string newName = ReplaceAllIgnoreCase(name, target, replacement);
                     batch->operation.Add(std::move(name), std::move(newName));

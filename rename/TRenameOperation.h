@@ -62,6 +62,7 @@ public:
     // directory that is no longer the one the rows were listed from.
     // Answers 0 or errno.
     int Open(const std::string& directory, const TFileIdentity* expected = nullptr);
+    void Reserve(size_t rows) { plan_.Reserve(rows); }
     void Add(std::string oldName, std::string newName) { plan_.Add(std::move(oldName), std::move(newName)); }
     size_t Count() const { return plan_.Count(); }
     // Every row checked before anything is touched (see TRenamePlan).

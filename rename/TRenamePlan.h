@@ -97,6 +97,8 @@ public:
     int DirectoryFd() const { return dir_.Get(); }
     TFileOps& Ops() const { return ops_; }
 
+    // Room for `rows` files, so that a long list is held once, not grown.
+    void Reserve(size_t rows) { rows_.reserve(rows); }
     // Appends one listed file. Invalidates an earlier Check().
     void Add(std::string oldName, std::string newName);
     size_t Count() const { return rows_.size(); }

@@ -259,12 +259,17 @@ TEST_F(RenamePlanTest, EveryRefusalBeforeCopyingLeavesTheDirectoryUntouched) {
 TEST_F(RenamePlanTest, ALargePlanLooksUpOnSeveralThreadsAndStillFailsAtItsFirstBadRow) {
     // Large enough that the names are looked up side by side.
     constexpr size_t kFiles = 6000;
-    for (size_t i = 0; i < kFiles; ++i) dir_.WriteFile("f" + std::to_string(i), std::to_string(i));
+    const auto name = [](char prefix, size_t i) {
+        std::string text(1, prefix);
+        text += std::to_string(i);
+        return text;
+    };
+    for (size_t i = 0; i < kFiles; ++i) dir_.WriteFile(name('f', i), std::to_string(i));
     ASSERT_EQ(mkdir((dir_ / "sub").c_str(), 0755), 0);
     const auto fill = [&](TRenamePlan& plan, size_t badAt, const std::string& badOld, const std::string& badNew) {
         for (size_t i = 0; i < kFiles; ++i) {
             if (i == badAt) plan.Add(badOld, badNew);
-            else plan.Add("f" + std::to_string(i), "g" + std::to_string(i));
+            else plan.Add(name('f', i), name('g', i));
         }
     };
     struct Case {
