@@ -1,6 +1,6 @@
 // What a post leaves in the result against what the table really holds, for
 // tables that keep the values they are given and tables that change them
-// (defaults, computed columns, triggers, column affinities), and what a post
+// (defaults, computed columns, triggers), and what a post
 // that fails inside a batch leaves behind.
 #include "store/AdoTexts.h"
 #include "store/TADOConnection.h"
@@ -111,14 +111,6 @@ TEST_F(CustomADODataSetPostTest, APostedRowReadsAsTheTableHoldsItWhateverTheTabl
          "BEGIN UPDATE Tellarin SET FileEnable = 0 WHERE FileIndex = NEW.FileIndex; END;",
          "Select * From Tellarin", true, "FileName", "new.jpg"},
         {"a temporary trigger over the table", "", "Select * From Tellarin", false, "FileName", "x.jpg"},
-        {"yes/no into a text column",
-         "CREATE TABLE Items (Id INTEGER PRIMARY KEY, Name TEXT, Flag BOOLTEXT);"
-         "INSERT INTO Items (Name, Flag) VALUES ('a', 'no');",
-         "Select * From Items", false, "Flag", "True"},
-        {"yes/no into a real column",
-         "CREATE TABLE Items (Id INTEGER PRIMARY KEY, Name TEXT, Flag BOOLREAL);"
-         "INSERT INTO Items (Name, Flag) VALUES ('a', 0);",
-         "Select * From Items", true, "Flag", "True"},
     };
     for (const bool batched : {false, true}) {
         for (const Case& c : cases) {
