@@ -383,6 +383,24 @@ void ClickAndSettle(QWidget* button)
 
 // One run of the tool: start-up in `base` as the run script does it, the
 // search of `work` for "IMG", the rename to "PIC".
+// The process's peak resident memory is reset before our run and read
+// after it (before the check of the folder, which is the driver's own), so
+// it is the window's peak over both clicks.
+void ResetPeakMemory()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+double PeakMemoryMb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+    return 0;
+}
+
 OurTimes RunOurs(const fs::path& work, const fs::path& base, int n, bool deleteOld)
 {
     CreateDatabase(base / "FileName.mdb");
@@ -502,7 +520,9 @@ void Measure(int n, bool deleteOld, int reps, bool withCp)
         {
             TScratchDir work("work"), base("db");
             Populate(work.Path(), n);
+            ResetPeakMemory();
             const OurTimes times = RunOurs(work.Path(), base.Path(), n, deleteOld);
+            const double peakMb = PeakMemoryMb();
             if (const std::string wrong = Verify(work.Path(), n, !deleteOld); !wrong.empty())
                 Fail("ours, N=" + std::to_string(n) + " " + mode + ": " + wrong);
             sample.search.push_back(times.search);
@@ -510,11 +530,11 @@ void Measure(int n, bool deleteOld, int reps, bool withCp)
             sample.total.push_back(times.search + times.rename);
             std::fprintf(stderr,
                          "  N=%d %s rep %d: ours %.3f + %.3f s (search: before posts %.3f, posts %.3f, open %.3f, "
-                         "after %.3f; rename: before posts %.3f, posts %.3f, open %.3f, after %.3f)\n",
+                         "after %.3f; rename: before posts %.3f, posts %.3f, open %.3f, after %.3f; peak %.0f MB)\n",
                          n, mode, rep + 1, times.search, times.rename, times.searchPhases.before,
                          times.searchPhases.posts, times.searchPhases.open, times.searchPhases.after,
                          times.renamePhases.before, times.renamePhases.posts, times.renamePhases.open,
-                         times.renamePhases.after);
+                         times.renamePhases.after, peakMb);
         }
         for (const auto& [name, run] : opponents) {
             TScratchDir work("theirs");

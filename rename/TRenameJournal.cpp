@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vantelo {
@@ -15,6 +16,14 @@ constexpr const char* kCreateTable =
     "BatchId INTEGER PRIMARY KEY AUTOINCREMENT, Directory BLOB NOT NULL, DirDevice INTEGER NOT NULL, "
     "DirInode INTEGER NOT NULL, DeleteOld INTEGER NOT NULL, Phase INTEGER NOT NULL, "
     "FileCount INTEGER NOT NULL, Files BLOB NOT NULL)";
+// A batch's files in slices of the packed list, so that no write holds the
+// whole list twice and a phase change rewrites none of it. The table's own
+// Files column is left empty for such batches; a batch written with its
+// files there is still read.
+constexpr const char* kCreatePartsTable =
+    "CREATE TABLE IF NOT EXISTS RenameJournalFiles(BatchId INTEGER NOT NULL, Part INTEGER NOT NULL, "
+    "Files BLOB NOT NULL, PRIMARY KEY(BatchId, Part))";
+constexpr size_t kPartBytes = size_t{1} << 20;
 constexpr const char* kColumns = "SELECT BatchId, Directory, DirDevice, DirInode, DeleteOld, Phase, Files FROM RenameJournal ";
 constexpr unsigned char kPackVersion = 2;
 // How a file's new identity is kept after its old one.
@@ -126,6 +135,7 @@ TRenameJournal::TRenameJournal(const std::string& databasePath, int busyTimeoutM
     // Every commit of this connection reaches the disk before it returns.
     Exec("PRAGMA synchronous=FULL");
     Exec(kCreateTable);
+    Exec(kCreatePartsTable);
 }
 
 TRenameJournal::~TRenameJournal() = default;
@@ -196,6 +206,7 @@ int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity&
             "WHERE Phase = 3 ORDER BY BatchId DESC LIMIT 1 OFFSET " +
             std::to_string(kKeptBatches - 1) + ")";
         Exec(prune.c_str());
+        Exec("DELETE FROM RenameJournalFiles WHERE BatchId NOT IN (SELECT BatchId FROM RenameJournal)");
         TStatement insert(db_.get(),
                           "INSERT INTO RenameJournal(Directory, DirDevice, DirInode, DeleteOld, Phase, FileCount, "
                           "Files) VALUES (?, ?, ?, ?, ?, ?, ?)");
@@ -206,9 +217,10 @@ int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity&
         insert.Bind(4, deleteOld ? 1 : 0);
         insert.Bind(5, static_cast<int64_t>(Phase::Making));
         insert.Bind(6, static_cast<int64_t>(fileCount));
-        insert.BindBlob(7, packedFiles);
+        insert.BindBlob(7, std::string());
         if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
         const int64_t id = sqlite3_last_insert_rowid(db_.get());
+        WriteParts(id, packedFiles);
         Exec("COMMIT");
         return id;
     } catch (...) {
@@ -217,26 +229,78 @@ int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity&
     }
 }
 
-void TRenameJournal::SetPhase(int64_t id, Phase phase, const std::string* packedFiles) {
-    const char* sql = packedFiles ? "UPDATE RenameJournal SET Phase = ?, Files = ? WHERE BatchId = ?"
-                                  : "UPDATE RenameJournal SET Phase = ? WHERE BatchId = ?";
-    TStatement update(db_.get(), sql);
-    if (!update.Ok()) Raise();
-    update.Bind(1, static_cast<int64_t>(phase));
-    if (packedFiles) {
-        update.BindBlob(2, *packedFiles);
-        update.Bind(3, id);
-    } else {
-        update.Bind(2, id);
+void TRenameJournal::WriteParts(int64_t id, const std::string& packedFiles) {
+    TStatement insert(db_.get(), "INSERT INTO RenameJournalFiles(BatchId, Part, Files) VALUES (?, ?, ?)");
+    if (!insert.Ok()) Raise();
+    int64_t part = 0;
+    for (size_t at = 0; at < packedFiles.size(); at += kPartBytes, ++part) {
+        sqlite3_reset(insert.Get());
+        insert.Bind(1, id);
+        insert.Bind(2, part);
+        const size_t length = std::min(kPartBytes, packedFiles.size() - at);
+        sqlite3_bind_blob64(insert.Get(), 3, packedFiles.data() + at, length, SQLITE_STATIC);
+        if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
     }
-    if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
+}
+
+void TRenameJournal::SetPhase(int64_t id, Phase phase, const std::string* packedFiles) {
+    if (!packedFiles) {
+        TStatement update(db_.get(), "UPDATE RenameJournal SET Phase = ? WHERE BatchId = ?");
+        if (!update.Ok()) Raise();
+        update.Bind(1, static_cast<int64_t>(phase));
+        update.Bind(2, id);
+        if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
+        return;
+    }
+    // The phase and the files it goes with change together.
+    Exec("BEGIN IMMEDIATE");
+    try {
+        TStatement update(db_.get(), "UPDATE RenameJournal SET Phase = ?, Files = ? WHERE BatchId = ?");
+        if (!update.Ok()) Raise();
+        update.Bind(1, static_cast<int64_t>(phase));
+        update.BindBlob(2, std::string());
+        update.Bind(3, id);
+        if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
+        TStatement clear(db_.get(), "DELETE FROM RenameJournalFiles WHERE BatchId = ?");
+        if (!clear.Ok()) Raise();
+        clear.Bind(1, id);
+        if (sqlite3_step(clear.Get()) != SQLITE_DONE) Raise();
+        WriteParts(id, *packedFiles);
+        Exec("COMMIT");
+    } catch (...) {
+        if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 void TRenameJournal::Forget(int64_t id) {
-    TStatement remove(db_.get(), "DELETE FROM RenameJournal WHERE BatchId = ?");
-    if (!remove.Ok()) Raise();
-    remove.Bind(1, id);
-    if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+    Exec("BEGIN IMMEDIATE");
+    try {
+        for (const char* sql : {"DELETE FROM RenameJournalFiles WHERE BatchId = ?", "DELETE FROM RenameJournal WHERE BatchId = ?"}) {
+            TStatement remove(db_.get(), sql);
+            if (!remove.Ok()) Raise();
+            remove.Bind(1, id);
+            if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+        }
+        Exec("COMMIT");
+    } catch (...) {
+        if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::string TRenameJournal::ReadParts(int64_t id) {
+    TStatement select(db_.get(), "SELECT Files FROM RenameJournalFiles WHERE BatchId = ? ORDER BY Part");
+    if (!select.Ok()) Raise();
+    select.Bind(1, id);
+    std::string packed;
+    int code;
+    while ((code = sqlite3_step(select.Get())) == SQLITE_ROW) {
+        const void* data = sqlite3_column_blob(select.Get(), 0);
+        packed.append(static_cast<const char*>(data), data ? static_cast<size_t>(sqlite3_column_bytes(select.Get(), 0)) : 0);
+    }
+    if (code != SQLITE_DONE) Raise();
+    return packed;
 }
 
 std::optional<TRenameJournal::Batch> TRenameJournal::ReadOne(const char* where) {
@@ -258,7 +322,9 @@ std::optional<TRenameJournal::Batch> TRenameJournal::ReadOne(const char* where) 
     batch.directoryIdentity.inode = static_cast<ino_t>(sqlite3_column_int64(row, 3));
     batch.deleteOld = sqlite3_column_int64(row, 4) != 0;
     batch.phase = static_cast<Phase>(sqlite3_column_int(row, 5));
-    if (!Unpack(blob(6), batch.files)) throw EJournalError("rename journal damaged: batch " + std::to_string(batch.id));
+    std::string packed = blob(6);
+    if (packed.empty()) packed = ReadParts(batch.id);
+    if (!Unpack(packed, batch.files)) throw EJournalError("rename journal damaged: batch " + std::to_string(batch.id));
     return batch;
 }
 

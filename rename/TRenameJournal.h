@@ -11,11 +11,16 @@
 //                 DeleteOld INTEGER  1 when the old names go
 //                 Phase     INTEGER  see Phase
 //                 FileCount INTEGER
-//                 Files     BLOB     every file's old and new name, the old
-//                                    file's identity and the new file's)
+//                 Files     BLOB     empty; see below)
+//   RenameJournalFiles(BatchId, Part, Files BLOB)
+//                                    every file's old and new name, the old
+//                                    file's identity and the new file's
 //
-// One row per batch; the files go in one packed value so that a batch of a
-// million files costs one write, not a million. The journal writes through
+// One row per batch; the files go in one packed list so that a batch of a
+// million files costs a few writes, not a million. The list is kept in
+// slices of a megabyte beside the batch's row, so that changing the phase
+// rewrites none of it and no write holds it whole a second time. (A batch
+// recorded with its list in the row's own Files column is read as well.) The journal writes through
 // a connection of its own with synchronous=FULL: each phase change is on
 // disk when the call returns (in WAL mode a commit is otherwise durable only
 // at the next checkpoint). It must not be written while the tool's main
@@ -104,6 +109,8 @@ private:
     [[noreturn]] void Raise() const;
     void Exec(const char* sql);
     std::optional<Batch> ReadOne(const char* sql);
+    void WriteParts(int64_t id, const std::string& packedFiles);
+    std::string ReadParts(int64_t id);
 
     std::unique_ptr<sqlite3, CloseDb> db_;
 };

@@ -232,6 +232,75 @@ TEST_F(RenameOperationTest, ADamagedOrForeignJournalValueIsRefused) {
     EXPECT_FALSE(TRenameJournal::Unpack("", read));
 }
 
+TEST_F(RenameOperationTest, AJournalListLongerThanOneSliceReadsBackWholeAndAnOlderRowStillReads) {
+    const auto count = [&](const char* sql) {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(Database().c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* statement = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK);
+        const int rows = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return rows;
+    };
+    // Some three megabytes packed.
+    std::vector<TRenameJournal::File> files(30000);
+    for (size_t i = 0; i < files.size(); ++i) {
+        std::string name(40, 'n');
+        name += std::to_string(i);
+        files[i] = {name, name + ".new", {1, i + 1, 10, {1, 2}}, {}};
+    }
+    const auto sameFiles = [](const std::vector<TRenameJournal::File>& a, const std::vector<TRenameJournal::File>& b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (a[i].oldName != b[i].oldName || a[i].newName != b[i].newName || !a[i].source.SameState(b[i].source) ||
+                !a[i].made.SameState(b[i].made))
+                return false;
+        return true;
+    };
+    TRenameJournal journal(Database());
+    const int64_t id = journal.Begin("/some/dir", {3, 4, 0, {}}, true, files.size(), TRenameJournal::Pack(files));
+    EXPECT_GT(count("SELECT COUNT(*) FROM RenameJournalFiles"), 1);
+    auto unfinished = journal.Unfinished();
+    ASSERT_TRUE(unfinished);
+    EXPECT_TRUE(sameFiles(unfinished->files, files));
+
+    // A phase alone leaves the list as it is; with a list, the list is replaced.
+    journal.SetPhase(id, TRenameJournal::Phase::Deleting);
+    EXPECT_TRUE(sameFiles(journal.Unfinished()->files, files));
+    for (auto& file : files) file.made = {1, file.source.inode + 100000, 10, {1, 2}};
+    const std::string madeFiles = TRenameJournal::Pack(files);
+    journal.SetPhase(id, TRenameJournal::Phase::Done, &madeFiles);
+    auto done = journal.LastDone();
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(sameFiles(done->files, files));
+    journal.Forget(id);
+    EXPECT_FALSE(journal.LastDone());
+    EXPECT_EQ(count("SELECT COUNT(*) FROM RenameJournalFiles"), 0);
+
+    // A batch recorded with its list in its own row, as the journal once
+    // wrote it, is read the same.
+    const std::vector<TRenameJournal::File> older = {{"x", "y", {1, 2, 3, {4, 5}}, {}}};
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Database().c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* insert = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db,
+                                     "INSERT INTO RenameJournal(Directory, DirDevice, DirInode, DeleteOld, Phase, "
+                                     "FileCount, Files) VALUES ('/d', 1, 2, 1, 1, 1, ?)",
+                                     -1, &insert, nullptr),
+                  SQLITE_OK);
+        const std::string packed = TRenameJournal::Pack(older);
+        sqlite3_bind_blob(insert, 1, packed.data(), static_cast<int>(packed.size()), SQLITE_TRANSIENT);
+        EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+        sqlite3_finalize(insert);
+        sqlite3_close(db);
+    }
+    unfinished = journal.Unfinished();
+    ASSERT_TRUE(unfinished);
+    EXPECT_TRUE(sameFiles(unfinished->files, older));
+}
+
 TEST_F(RenameOperationTest, AJournalThatCannotBeOpenedRaisesBeforeAnyFileIsTouched) {
     dir_.WriteFile("a.txt", "a");
     TRenameOperation operation(start_ / "missing.mdb");
