@@ -23,7 +23,6 @@ constexpr const char* kCreateTable =
 constexpr const char* kCreatePartsTable =
     "CREATE TABLE IF NOT EXISTS RenameJournalFiles(BatchId INTEGER NOT NULL, Part INTEGER NOT NULL, "
     "Files BLOB NOT NULL, PRIMARY KEY(BatchId, Part))";
-constexpr size_t kPartBytes = size_t{1} << 20;
 constexpr const char* kColumns = "SELECT BatchId, Directory, DirDevice, DirInode, DeleteOld, Phase, Files FROM RenameJournal ";
 constexpr unsigned char kPackVersion = 2;
 // How a file's new identity is kept after its old one.
@@ -196,8 +195,24 @@ bool TRenameJournal::Unpack(const std::string& packed, std::vector<File>& files)
     return true;
 }
 
+TRenameJournal::PackedSlices TRenameJournal::SlicesOf(const std::string& packedFiles) {
+    return [&packedFiles, at = size_t{0}](std::string& slice) mutable {
+        slice.clear();
+        if (at >= packedFiles.size()) return false;
+        const size_t length = std::min(kSliceBytes, packedFiles.size() - at);
+        slice.assign(packedFiles, at, length);
+        at += length;
+        return true;
+    };
+}
+
 int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
                               size_t fileCount, const std::string& packedFiles) {
+    return Begin(directory, directoryIdentity, deleteOld, fileCount, SlicesOf(packedFiles));
+}
+
+int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
+                              size_t fileCount, const PackedSlices& packedFiles) {
     Exec("BEGIN IMMEDIATE");
     try {
         // Finished batches beyond the kept number are dropped.
@@ -229,29 +244,34 @@ int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity&
     }
 }
 
-void TRenameJournal::WriteParts(int64_t id, const std::string& packedFiles) {
+void TRenameJournal::WriteParts(int64_t id, const PackedSlices& packedFiles) {
     TStatement insert(db_.get(), "INSERT INTO RenameJournalFiles(BatchId, Part, Files) VALUES (?, ?, ?)");
     if (!insert.Ok()) Raise();
-    int64_t part = 0;
-    for (size_t at = 0; at < packedFiles.size(); at += kPartBytes, ++part) {
+    std::string slice;
+    for (int64_t part = 0; packedFiles(slice); ++part) {
         sqlite3_reset(insert.Get());
         insert.Bind(1, id);
         insert.Bind(2, part);
-        const size_t length = std::min(kPartBytes, packedFiles.size() - at);
-        sqlite3_bind_blob64(insert.Get(), 3, packedFiles.data() + at, length, SQLITE_STATIC);
+        insert.BindBlob(3, slice);
         if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
     }
 }
 
 void TRenameJournal::SetPhase(int64_t id, Phase phase, const std::string* packedFiles) {
-    if (!packedFiles) {
+    if (packedFiles) {
+        SetPhase(id, phase, SlicesOf(*packedFiles));
+        return;
+    }
+    {
         TStatement update(db_.get(), "UPDATE RenameJournal SET Phase = ? WHERE BatchId = ?");
         if (!update.Ok()) Raise();
         update.Bind(1, static_cast<int64_t>(phase));
         update.Bind(2, id);
         if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
-        return;
     }
+}
+
+void TRenameJournal::SetPhase(int64_t id, Phase phase, const PackedSlices& packedFiles) {
     // The phase and the files it goes with change together.
     Exec("BEGIN IMMEDIATE");
     try {
@@ -265,7 +285,7 @@ void TRenameJournal::SetPhase(int64_t id, Phase phase, const std::string* packed
         if (!clear.Ok()) Raise();
         clear.Bind(1, id);
         if (sqlite3_step(clear.Get()) != SQLITE_DONE) Raise();
-        WriteParts(id, *packedFiles);
+        WriteParts(id, packedFiles);
         Exec("COMMIT");
     } catch (...) {
         if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);

@@ -30,6 +30,7 @@
 #include "platform/TFileIdentity.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,10 +79,18 @@ public:
     // EJournalError.
     int64_t Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
                   size_t fileCount, const std::string& packedFiles);
+    // Gives the next slice of a packed list in `slice` (cleared first; a
+    // slice may end anywhere, the slices together are the list) and answers
+    // whether there was one. Lets a long list be written without ever being
+    // held whole.
+    using PackedSlices = std::function<bool(std::string& slice)>;
+    int64_t Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
+                  size_t fileCount, const PackedSlices& packedFiles);
     // Moves a batch to `phase`; with `packedFiles`, also replaces its files
     // (the new files' identities). On disk when this returns. Raises
     // EJournalError.
     void SetPhase(int64_t id, Phase phase, const std::string* packedFiles = nullptr);
+    void SetPhase(int64_t id, Phase phase, const PackedSlices& packedFiles);
     // Drops a batch: one that left nothing behind, or one fully undone.
     void Forget(int64_t id);
 
@@ -96,6 +105,8 @@ public:
     // numbers in base-128 groups, so a file takes some 20 bytes beside its
     // names. Built file by file, so that a million files are never held twice.
     static std::string PackStart(size_t expectedFiles = 0);
+    // The size of one slice a writer of PackedSlices should aim at.
+    static constexpr size_t kSliceBytes = size_t{1} << 20;
     static void PackFile(std::string& packed, const std::string& oldName, const std::string& newName,
                          const TFileIdentity& source, const TFileIdentity& made);
     static std::string Pack(const std::vector<File>& files);
@@ -109,7 +120,8 @@ private:
     [[noreturn]] void Raise() const;
     void Exec(const char* sql);
     std::optional<Batch> ReadOne(const char* sql);
-    void WriteParts(int64_t id, const std::string& packedFiles);
+    void WriteParts(int64_t id, const PackedSlices& packedFiles);
+    static PackedSlices SlicesOf(const std::string& packedFiles);
     std::string ReadParts(int64_t id);
 
     std::unique_ptr<sqlite3, CloseDb> db_;

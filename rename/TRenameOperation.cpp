@@ -20,13 +20,20 @@ std::string TRenameOperation::StagingName(int64_t batchId, size_t index) {
     return ".vantelo-" + std::to_string(batchId) + "-" + std::to_string(index) + ".part";
 }
 
-std::string TRenameOperation::PackedFiles(bool madeIsSource) const {
-    std::string packed = TRenameJournal::PackStart(plan_.Count());
-    for (size_t i = 0; i < plan_.Count(); ++i) {
-        const TRenamePlan::Row& row = plan_.At(i);
-        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, madeIsSource ? row.source : row.made);
-    }
-    return packed;
+TRenameJournal::PackedSlices TRenameOperation::PackedFiles(bool madeIsSource) const {
+    return [this, madeIsSource, next = size_t{0}, started = false](std::string& slice) mutable {
+        slice.clear();
+        if (started && next >= plan_.Count()) return false;
+        if (!started) {
+            slice = TRenameJournal::PackStart();
+            started = true;
+        }
+        for (; next < plan_.Count() && slice.size() < TRenameJournal::kSliceBytes; ++next) {
+            const TRenamePlan::Row& row = plan_.At(next);
+            TRenameJournal::PackFile(slice, row.oldName, row.newName, row.source, madeIsSource ? row.source : row.made);
+        }
+        return true;
+    };
 }
 
 TRenameOperation::Result TRenameOperation::Fail(TRenameJournal& journal, int64_t id, size_t row, int error,
@@ -93,8 +100,7 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
                 if (!row.made.SameState(row.source)) identitiesChanged = true;
             }
             if (!toDelete.empty()) {
-                const std::string files = PackedFiles(false);
-                journal.SetPhase(id, TRenameJournal::Phase::Deleting, &files);
+                journal.SetPhase(id, TRenameJournal::Phase::Deleting, PackedFiles(false));
                 deleting = true;
                 identitiesChanged = false;
                 for (const size_t i : toDelete) {
@@ -110,8 +116,7 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
             }
         }
         if (identitiesChanged) {
-            const std::string files = PackedFiles(false);
-            journal.SetPhase(id, TRenameJournal::Phase::Done, &files);
+            journal.SetPhase(id, TRenameJournal::Phase::Done, PackedFiles(false));
         } else {
             journal.SetPhase(id, TRenameJournal::Phase::Done);
         }

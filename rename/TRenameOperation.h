@@ -82,7 +82,8 @@ private:
     Result Fail(TRenameJournal& journal, int64_t id, size_t row, int error, Outcome outcome);
     // The files as the journal keeps them; with `madeIsSource`, each new
     // file noted as its old file (what a rename in place makes).
-    std::string PackedFiles(bool madeIsSource) const;
+    // The plan's files for the journal, a slice at a time.
+    TRenameJournal::PackedSlices PackedFiles(bool madeIsSource) const;
 
     std::string databasePath_;
     TRenamePlan plan_;

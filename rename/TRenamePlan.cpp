@@ -46,6 +46,34 @@ bool CannotRenameHere(int error) {
 
 }  // namespace
 
+// The new names met so far, held as row numbers in a table of open
+// addressing: a few bytes a row, where a set of the names would take some
+// fifty (a million files are checked at once).
+class TRenamePlan::TNewNames {
+public:
+    explicit TNewNames(size_t rows) {
+        size_t capacity = 16;
+        while (capacity < rows * 2) capacity <<= 1;
+        slots_.assign(capacity, 0);
+    }
+    // Takes row `index`'s new name; false when an earlier row has it.
+    bool Insert(const std::vector<Row>& rows, size_t index) {
+        const std::string& name = rows[index].newName;
+        const size_t mask = slots_.size() - 1;
+        for (size_t at = std::hash<std::string>{}(name) & mask;; at = (at + 1) & mask) {
+            const uint32_t slot = slots_[at];
+            if (slot == 0) {
+                slots_[at] = static_cast<uint32_t>(index + 1);
+                return true;
+            }
+            if (rows[slot - 1].newName == name) return false;
+        }
+    }
+
+private:
+    std::vector<uint32_t> slots_;  // row number + 1; 0 is free
+};
+
 TRenamePlan::TRenamePlan(TFileOps& ops) : ops_(ops) {}
 
 TRenamePlan::~TRenamePlan() = default;
@@ -144,7 +172,8 @@ void TRenamePlan::LookUpAll(std::vector<Lookup>& found) {
     work();
 }
 
-int TRenamePlan::CheckRow(Row& row, const Lookup& found, std::unordered_set<std::string_view>& newNames) const {
+int TRenamePlan::CheckRow(size_t index, const Lookup& found, TNewNames& newNames) {
+    Row& row = rows_[index];
     // The old entry: something we may copy.
     if (!LooksUpOld(row)) return EINVAL;
     if (found.oldError) return found.oldError;
@@ -162,7 +191,7 @@ int TRenamePlan::CheckRow(Row& row, const Lookup& found, std::unordered_set<std:
     if (IsMalformedName(row.newName)) return EINVAL;
     if (row.newName.size() > kMaxNameBytes) return ENAMETOOLONG;
     if (IsDatabaseName(row.newName)) return EBUSY;
-    if (!newNames.insert(row.newName).second) return EEXIST;
+    if (!newNames.Insert(rows_, index)) return EEXIST;
     if (found.newError == 0) return EEXIST;
     if (found.newError != ENOENT) return found.newError;
     return 0;
@@ -176,10 +205,9 @@ TRenamePlan::Failure TRenamePlan::Check() {
     // failing row whatever the threads did.
     std::vector<Lookup> found;
     LookUpAll(found);
-    std::unordered_set<std::string_view> newNames;
-    newNames.reserve(rows_.size());
+    TNewNames newNames(rows_.size());
     for (size_t i = 0; i < rows_.size(); ++i) {
-        if (const int error = CheckRow(rows_[i], found[i], newNames)) return {i, error};
+        if (const int error = CheckRow(i, found[i], newNames)) return {i, error};
     }
     checked_ = true;
     return {};

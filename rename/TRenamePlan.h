@@ -45,7 +45,6 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
-#include <unordered_set>
 #include <vector>
 
 namespace vantelo {
@@ -160,7 +159,8 @@ private:
     bool LooksUpNew(const Row& row) const;
     void LookUp(size_t index, Lookup& found);
     void LookUpAll(std::vector<Lookup>& found);
-    int CheckRow(Row& row, const Lookup& found, std::unordered_set<std::string_view>& newNames) const;
+    class TNewNames;
+    int CheckRow(size_t index, const Lookup& found, TNewNames& newNames);
 
     TFileOps& ops_;
     TFd dir_;
