@@ -48,15 +48,26 @@ long PeakRssMb()
     return usage.ru_maxrss / 1024;
 }
 
+// The schema's text, read once at start-up: later runs change the current
+// directory, against which a relative source path would no longer resolve.
 std::string Schema()
 {
-    const char* source = std::getenv("VANTELO_SOURCE_DIR");
-    const std::filesystem::path root =
-        source ? std::filesystem::path(source) : std::filesystem::path(__FILE__).parent_path().parent_path();
-    std::ifstream in(root / "resources" / "schema.sql");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    static const std::string text = [] {
+        const char* source = std::getenv("VANTELO_SOURCE_DIR");
+        const std::filesystem::path root =
+            source ? std::filesystem::path(source) : std::filesystem::path(__FILE__).parent_path().parent_path();
+        const std::filesystem::path path = std::filesystem::absolute(root / "resources" / "schema.sql");
+        std::ifstream in(path);
+        std::stringstream read;
+        read << in.rdbuf();
+        if (!in || read.str().empty()) {
+            std::fprintf(stderr, "BenchStorage: cannot read %s (set VANTELO_SOURCE_DIR to the source tree)\n",
+                         path.c_str());
+            std::exit(1);
+        }
+        return read.str();
+    }();
+    return text;
 }
 
 // A fresh folder with an empty FileName.mdb, entered as current directory.
@@ -200,6 +211,7 @@ int main(int argc, char** argv)
 {
     const int rows = argc > 1 ? std::atoi(argv[1]) : 1'000'000;
     const int posts = argc > 2 ? std::atoi(argv[2]) : 100'000;
+    Schema();
     BenchOpen(rows);
     BenchPosts(posts, true);
     BenchWindowWalk(posts);
