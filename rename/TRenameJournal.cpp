@@ -206,15 +206,21 @@ TRenameJournal::PackedSlices TRenameJournal::SlicesOf(const std::string& packedF
     };
 }
 
-int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
-                              size_t fileCount, const std::string& packedFiles) {
-    return Begin(directory, directoryIdentity, deleteOld, fileCount, SlicesOf(packedFiles));
+void TRenameJournal::InTransaction(const std::function<void()>& body) {
+    Exec("BEGIN IMMEDIATE");
+    try {
+        body();
+        Exec("COMMIT");
+    } catch (...) {
+        if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
                               size_t fileCount, const PackedSlices& packedFiles) {
-    Exec("BEGIN IMMEDIATE");
-    try {
+    int64_t id = 0;
+    InTransaction([&] {
         // Finished batches beyond the kept number are dropped.
         const std::string prune =
             "DELETE FROM RenameJournal WHERE Phase = 3 AND BatchId <= (SELECT BatchId FROM RenameJournal "
@@ -234,14 +240,10 @@ int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity&
         insert.Bind(6, static_cast<int64_t>(fileCount));
         insert.BindBlob(7, std::string());
         if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
-        const int64_t id = sqlite3_last_insert_rowid(db_.get());
+        id = sqlite3_last_insert_rowid(db_.get());
         WriteParts(id, packedFiles);
-        Exec("COMMIT");
-        return id;
-    } catch (...) {
-        if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
+    return id;
 }
 
 void TRenameJournal::WriteParts(int64_t id, const PackedSlices& packedFiles) {
@@ -257,56 +259,43 @@ void TRenameJournal::WriteParts(int64_t id, const PackedSlices& packedFiles) {
     }
 }
 
-void TRenameJournal::SetPhase(int64_t id, Phase phase, const std::string* packedFiles) {
-    if (packedFiles) {
-        SetPhase(id, phase, SlicesOf(*packedFiles));
-        return;
-    }
-    {
-        TStatement update(db_.get(), "UPDATE RenameJournal SET Phase = ? WHERE BatchId = ?");
-        if (!update.Ok()) Raise();
-        update.Bind(1, static_cast<int64_t>(phase));
-        update.Bind(2, id);
-        if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
-    }
+void TRenameJournal::SetPhase(int64_t id, Phase phase) {
+    TStatement update(db_.get(), "UPDATE RenameJournal SET Phase = ? WHERE BatchId = ?");
+    if (!update.Ok()) Raise();
+    update.Bind(1, static_cast<int64_t>(phase));
+    update.Bind(2, id);
+    if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
 }
 
 void TRenameJournal::SetPhase(int64_t id, Phase phase, const PackedSlices& packedFiles) {
     // The phase and the files it goes with change together.
-    Exec("BEGIN IMMEDIATE");
-    try {
+    InTransaction([&] {
         TStatement update(db_.get(), "UPDATE RenameJournal SET Phase = ?, Files = ? WHERE BatchId = ?");
         if (!update.Ok()) Raise();
         update.Bind(1, static_cast<int64_t>(phase));
         update.BindBlob(2, std::string());
         update.Bind(3, id);
         if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
-        TStatement clear(db_.get(), "DELETE FROM RenameJournalFiles WHERE BatchId = ?");
-        if (!clear.Ok()) Raise();
-        clear.Bind(1, id);
-        if (sqlite3_step(clear.Get()) != SQLITE_DONE) Raise();
+        RemoveParts(id);
         WriteParts(id, packedFiles);
-        Exec("COMMIT");
-    } catch (...) {
-        if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
 }
 
 void TRenameJournal::Forget(int64_t id) {
-    Exec("BEGIN IMMEDIATE");
-    try {
-        for (const char* sql : {"DELETE FROM RenameJournalFiles WHERE BatchId = ?", "DELETE FROM RenameJournal WHERE BatchId = ?"}) {
-            TStatement remove(db_.get(), sql);
-            if (!remove.Ok()) Raise();
-            remove.Bind(1, id);
-            if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
-        }
-        Exec("COMMIT");
-    } catch (...) {
-        if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    InTransaction([&] {
+        RemoveParts(id);
+        TStatement remove(db_.get(), "DELETE FROM RenameJournal WHERE BatchId = ?");
+        if (!remove.Ok()) Raise();
+        remove.Bind(1, id);
+        if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+    });
+}
+
+void TRenameJournal::RemoveParts(int64_t id) {
+    TStatement remove(db_.get(), "DELETE FROM RenameJournalFiles WHERE BatchId = ?");
+    if (!remove.Ok()) Raise();
+    remove.Bind(1, id);
+    if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
 }
 
 std::string TRenameJournal::ReadParts(int64_t id) {

@@ -74,22 +74,20 @@ public:
     TRenameJournal(const TRenameJournal&) = delete;
     TRenameJournal& operator=(const TRenameJournal&) = delete;
 
-    // Records a new batch in phase Making, with its files packed (see
-    // Pack), and answers its id; on disk when this returns. Raises
-    // EJournalError.
-    int64_t Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
-                  size_t fileCount, const std::string& packedFiles);
     // Gives the next slice of a packed list in `slice` (cleared first; a
     // slice may end anywhere, the slices together are the list) and answers
     // whether there was one. Lets a long list be written without ever being
     // held whole.
     using PackedSlices = std::function<bool(std::string& slice)>;
+    // Records a new batch in phase Making, with its files packed (see
+    // Pack), and answers its id; on disk when this returns. Raises
+    // EJournalError.
     int64_t Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
                   size_t fileCount, const PackedSlices& packedFiles);
     // Moves a batch to `phase`; with `packedFiles`, also replaces its files
-    // (the new files' identities). On disk when this returns. Raises
+    // (the new files' identities) in the same transaction. On disk when this returns. Raises
     // EJournalError.
-    void SetPhase(int64_t id, Phase phase, const std::string* packedFiles = nullptr);
+    void SetPhase(int64_t id, Phase phase);
     void SetPhase(int64_t id, Phase phase, const PackedSlices& packedFiles);
     // Drops a batch: one that left nothing behind, or one fully undone.
     void Forget(int64_t id);
@@ -110,6 +108,8 @@ public:
     static void PackFile(std::string& packed, const std::string& oldName, const std::string& newName,
                          const TFileIdentity& source, const TFileIdentity& made);
     static std::string Pack(const std::vector<File>& files);
+    // A whole packed list, given as slices; it must outlive their reading.
+    static PackedSlices SlicesOf(const std::string& packedFiles);
     // Answers false for a value that is not a whole packed list.
     static bool Unpack(const std::string& packed, std::vector<File>& files);
 
@@ -121,7 +121,9 @@ private:
     void Exec(const char* sql);
     std::optional<Batch> ReadOne(const char* sql);
     void WriteParts(int64_t id, const PackedSlices& packedFiles);
-    static PackedSlices SlicesOf(const std::string& packedFiles);
+    void RemoveParts(int64_t id);
+    // Runs `body` in one write transaction, rolled back when it raises.
+    void InTransaction(const std::function<void()>& body);
     std::string ReadParts(int64_t id);
 
     std::unique_ptr<sqlite3, CloseDb> db_;

@@ -177,18 +177,6 @@ void TResultRows::Append(int64_t identity, sqlite3_stmt* statement)
     NoteAppended();
 }
 
-void TResultRows::AppendFrom(int64_t identity, sqlite3_stmt* statement, const std::vector<bool>& keep)
-{
-    Stage(statement, keep, std::nullopt);
-    AppendStaged(identity);
-}
-
-void TResultRows::Replace(size_t row, sqlite3_stmt* statement, const std::vector<bool>& keep)
-{
-    Stage(statement, keep, row);
-    ReplaceWithStaged(row);
-}
-
 void TResultRows::Stage(sqlite3_stmt* statement, const std::vector<bool>& keep, std::optional<size_t> oldRow)
 {
     Encode(statement, &keep, oldRow);

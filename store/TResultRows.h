@@ -40,17 +40,10 @@ public:
     // Appends the current row of statement (columns 0..ColumnCount()-1) with
     // the given identity.
     void Append(int64_t identity, sqlite3_stmt* statement);
-    // Replaces the cells of row from statement's current row; a column
-    // whose keep flag is set keeps its old cell.
-    void Replace(size_t row, sqlite3_stmt* statement, const std::vector<bool>& keep);
-    // Appends a copy of the current row with the cells of statement, keep
-    // flags as for Replace (kept cells are Null for the new row).
-    void AppendFrom(int64_t identity, sqlite3_stmt* statement, const std::vector<bool>& keep);
-
     // A post's row in two steps: its cells are staged first, while the write
     // may still fail (the rows do not change), and put in place after.
-    // Stages the current row of statement; keep as for Replace, the kept
-    // cells taken from oldRow (Null without one).
+    // Stages the current row of statement; a column whose keep flag is set
+    // keeps oldRow's cell (Null without one).
     void Stage(sqlite3_stmt* statement, const std::vector<bool>& keep, std::optional<size_t> oldRow);
     // Stages the given cells, one per column (their bytes are copied).
     void Stage(const std::vector<TCell>& cells);

@@ -259,7 +259,8 @@ TEST_F(RenameOperationTest, AJournalListLongerThanOneSliceReadsBackWholeAndAnOld
         return true;
     };
     TRenameJournal journal(Database());
-    const int64_t id = journal.Begin("/some/dir", {3, 4, 0, {}}, true, files.size(), TRenameJournal::Pack(files));
+    const std::string listed = TRenameJournal::Pack(files);
+    const int64_t id = journal.Begin("/some/dir", {3, 4, 0, {}}, true, files.size(), TRenameJournal::SlicesOf(listed));
     EXPECT_GT(count("SELECT COUNT(*) FROM RenameJournalFiles"), 1);
     auto unfinished = journal.Unfinished();
     ASSERT_TRUE(unfinished);
@@ -270,7 +271,7 @@ TEST_F(RenameOperationTest, AJournalListLongerThanOneSliceReadsBackWholeAndAnOld
     EXPECT_TRUE(sameFiles(journal.Unfinished()->files, files));
     for (auto& file : files) file.made = {1, file.source.inode + 100000, 10, {1, 2}};
     const std::string madeFiles = TRenameJournal::Pack(files);
-    journal.SetPhase(id, TRenameJournal::Phase::Done, &madeFiles);
+    journal.SetPhase(id, TRenameJournal::Phase::Done, TRenameJournal::SlicesOf(madeFiles));
     auto done = journal.LastDone();
     ASSERT_TRUE(done);
     EXPECT_TRUE(sameFiles(done->files, files));
