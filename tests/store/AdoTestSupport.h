@@ -4,6 +4,8 @@
 // connection to the same file for looking at what was really written.
 #pragma once
 
+#include "platform/Exception.h"
+#include "store/TADOQuery.h"
 #include "support/TTempDir.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -126,5 +129,25 @@ private:
     TTempDir dir_;
     std::string previous_;
 };
+
+// Opens query on sql afresh.
+inline void OpenOn(TADOQuery& query, const std::string& sql)
+{
+    query.Close();
+    query.SQL().Clear();
+    query.SQL().Add(sql);
+    query.Open();
+}
+
+// The error `action` raises as "Class: message", or "no error".
+inline std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const Exception& error) {
+        return std::string(error.ClassName()) + ": " + error.Message();
+    }
+    return "no error";
+}
 
 }  // namespace vantelo::test

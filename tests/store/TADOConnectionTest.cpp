@@ -18,17 +18,8 @@
 namespace vantelo {
 namespace {
 
+using test::ErrorOf;
 using test::TDatabaseFolder;
-
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const Exception& error) {
-        return std::string(error.ClassName()) + ": " + error.Message();
-    }
-    return "no error";
-}
 
 TEST(ADOConnectionStringTest, PairsAreParsedWithQuotesAnyKeyCaseAndUnknownKeys)
 {

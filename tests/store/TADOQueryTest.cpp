@@ -16,6 +16,8 @@
 namespace vantelo {
 namespace {
 
+using test::ErrorOf;
+using test::OpenOn;
 using test::TDatabaseFolder;
 
 constexpr const char* kLive = "Select * From Tellarin Where FileEnable = True";
@@ -31,23 +33,7 @@ protected:
         other.SetConnection(&connection);
     }
 
-    void OpenOn(TADOQuery& q, const std::string& sql)
-    {
-        q.Close();
-        q.SQL().Clear();
-        q.SQL().Add(sql);
-        q.Open();
-    }
 
-    std::string Error(const std::function<void()>& action)
-    {
-        try {
-            action();
-        } catch (const Exception& error) {
-            return std::string(error.ClassName()) + ": " + error.Message();
-        }
-        return "no error";
-    }
 
     TDatabaseFolder folder;
     TADOConnection connection{nullptr, "ADOConnection1"};
@@ -91,19 +77,19 @@ TEST_F(ADOQueryTest, OpeningErrorsCarryTheirExactTexts)
 {
     TADOQuery lonely{nullptr, "ADOQueryTemp"};
     lonely.SQL().Add(kAll);
-    EXPECT_EQ(Error([&] { lonely.Open(); }), "EDatabaseError: Missing Connection or ConnectionString");
+    EXPECT_EQ(ErrorOf([&] { lonely.Open(); }), "EDatabaseError: Missing Connection or ConnectionString");
     EXPECT_FALSE(lonely.Active());
 
     query.SQL().Clear();
-    EXPECT_EQ(Error([&] { query.Open(); }), "EDatabaseError: ADOQuery1: Missing SQL property");
+    EXPECT_EQ(ErrorOf([&] { query.Open(); }), "EDatabaseError: ADOQuery1: Missing SQL property");
 
     folder.AddRows({{"a", true}});
     // A statement without rows runs, then the open fails.
-    EXPECT_EQ(Error([&] { OpenOn(query, "Update Tellarin Set FileEnable = False"); }),
+    EXPECT_EQ(ErrorOf([&] { OpenOn(query, "Update Tellarin Set FileEnable = False"); }),
               "EDatabaseError: ADOQuery1: CommandText does not return a result set");
     EXPECT_EQ(folder.Open()->Scalar("SELECT FileEnable FROM Tellarin"), "0");
 
-    EXPECT_EQ(Error([&] { OpenOn(query, "Select * From Nowhere"); }), "EOleException: no such table: Nowhere");
+    EXPECT_EQ(ErrorOf([&] { OpenOn(query, "Select * From Nowhere"); }), "EOleException: no such table: Nowhere");
     EXPECT_FALSE(query.Active());
     EXPECT_TRUE(query.Eof());
 }
@@ -126,7 +112,7 @@ TEST_F(ADOQueryTest, AnOpenQueryDestroyedRunsNoCloseHooksButItsViewsSeeItGo)
     EXPECT_TRUE(ran.empty());
     EXPECT_FALSE(link.Active());
     EXPECT_EQ(source.DataSet(), nullptr);
-    EXPECT_EQ(Error([&] { connection.Close(); }), "no error");
+    EXPECT_EQ(ErrorOf([&] { connection.Close(); }), "no error");
 }
 
 TEST_F(ADOQueryTest, TheFileListColumnsBecomeAutoIncWideStringAndBooleanFields)
@@ -185,11 +171,11 @@ TEST_F(ADOQueryTest, AResultWithoutItsRowIdCannotBeModified)
 {
     folder.AddRows({{"a", true}, {"a", true}});
     OpenOn(query, "Select FileName From Tellarin");
-    EXPECT_EQ(Error([&] { query.Edit(); }), "EDatabaseError: ADOQuery1: Cannot modify a read-only dataset");
+    EXPECT_EQ(ErrorOf([&] { query.Edit(); }), "EDatabaseError: ADOQuery1: Cannot modify a read-only dataset");
     // A join repeats rowids: readable, not writable.
     OpenOn(query, "Select a.* From Tellarin a, Tellarin b");
     EXPECT_EQ(query.RecordCount(), 4);
-    EXPECT_EQ(Error([&] { query.Edit(); }), "EDatabaseError: ADOQuery1: Cannot modify a read-only dataset");
+    EXPECT_EQ(ErrorOf([&] { query.Edit(); }), "EDatabaseError: ADOQuery1: Cannot modify a read-only dataset");
 }
 
 TEST_F(ADOQueryTest, TheRecordCountStaysUntilReopenedAfterRowsAreSwitchedOff)
@@ -337,7 +323,7 @@ TEST_F(ADOQueryTest, AnEngineErrorDuringPostLeavesTheRowPendingAndTheTableUnchan
     OpenOn(query, kAll);
     query.Edit();
     query.FieldByName("FileName").SetAsString("bad");
-    EXPECT_EQ(Error([&] { query.Post(); }), "EDatabaseError: names may not be bad");
+    EXPECT_EQ(ErrorOf([&] { query.Post(); }), "EDatabaseError: names may not be bad");
     EXPECT_EQ(query.State(), TDataSetState::Edit);
     EXPECT_EQ(query.FieldByName("FileName").AsString(), "bad");
     EXPECT_EQ(db->Scalar("SELECT FileName FROM Tellarin"), "a");
@@ -348,7 +334,7 @@ TEST_F(ADOQueryTest, AnEngineErrorDuringPostLeavesTheRowPendingAndTheTableUnchan
     query.Next();
     query.Insert();
     query.FieldByName("FileName").SetAsString("bad");
-    EXPECT_EQ(Error([&] { query.Post(); }), "EDatabaseError: names may not be bad");
+    EXPECT_EQ(ErrorOf([&] { query.Post(); }), "EDatabaseError: names may not be bad");
     EXPECT_EQ(query.State(), TDataSetState::Insert);
     EXPECT_EQ(query.RecordCount(), 1);
     EXPECT_EQ(db->Scalar("SELECT count(*) FROM Tellarin"), "1");

@@ -19,6 +19,8 @@
 namespace vantelo {
 namespace {
 
+using test::ErrorOf;
+using test::OpenOn;
 using test::TDatabaseFolder;
 
 class CustomADODataSetPostTest : public ::testing::Test {
@@ -31,13 +33,6 @@ protected:
         fresh.SetConnection(&connection);
     }
 
-    static void OpenOn(TADOQuery& q, const std::string& sql)
-    {
-        q.Close();
-        q.SQL().Clear();
-        q.SQL().Add(sql);
-        q.Open();
-    }
 
     // Every field of every row, "name=value" joined by row.
     static std::vector<std::string> Rows(TADOQuery& q)
@@ -54,15 +49,6 @@ protected:
         return rows;
     }
 
-    static std::string Error(const std::function<void()>& action)
-    {
-        try {
-            action();
-        } catch (const Exception& error) {
-            return std::string(error.ClassName()) + ": " + error.Message();
-        }
-        return "no error";
-    }
 
     TDatabaseFolder folder;
     TADOConnection connection{nullptr, "ADOConnection1"};
@@ -189,7 +175,7 @@ TEST_F(CustomADODataSetBatchTest, APostRefusedByAConstraintLeavesNothingAndTheRo
     query.Next();
     query.Insert();
     query.FieldByName("FileName").SetAsString("x");
-    EXPECT_EQ(Error([&] { query.Post(); }), "EDatabaseError: UNIQUE constraint failed: Tellarin.FileName");
+    EXPECT_EQ(ErrorOf([&] { query.Post(); }), "EDatabaseError: UNIQUE constraint failed: Tellarin.FileName");
     EXPECT_EQ(query.State(), TDataSetState::Insert);
     EXPECT_FALSE(connection.InTransaction());
     EXPECT_EQ(Names(), (std::vector<std::string>{"x", "b", "y"}));
@@ -200,7 +186,7 @@ TEST_F(CustomADODataSetBatchTest, APostRefusedByAConstraintLeavesNothingAndTheRo
     query.Next();
     query.Edit();
     query.FieldByName("FileName").SetAsString("y");
-    EXPECT_EQ(Error([&] { query.Post(); }), "EDatabaseError: UNIQUE constraint failed: Tellarin.FileName");
+    EXPECT_EQ(ErrorOf([&] { query.Post(); }), "EDatabaseError: UNIQUE constraint failed: Tellarin.FileName");
     query.Cancel();
     EXPECT_EQ(query.FieldByName("FileName").AsString(), "b");
     EXPECT_EQ(Names(), (std::vector<std::string>{"x", "b", "y"}));
@@ -225,7 +211,7 @@ TEST_F(CustomADODataSetBatchTest, AnEditOfARowDeletedElsewhereFailsAndWritesNoth
     query.Next();
     query.Edit();
     query.FieldByName("FileName").SetAsString("gone");
-    EXPECT_EQ(Error([&] { query.Post(); }), std::string("EDatabaseError: ") + AdoTexts::kRowMissing);
+    EXPECT_EQ(ErrorOf([&] { query.Post(); }), std::string("EDatabaseError: ") + AdoTexts::kRowMissing);
     EXPECT_EQ(query.State(), TDataSetState::Edit);
     EXPECT_EQ(Names(), std::vector<std::string>{"x"});
     query.Cancel();
@@ -250,7 +236,7 @@ TEST_F(CustomADODataSetBatchTest, APostReportedFailedLeavesNoneOfItsTriggersWrit
     query.Next();
     query.Edit();
     query.FieldByName("FileName").SetAsString("skip");
-    EXPECT_EQ(Error([&] { query.Post(); }), std::string("EDatabaseError: ") + AdoTexts::kRowMissing);
+    EXPECT_EQ(ErrorOf([&] { query.Post(); }), std::string("EDatabaseError: ") + AdoTexts::kRowMissing);
     EXPECT_EQ(view->Column("SELECT Entry FROM Log"), std::vector<std::string>{"kept"});
     EXPECT_EQ(Names(), (std::vector<std::string>{"kept", "b"}));
     query.Cancel();
