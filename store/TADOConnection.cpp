@@ -213,6 +213,8 @@ void TADOConnection::DoDisconnect()
     // Rows a batch has posted are kept: what the user saw posted is written.
     // A failure is kept in CommitFailure(); the disconnect goes on.
     static_cast<void>(CommitPendingWrites());
+    held_.Clear();
+    held_.DropStatements();
     for (TSqliteStatement& statement : fixed_)
         statement.Finalize();
     db_.reset();
@@ -253,6 +255,7 @@ void TADOConnection::CommitBatch()
         return;
     if (--batchDepth_ > 0)
         return;
+    WriteHeld();
     if (!InTransaction())
         return;
     try {
@@ -288,13 +291,50 @@ const std::string& TADOConnection::CommitFailure() noexcept
     return LastCommitFailure();
 }
 
+void TADOConnection::WriteHeld()
+{
+    ++changeSerial_;
+    if (held_.Empty())
+        return;
+    if (!db_) {
+        held_.Clear();
+        return;
+    }
+    try {
+        held_.Write(db_.get());
+    } catch (...) {
+        // What was written before the failed row is kept, as a failed post
+        // keeps the rows posted before it.
+        static_cast<void>(CommitPendingWrites());
+        throw;
+    }
+}
+
 bool TADOConnection::CommitPendingWrites() noexcept
 {
+    bool written = true;
+    if (!db_)
+        held_.Clear();
+    if (!held_.Empty()) {
+        try {
+            held_.Write(db_.get());
+        } catch (const std::exception& error) {
+            // The rows before the failed one are committed below; the failure
+            // is the one to tell.
+            written = false;
+            try {
+                LastCommitFailure() = error.what();
+            } catch (...) {
+            }
+        } catch (...) {
+            written = false;
+        }
+    }
     if (!InTransaction())
-        return true;
+        return written;
     try {
         Run(kCommit);
-        return true;
+        return written;
     } catch (const std::exception& error) {
         try {
             LastCommitFailure() = error.what();
@@ -322,8 +362,10 @@ TADOConnection::TWriteScope::TWriteScope(TADOConnection& connection, bool oneSta
 {
     if (!connection_.Connected())
         throw EOleException(AdoTexts::kConnectionClosed, SQLITE_MISUSE, "SQLite");
-    if (!connection_.InTransaction())
+    if (!connection_.InTransaction()) {
         connection_.Run(kBeginImmediate);
+        ++connection_.changeSerial_;
+    }
     if (savepoint_)
         connection_.Run(kSavepoint);
 }

@@ -12,11 +12,15 @@
 // its own, when the post is one statement and nothing can fail after it;
 // else by a savepoint around it), the rows posted before it are then
 // committed at once, and CommitPendingWrites commits an open batch
-// transaction before any box is shown.
+// transaction before any box is shown. Inside a batch the posts of a table
+// that keeps every row as given may be held back and written in runs
+// (TWriteQueue): the connection writes them before anything else runs on it
+// and before it commits.
 #pragma once
 
 #include "store/TCustomConnection.h"
 #include "store/TSqliteStatement.h"
+#include "store/TWriteQueue.h"
 
 #include <array>
 #include <memory>
@@ -113,6 +117,16 @@ public:
     // and was rolled back; empty when none has.
     static const std::string& CommitFailure() noexcept;
 
+    // Posts a batch holds back (see TWriteQueue). WriteHeld writes them now,
+    // before a statement that must see them; when a row fails, the rows
+    // before it are committed and its error is raised.
+    TWriteQueue& HeldWrites() { return held_; }
+    void WriteHeld();
+    // Changes whenever the table's rows may have changed other than by held
+    // posts: a transaction begins (other processes wrote before it), or a
+    // statement runs that is not a held post.
+    uint64_t ChangeSerial() const { return changeSerial_; }
+
     // One post's write: opens the transaction (a batch's, or its own), and
     // is undone unless Commit() is called. Raises the engine's error when
     // the transaction cannot begin (another process holds the file).
@@ -168,9 +182,11 @@ private:
     std::string databasePath_;
     int openAttempts_ = 0;
     int batchDepth_ = 0;
+    uint64_t changeSerial_ = 1;
     std::unique_ptr<sqlite3, CloseDb> db_;
     // Declared after the handle: finalized before it closes.
     std::array<TSqliteStatement, kFixedCount> fixed_;
+    TWriteQueue held_;
 };
 
 }  // namespace vantelo

@@ -112,6 +112,9 @@ void TCustomADODataSet::SetConnection(TADOConnection* connection)
 void TCustomADODataSet::DropStatements()
 {
     writeStatements_.clear();
+    heldShapes_.clear();
+    presentScan_.Finalize();
+    presentSerial_ = 0;
     readBack_.Finalize();
     // Learned again at the next post: the table may have changed meanwhile.
     tableLearned_ = false;
@@ -126,6 +129,8 @@ void TCustomADODataSet::StorageOpen()
     if (command_->CommandText().empty())
         EDatabaseError::Raise(Format(AdoTexts::kMissingProperty, command_->CommandTextAlias().c_str()), this);
     TADOConnection* connection = command_->ActiveConnection();
+    // The rows a batch still holds back are in the table before it is read.
+    connection->WriteHeld();
     sqlite3* db = connection->Handle();
 
     // Statements before the first one that gives rows run as they stand.
@@ -474,6 +479,7 @@ void TCustomADODataSet::LearnTable(sqlite3* db)
     tableLearned_ = true;
     rowMayChange_ = true;
     computedColumns_ = false;
+    mayRefuse_ = true;
     for (Column& column : columns_) {
         column.baseColumn = -1;
         column.affinity = 0;
@@ -498,12 +504,24 @@ void TCustomADODataSet::LearnTable(sqlite3* db)
                                           "SELECT count(*) FROM pragma_foreign_key_list(?1, ?2)"
                                           " WHERE \"table\" = ?1 COLLATE NOCASE",
                                           baseTable_, baseSchema_);
-        TSqliteStatement info(db, "SELECT name, type, dflt_value IS NULL, hidden FROM pragma_table_xinfo(?1, ?2)");
+        // Whether the table can refuse a row it is given: an index (UNIQUE,
+        // a primary key that is not the rowid), a foreign key, a CHECK, or a
+        // NOT NULL column.
+        bool refuses = Counts(db, "SELECT count(*) FROM pragma_index_list(?1, ?2)", baseTable_, baseSchema_) ||
+                       Counts(db, "SELECT count(*) FROM pragma_foreign_key_list(?1, ?2)", baseTable_, baseSchema_) ||
+                       Counts(db,
+                              "SELECT count(*) FROM " + master +
+                                  " WHERE type = 'table' AND name = ?1 COLLATE NOCASE AND sql LIKE '%CHECK%'",
+                              baseTable_, baseSchema_);
+        TSqliteStatement info(
+            db, "SELECT name, type, dflt_value IS NULL, hidden, \"notnull\", pk FROM pragma_table_xinfo(?1, ?2)");
         info.BindText(1, baseTable_);
         info.BindText(2, baseSchema_);
         for (int place = 0; info.Step(); ++place) {
             const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.Get(), 0));
             const int hidden = sqlite3_column_int(info.Get(), 3);
+            if (sqlite3_column_int(info.Get(), 4) != 0 && sqlite3_column_int(info.Get(), 5) == 0)
+                refuses = true;
             if (hidden == 2 || hidden == 3)
                 computedColumns_ = true;
             for (Column& column : columns_) {
@@ -515,6 +533,7 @@ void TCustomADODataSet::LearnTable(sqlite3* db)
             }
         }
         rowMayChange_ = triggers || isVirtual || selfReference;
+        mayRefuse_ = refuses || rowMayChange_;
     } catch (const EOleException&) {
         // Unknown: every post reads its row back.
         rowMayChange_ = true;
@@ -601,6 +620,59 @@ TSqliteStatement& TCustomADODataSet::WriteStatement(sqlite3* db, bool insert, bo
     return writeStatements_.back()->statement;
 }
 
+int TCustomADODataSet::HeldShape(TADOConnection& connection, bool insert)
+{
+    for (const THeldShape& entry : heldShapes_)
+        if (entry.insert == insert && entry.columns == postColumns_)
+            return entry.number;
+    TWriteQueue::Shape shape;
+    shape.schema = Quoted(baseSchema_);
+    shape.table = Quoted(baseTable_);
+    shape.tableName = baseTable_;
+    shape.key = Quoted(columns_[static_cast<size_t>(identityColumn_)].origin);
+    for (int column : postColumns_)
+        shape.columns.push_back(Quoted(columns_[static_cast<size_t>(column)].origin));
+    shape.insert = insert;
+    const int number = connection.HeldWrites().ShapeNumber(shape);
+    heldShapes_.push_back(THeldShape{insert, postColumns_, number});
+    return number;
+}
+
+bool TCustomADODataSet::WritesKey() const
+{
+    const int key = columns_[static_cast<size_t>(identityColumn_)].baseColumn;
+    return std::any_of(postColumns_.begin(), postColumns_.end(), [&](int c) {
+        return c == identityColumn_ || columns_[static_cast<size_t>(c)].baseColumn == key;
+    });
+}
+
+bool TCustomADODataSet::StillInTable(sqlite3* db, const TADOConnection& connection, int64_t rowId)
+{
+    // The table's rowids are read a stretch of values at a time, ahead of
+    // the row asked for in the direction the walk goes.
+    constexpr int64_t kStretch = 4096;
+    if (presentSerial_ != connection.ChangeSerial() || rowId < presentFrom_ || rowId > presentTo_) {
+        const bool back = presentSerial_ == connection.ChangeSerial() && rowId < presentFrom_;
+        presentFrom_ = back ? (rowId > INT64_MIN + kStretch ? rowId - kStretch + 1 : INT64_MIN) : rowId;
+        presentTo_ = back ? rowId : (rowId < INT64_MAX - kStretch ? rowId + kStretch - 1 : INT64_MAX);
+        if (!presentScan_) {
+            const std::string key = Quoted(columns_[static_cast<size_t>(identityColumn_)].origin);
+            presentScan_ = TSqliteStatement(db, "SELECT " + key + " FROM " + Quoted(baseSchema_) + "." +
+                                                    Quoted(baseTable_) + " WHERE " + key + " BETWEEN ?1 AND ?2 ORDER BY " +
+                                                    key);
+        }
+        present_.clear();
+        presentScan_.Reset();
+        presentScan_.BindInt(1, presentFrom_);
+        presentScan_.BindInt(2, presentTo_);
+        while (presentScan_.Step())
+            present_.push_back(sqlite3_column_int64(presentScan_.Get(), 0));
+        presentScan_.Reset();
+        presentSerial_ = connection.ChangeSerial();
+    }
+    return std::binary_search(present_.begin(), present_.end(), rowId);
+}
+
 TSqliteStatement& TCustomADODataSet::ReadBackStatement(sqlite3* db)
 {
     if (!readBack_) {
@@ -675,6 +747,29 @@ void TCustomADODataSet::StoragePost()
         // undoes on its own when it fails, and nothing after it can fail:
         // the table has no trigger that could have written elsewhere.
         TADOConnection::TWriteScope scope(*connection, way != TPostWay::ReadBack);
+        // Inside a batch, a row the table keeps as given and cannot refuse
+        // is held back and written with its neighbours. A new row's rowid is
+        // the one the engine would give it, known while the batch holds the
+        // write lock.
+        bool hold = way == TPostWay::Direct && !mayRefuse_ && connection->BatchDepth() > 0 && !WritesKey();
+        int shape = -1;
+        if (hold) {
+            TWriteQueue& queue = connection->HeldWrites();
+            if (queue.Full())
+                connection->WriteHeld();
+            shape = HeldShape(*connection, insert);
+            if (insert) {
+                const std::optional<int64_t> next = queue.NextRowId(db, shape);
+                hold = next.has_value();
+                rowId = next.value_or(0);
+            } else if (!queue.Inserts(shape, rowId) && !StillInTable(db, *connection, rowId)) {
+                // A row deleted elsewhere fails its own post, as an edit
+                // written at once would.
+                throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
+            }
+        }
+        if (!hold)
+            connection->WriteHeld();
         TSqliteStatement& write = WriteStatement(db, insert, way == TPostWay::Returning);
         write.Reset();
         int index = 1;
@@ -695,15 +790,19 @@ void TCustomADODataSet::StoragePost()
         bool staged = false;
         switch (way) {
         case TPostWay::Direct: {
-            write.Run();
-            if (insert) {
-                rowId = sqlite3_last_insert_rowid(db);
-                postCells_.assign(columns_.size(), TCell{});
+            if (hold) {
+                connection->HeldWrites().Add(shape, rowId, boundCells_);
             } else {
-                if (sqlite3_changes(db) == 0)
+                write.Run();
+                if (insert)
+                    rowId = sqlite3_last_insert_rowid(db);
+                else if (sqlite3_changes(db) == 0)
                     throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
-                rows_.ReadRow(*row, postCells_);
             }
+            if (insert)
+                postCells_.assign(columns_.size(), TCell{});
+            else
+                rows_.ReadRow(*row, postCells_);
             const int identityPlace = columns_[static_cast<size_t>(identityColumn_)].baseColumn;
             for (size_t i = 0; i < columns_.size(); ++i) {
                 const Column& column = columns_[i];

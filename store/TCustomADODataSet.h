@@ -134,6 +134,12 @@ private:
     void LearnTable(sqlite3* db);
     // The way for the post being made (postColumns_, boundCells_).
     TPostWay PostWay(bool insert) const;
+    // The connection's number for what the post being made writes.
+    int HeldShape(TADOConnection& connection, bool insert);
+    // True when the post being made writes the rowid column.
+    bool WritesKey() const;
+    // Whether the table still has the row, for a held edit.
+    bool StillInTable(sqlite3* db, const TADOConnection& connection, int64_t rowId);
 
     std::unique_ptr<TADOCommand> command_;
     TADOConnection* connection_ = nullptr;
@@ -156,6 +162,20 @@ private:
     bool tableLearned_ = false;
     bool rowMayChange_ = true;       // triggers and the like: read back, under a savepoint
     bool computedColumns_ = false;   // generated columns: the write returns the row
+    bool mayRefuse_ = true;          // a constraint may refuse a row: posts are never held back
+    struct THeldShape {
+        bool insert;
+        std::vector<int> columns;
+        int number;
+    };
+    std::vector<THeldShape> heldShapes_;
+    // The table's rowids between presentFrom_ and presentTo_, while the
+    // connection's ChangeSerial() is presentSerial_.
+    TSqliteStatement presentScan_;
+    std::vector<int64_t> present_;
+    uint64_t presentSerial_ = 0;
+    int64_t presentFrom_ = 0;
+    int64_t presentTo_ = 0;
     // One post's scratch, kept so that a post allocates nothing.
     std::vector<int> postColumns_;         // result columns written, in order first changed
     std::vector<std::string> postTexts_;   // their text values, as bound
