@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShortcut>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -34,6 +35,7 @@
 #include "mainwin/TSpeedButton.h"
 #include "platform/TCodePage.h"
 #include "platform/TDirectoryListing.h"
+#include "store/EPostNotHeld.h"
 #include "store/OpenQuery.h"
 #include "store/TADOConnection.h"
 #include "store/TADOQuery.h"
@@ -243,6 +245,105 @@ struct TRenameBatch {
 
 // Copies above this many bytes in all show a second bar with the bytes.
 constexpr uint64_t kLargeCopyBytes = uint64_t{64} << 20;
+
+// Switches a long list's rows off on the window's thread while the worker
+// renames the files, a stretch of rows at a time between the worker's
+// reports. The rows' writes are held back without the database's write
+// lock, which the journal's own writes need meanwhile, and reach the table
+// only with the batch's commit once the batch is done; a batch that is not
+// done drops them and puts the rows back as the table has them. What the
+// walk leaves (the batch ended first, or a row that must be written under
+// the lock) is walked after, as for a short list.
+class TEarlySwitchOff {
+public:
+    static constexpr int64_t kLongList = 4096;
+
+    TEarlySwitchOff(TADOQuery& query, bool start) : query_(query), connection_(query.Connection())
+    {
+        if (!start || !connection_)
+            return;
+        connection_->SetHoldWithoutLock(true);
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Step(); });
+        timer_.start(0);
+    }
+    // Whatever was held and not kept for the commit is dropped.
+    ~TEarlySwitchOff()
+    {
+        Stop();
+        if (!kept_ && connection_)
+            connection_->DropHeld();
+    }
+    TEarlySwitchOff(const TEarlySwitchOff&) = delete;
+    TEarlySwitchOff& operator=(const TEarlySwitchOff&) = delete;
+
+    // The batch is done: the rest of the walk, with its writes under the
+    // lock. The walk's own error comes out here, its rows before kept.
+    void Finish()
+    {
+        Stop();
+        kept_ = true;
+        if (error_)
+            std::rethrow_exception(std::exchange(error_, nullptr));
+        const TControlsDisabled quiet(query_);
+        if (!begun_)
+            query_.First();
+        while (!query_.Eof())
+            SwitchRowOff(query_);
+    }
+    // The batch is not done: the held writes go, and the rows walked are
+    // read again from the table, which they never reached.
+    void PutBack(const std::function<void()>& reopen)
+    {
+        Stop();
+        if (connection_)
+            connection_->DropHeld();
+        if (!begun_)
+            return;
+        reopen();
+        if (query_.Active())
+            query_.Last();
+    }
+
+private:
+    static constexpr int kStretch = 4096;
+
+    void Stop()
+    {
+        timer_.stop();
+        if (connection_)
+            connection_->SetHoldWithoutLock(false);
+    }
+    // Runs from the timer inside the worker's wait: nothing escapes it.
+    void Step()
+    {
+        try {
+            const TControlsDisabled quiet(query_);
+            if (!begun_) {
+                begun_ = true;
+                query_.First();
+            }
+            for (int i = 0; i < kStretch && !query_.Eof(); ++i)
+                SwitchRowOff(query_);
+        } catch (const EPostNotHeld&) {
+            // This row and the rest after the batch, under the lock.
+            query_.Cancel();
+            return;
+        } catch (...) {
+            error_ = std::current_exception();
+            return;
+        }
+        if (!query_.Eof())
+            timer_.start(0);
+    }
+
+    TADOQuery& query_;
+    TADOConnection* connection_;
+    QTimer timer_;
+    bool begun_ = false;
+    bool kept_ = false;
+    std::exception_ptr error_;
+};
 
 }  // namespace
 
@@ -477,7 +578,10 @@ void TFormMain::ActionBeginExecute()
     TRenameOperation::Result result;
     bool ran = false;
     bool pastTurningBack = false;
-    const TBackgroundWork::Outcome outcome = work.Run([&](TWorkProgress& progress) {
+    TPostBatch posts(query.Connection());
+    TEarlySwitchOff early(query, query.RecordCount() >= TEarlySwitchOff::kLongList);
+    const auto putBack = [&] { early.PutBack([this] { RefreshFileList(); }); };
+    const auto renameFiles = [&](TWorkProgress& progress) {
         if (progress.StopRequested())
             return;
         uint64_t bytesTotal = 0;
@@ -500,26 +604,32 @@ void TFormMain::ActionBeginExecute()
         callbacks.noTurningBack = [&pastTurningBack] { pastTurningBack = true; };
         ran = true;
         result = operation.Run(deleteOld, callbacks);
-    });
+    };
+    TBackgroundWork::Outcome outcome = TBackgroundWork::Outcome::Completed;
+    try {
+        outcome = work.Run(renameFiles);
+    } catch (...) {
+        // An error out of the batch (its journal) shows with the list as
+        // the table has it.
+        putBack();
+        throw;
+    }
     // Quitting while the batch ran: it was finished or taken back, and the
     // window closes once this handler is over, without a closing box.
     const bool quitting = work.CloseDeferred();
-    if (!ran || result.outcome == TRenameOperation::Outcome::Stopped)
+    if (!ran || result.outcome == TRenameOperation::Outcome::Stopped) {
+        putBack();
         return;  // cancelled: the batch was taken back, the list stays live
+    }
     if (result.outcome != TRenameOperation::Outcome::Done) {
+        putBack();
         if (!quitting)
             ShowCopyFailure(result.error);
         return;
     }
 
     // Every listed row is switched off, in one walk and one transaction.
-    TPostBatch posts(query.Connection());
-    {
-        const TControlsDisabled quiet(query);
-        query.First();
-        while (!query.Eof())
-            SwitchRowOff(query);
-    }
+    early.Finish();
     posts.Commit();
     RefreshFileList();
     if (quitting)

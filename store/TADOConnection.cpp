@@ -301,11 +301,26 @@ void TADOConnection::WriteHeld()
         return;
     }
     try {
-        held_.Write(db_.get());
+        WriteHeldRows();
     } catch (...) {
         // What was written before the failed row is kept, as a failed post
         // keeps the rows posted before it.
         static_cast<void>(CommitPendingWrites());
+        throw;
+    }
+}
+
+void TADOConnection::WriteHeldRows()
+{
+    try {
+        if (!InTransaction()) {
+            Run(kBeginImmediate);
+            ++changeSerial_;
+        }
+        held_.Write(db_.get());
+    } catch (...) {
+        // Rows that could not be written are not tried again.
+        held_.Clear();
         throw;
     }
 }
@@ -317,7 +332,7 @@ bool TADOConnection::CommitPendingWrites() noexcept
         held_.Clear();
     if (!held_.Empty()) {
         try {
-            held_.Write(db_.get());
+            WriteHeldRows();
         } catch (const std::exception& error) {
             // The rows before the failed one are committed below; the failure
             // is the one to tell.

@@ -122,6 +122,15 @@ public:
     // before it are committed and its error is raised.
     TWriteQueue& HeldWrites() { return held_; }
     void WriteHeld();
+    // While set, a batch's edits are held back without taking the write
+    // lock, so that another connection (another thread's) may write
+    // meanwhile; a post that could not be held so raises EPostNotHeld and
+    // changes nothing. The held rows are written, under the lock, when the
+    // mode ends and the batch commits, or dropped by DropHeld.
+    void SetHoldWithoutLock(bool on) { holdWithoutLock_ = on; }
+    bool HoldsWithoutLock() const { return holdWithoutLock_; }
+    // Forgets the held posts: they are not to be written.
+    void DropHeld() noexcept { held_.Clear(); }
     // Changes whenever the table's rows may have changed other than by held
     // posts: a transaction begins (other processes wrote before it), or a
     // statement runs that is not a held post.
@@ -183,6 +192,10 @@ private:
     int openAttempts_ = 0;
     int batchDepth_ = 0;
     uint64_t changeSerial_ = 1;
+    bool holdWithoutLock_ = false;
+    // Writes the held posts inside the write transaction, beginning it if
+    // they were held without it.
+    void WriteHeldRows();
     std::unique_ptr<sqlite3, CloseDb> db_;
     // Declared after the handle: finalized before it closes.
     std::array<TSqliteStatement, kFixedCount> fixed_;

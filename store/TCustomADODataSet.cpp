@@ -5,6 +5,7 @@
 #include "store/AdoTexts.h"
 #include "store/EDatabaseError.h"
 #include "store/EOleException.h"
+#include "store/EPostNotHeld.h"
 #include "store/StoreTexts.h"
 #include "store/TADOConnection.h"
 #include "store/Wtf8Text.h"
@@ -743,19 +744,25 @@ void TCustomADODataSet::StoragePost()
         if (!tableLearned_)
             LearnTable(db);
         const TPostWay way = PostWay(insert);
-        // Direct and returning writes are one statement, which the engine
-        // undoes on its own when it fails, and nothing after it can fail:
-        // the table has no trigger that could have written elsewhere.
-        TADOConnection::TWriteScope scope(*connection, way != TPostWay::ReadBack);
         // Inside a batch, a row the table keeps as given and cannot refuse
         // is held back and written with its neighbours. A new row's rowid is
         // the one the engine would give it, known while the batch holds the
-        // write lock.
-        bool hold = way == TPostWay::Direct && !mayRefuse_ && connection->BatchDepth() > 0 && !WritesKey();
+        // write lock; without the lock, only edits are held.
+        const bool unlocked = connection->HoldsWithoutLock();
+        bool hold = way == TPostWay::Direct && !mayRefuse_ && connection->BatchDepth() > 0 && !WritesKey() &&
+                    !(unlocked && insert);
+        if (unlocked && !hold)
+            throw EPostNotHeld();
+        // Direct and returning writes are one statement, which the engine
+        // undoes on its own when it fails, and nothing after it can fail:
+        // the table has no trigger that could have written elsewhere.
+        std::optional<TADOConnection::TWriteScope> scope;
+        if (!unlocked)
+            scope.emplace(*connection, way != TPostWay::ReadBack);
         int shape = -1;
         if (hold) {
             TWriteQueue& queue = connection->HeldWrites();
-            if (queue.Full())
+            if (queue.Full() && !unlocked)
                 connection->WriteHeld();
             shape = HeldShape(*connection, insert);
             if (insert) {
@@ -763,6 +770,8 @@ void TCustomADODataSet::StoragePost()
                 hold = next.has_value();
                 rowId = next.value_or(0);
             } else if (!queue.Inserts(shape, rowId) && !StillInTable(db, *connection, rowId)) {
+                if (unlocked)
+                    throw EPostNotHeld();
                 // A row deleted elsewhere fails its own post, as an edit
                 // written at once would.
                 throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
@@ -853,7 +862,8 @@ void TCustomADODataSet::StoragePost()
             break;
         }
         }
-        scope.Commit();
+        if (scope)
+            scope->Commit();
         // Written: the result takes the row as the table now has it.
         if (insert) {
             if (staged)
@@ -864,6 +874,9 @@ void TCustomADODataSet::StoragePost()
                 rows_.ReplaceWithStaged(*row);
             position_ = static_cast<int64_t>(*row);
         }
+    } catch (const EPostNotHeld&) {
+        ForgetStoragePosition();
+        throw;
     } catch (const Exception& error) {
         ForgetStoragePosition();
         throw EDatabaseError(error.Message());

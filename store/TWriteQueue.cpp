@@ -89,7 +89,16 @@ bool TWriteQueue::Inserts(int shape, int64_t rowId) const
 
 void TWriteQueue::Add(int shape, int64_t rowId, const std::vector<TCell>& cells)
 {
-    rows_.push_back(Row{shape, static_cast<uint32_t>(cells_.size()), rowId});
+    const Shape& target = shapes_[static_cast<size_t>(shape)];
+    if (!target.insert && !rows_.empty()) {
+        Row& last = rows_.back();
+        if (last.shape == shape && last.rowId <= INT64_MAX - last.count && last.rowId + last.count == rowId &&
+            SameValues(last, cells)) {
+            ++last.count;
+            return;
+        }
+    }
+    rows_.push_back(Row{shape, static_cast<uint32_t>(cells_.size()), rowId, 1});
     for (const TCell& cell : cells) {
         HeldCell held;
         held.kind = cell.kind;
@@ -101,7 +110,6 @@ void TWriteQueue::Add(int shape, int64_t rowId, const std::vector<TCell>& cells)
         }
         cells_.push_back(held);
     }
-    const Shape& target = shapes_[static_cast<size_t>(shape)];
     if (target.insert) {
         // Inserts are queued only with the rowid NextRowId gave.
         Given& given = given_[std::make_pair(target.schema, target.table)];
@@ -127,9 +135,13 @@ void TWriteQueue::Write(sqlite3* db)
     try {
         for (size_t first = 0; first < rows_.size();) {
             const size_t count = RunLength(first);
-            if (count == 1 || !WriteRun(db, first, count)) {
+            const Row& start = rows_[first];
+            const bool single = count == 1 && start.count == 1;
+            if (single || !WriteRun(db, first, count)) {
+                // One at a time, to find the row that fails.
                 for (size_t i = first; i < first + count; ++i)
-                    WriteOne(db, i);
+                    for (int64_t k = 0; k < rows_[i].count; ++k)
+                        WriteOne(db, i, rows_[i].rowId + k);
             }
             first += count;
         }
@@ -144,21 +156,26 @@ void TWriteQueue::Write(sqlite3* db)
     Clear();
 }
 
-bool TWriteQueue::SameValues(const Row& a, const Row& b) const
+bool TWriteQueue::SameValues(const Row& row, const std::vector<TCell>& cells) const
 {
-    const size_t count = shapes_[static_cast<size_t>(a.shape)].columns.size();
-    for (size_t k = 0; k < count; ++k) {
-        const HeldCell& x = cells_[a.firstCell + k];
-        const HeldCell& y = cells_[b.firstCell + k];
-        if (x.kind != y.kind || x.integer != y.integer ||
-            std::string_view(bytes_).substr(x.offset, x.length) != std::string_view(bytes_).substr(y.offset, y.length))
+    for (size_t k = 0; k < cells.size(); ++k) {
+        const HeldCell& held = cells_[row.firstCell + k];
+        const TCell& cell = cells[k];
+        if (held.kind != cell.kind)
             return false;
+        if (cell.kind == TCell::Kind::Text || cell.kind == TCell::Kind::Blob) {
+            if (std::string_view(bytes_).substr(held.offset, held.length) != cell.bytes)
+                return false;
+        } else if (held.integer != cell.integer) {
+            return false;
+        }
     }
     return true;
 }
 
 size_t TWriteQueue::RunLength(size_t first) const
 {
+    // Inserts of one shape go together; an edit is a range of its own.
     const Row& start = rows_[first];
     const Shape& shape = shapes_[static_cast<size_t>(start.shape)];
     size_t count = 1;
@@ -166,16 +183,6 @@ size_t TWriteQueue::RunLength(size_t first) const
         const size_t most = InsertRows(shape);
         while (first + count < rows_.size() && count < most && rows_[first + count].shape == start.shape)
             ++count;
-        return count;
-    }
-    // The same values into rows whose rowids follow one another: a range
-    // holds exactly those rows.
-    while (first + count < rows_.size()) {
-        const Row& next = rows_[first + count];
-        if (next.shape != start.shape || start.rowId > INT64_MAX - static_cast<int64_t>(count) ||
-            next.rowId != start.rowId + static_cast<int64_t>(count) || !SameValues(start, next))
-            break;
-        ++count;
     }
     return count;
 }
@@ -242,9 +249,11 @@ bool TWriteQueue::WriteRun(sqlite3* db, size_t first, size_t count)
             Bind(statement, place, rows_[i]);
         }
     } else {
+        // The rows from rowId on hold exactly the range's rowids.
+        count = static_cast<size_t>(start.count);
         Bind(statement, place, start);
         statement.BindInt(place++, start.rowId);
-        statement.BindInt(place, start.rowId + static_cast<int64_t>(count) - 1);
+        statement.BindInt(place, start.rowId + start.count - 1);
     }
     // A range that misses a row is undone, and the rows one at a time find
     // the one that is gone.
@@ -268,7 +277,7 @@ bool TWriteQueue::WriteRun(sqlite3* db, size_t first, size_t count)
     return written;
 }
 
-void TWriteQueue::WriteOne(sqlite3* db, size_t index)
+void TWriteQueue::WriteOne(sqlite3* db, size_t index, int64_t rowId)
 {
     const Row& row = rows_[index];
     const bool insert = shapes_[static_cast<size_t>(row.shape)].insert;
@@ -276,10 +285,10 @@ void TWriteQueue::WriteOne(sqlite3* db, size_t index)
     statement.Reset();
     int place = 1;
     if (insert)
-        statement.BindInt(place++, row.rowId);
+        statement.BindInt(place++, rowId);
     Bind(statement, place, row);
     if (!insert)
-        statement.BindInt(place, row.rowId);
+        statement.BindInt(place, rowId);
     statement.Run();
     const bool missing = !insert && sqlite3_changes64(db) == 0;
     statement.Reset();

@@ -57,7 +57,9 @@ public:
     // taken). Only valid while the caller holds the write lock.
     std::optional<int64_t> NextRowId(sqlite3* db, int shape);
     // Queues a post: its rowid (the new row's for an insert) and the values
-    // of the shape's columns, in order (their bytes are copied).
+    // of the shape's columns, in order (their bytes are copied). An edit
+    // giving the row after the last one queued the same values joins it, so
+    // a walk over consecutive rows is held as one range.
     void Add(int shape, int64_t rowId, const std::vector<TCell>& cells);
     // True when rowId is a row of the shape's table that an insert still
     // held here makes.
@@ -74,10 +76,12 @@ public:
     void DropStatements() { statements_.clear(); }
 
 private:
+    // Held posts: an insert, or an edit of the `count` rows from rowId on.
     struct Row {
         int shape;
         uint32_t firstCell;
         int64_t rowId;
+        int64_t count;
     };
     struct HeldCell {
         TCell::Kind kind = TCell::Kind::Null;
@@ -88,13 +92,13 @@ private:
 
     // How many rows from `first` on go into one statement.
     size_t RunLength(size_t first) const;
-    bool SameValues(const Row& a, const Row& b) const;
+    bool SameValues(const Row& row, const std::vector<TCell>& cells) const;
     // Writes rows [first, first + count) with one statement: false when the
     // engine refused it and undid it, so that the rows are to be written one
     // at a time to find the one that fails.
     bool WriteRun(sqlite3* db, size_t first, size_t count);
-    // Writes one row; raises its error.
-    void WriteOne(sqlite3* db, size_t index);
+    // Writes one row (an edit: of rowId); raises its error.
+    void WriteOne(sqlite3* db, size_t index, int64_t rowId);
     void Bind(TSqliteStatement& statement, int& place, const Row& row) const;
     TSqliteStatement& Statement(sqlite3* db, int shape, size_t rows, bool range);
 

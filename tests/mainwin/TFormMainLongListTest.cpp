@@ -1,0 +1,147 @@
+// A long list through the real main window: its rows are switched off on
+// the window's thread while the worker renames, their writes held back
+// without the database's write lock; a batch that is done writes them, one
+// that fails or is cancelled leaves the table and the grid as they were.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "FileListFixture.h"
+#include "mainwin/MainTexts.h"
+#include "platform/TFileOps.h"
+#include "reliability/DirState.h"
+#include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
+
+namespace {
+
+using vantelo::reliability::SameDirectory;
+using vantelo::reliability::Snapshot;
+
+constexpr int kFiles = 5000;
+
+// "f<i><suffix>".
+std::string FileName(int i, const char* suffix)
+{
+    std::string name = "f";
+    name += std::to_string(i);
+    name += suffix;
+    return name;
+}
+
+// The real file system, except that the worker waits at one file of one
+// kind until the window's thread has looked at the held rows, then fails
+// that file or goes on.
+class TWatchedOps : public TFileOps {
+public:
+    TWatchedOps(Step step, int at, int error) : step_(step), at_(at), error_(error) {}
+    int Fault(Step step, const std::string&) override
+    {
+        std::unique_lock lock(mutex_);
+        if (step != step_ || ++seen_ != at_)
+            return 0;
+        reached_ = true;
+        released_.wait_for(lock, std::chrono::seconds(30), [this] { return free_; });
+        return error_;
+    }
+    bool Reached()
+    {
+        const std::lock_guard lock(mutex_);
+        return reached_;
+    }
+    void Release()
+    {
+        const std::lock_guard lock(mutex_);
+        free_ = true;
+        released_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable released_;
+    Step step_;
+    int at_;
+    int error_;
+    int seen_ = 0;
+    bool reached_ = false;
+    bool free_ = false;
+};
+
+struct LongCase {
+    const char* name;
+    bool deleteOld;
+    int error;  // of the watched file; 0: the batch goes on
+};
+
+class FormMainLongListTest : public FileListFixture, public ::testing::WithParamInterface<LongCase> {};
+
+}  // namespace
+
+// While the worker is held well into the list, the rows are already
+// switched off in the window's query, held back by a connection with no
+// write transaction open, so the journal can write; then the batch ends.
+TEST_P(FormMainLongListTest, RowsSwitchedOffDuringTheRenamesReachTheTableOnlyWhenTheBatchIsDone)
+{
+    const LongCase& c = GetParam();
+    for (int i = 0; i < kFiles; ++i)
+        Touch(FileName(i, ".k"), "x");
+    TWatchedOps ops(c.deleteOld ? TFileOps::Step::Rename : TFileOps::Step::CopyCommit, kFiles - 100, c.error);
+    Start();
+    form->SetFileOps(ops);
+    Search(work->Path(), ".k");
+    ASSERT_EQ(GridRows(), kFiles);
+    const auto tableBefore = Table();
+    const auto before = Snapshot(work->Path());
+    TADOConnection& connection = *ShareDataModule->ADOConnection1;
+    bool heldUnlocked = false;
+    int liveWhileHeld = -1;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (!ops.Reached() || !connection.HoldsWithoutLock())
+            return;
+        // Let the walk end before looking.
+        if (!form->ADOQuery1->Eof())
+            return;
+        look.stop();
+        heldUnlocked = !connection.HeldWrites().Empty() && !connection.InTransaction();
+        liveWhileHeld = static_cast<int>(Live().size());
+        ops.Release();
+    });
+    look.start(5);
+    Rename(".k", ".r", c.deleteOld);
+    look.stop();
+    ops.Release();
+    EXPECT_TRUE(heldUnlocked);
+    EXPECT_EQ(liveWhileHeld, kFiles);
+    EXPECT_TRUE(errors.empty()) << ::testing::PrintToString(errors);
+    EXPECT_FALSE(connection.InTransaction());
+    EXPECT_TRUE(connection.HeldWrites().Empty());
+    if (c.error == 0) {
+        EXPECT_EQ(notices, std::vector<std::string>{texts::kRenameDone});
+        EXPECT_TRUE(Live().empty());
+        EXPECT_EQ(GridRows(), 0);
+        EXPECT_TRUE(Exists("f0.r") && Exists("f4999.r"));
+        EXPECT_EQ(Exists("f0.k"), !c.deleteOld);
+    } else {
+        std::string failure = texts::kCopyFailed;
+        failure += std::to_string(c.error);
+        EXPECT_EQ(notices, std::vector<std::string>{failure});
+        EXPECT_TRUE(SameDirectory(before, Snapshot(work->Path())));
+        EXPECT_EQ(Table(), tableBefore);
+        // The grid shows the whole list again, on its last row.
+        EXPECT_EQ(GridRows(), kFiles);
+        EXPECT_EQ(form->ADOQuery1->RecNo(), kFiles);
+        // Pressed again, the batch goes through.
+        notices.clear();
+        Rename(".k", ".r", c.deleteOld);
+        EXPECT_EQ(notices, std::vector<std::string>{texts::kRenameDone});
+        EXPECT_TRUE(Live().empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Batches, FormMainLongListTest,
+                         ::testing::Values(LongCase{"RenamedInPlace", true, 0}, LongCase{"Copied", false, 0},
+                                           LongCase{"RenameFails", true, EIO}, LongCase{"CopyFails", false, ENOSPC}),
+                         [](const ::testing::TestParamInfo<LongCase>& info) { return info.param.name; });
