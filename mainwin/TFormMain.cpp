@@ -578,6 +578,8 @@ void TFormMain::ActionBeginExecute()
     TRenameOperation::Result result;
     bool ran = false;
     bool pastTurningBack = false;
+    // A long list's rows are switched off meanwhile; their writes wait in
+    // this batch for the batch's end.
     TPostBatch posts(query.Connection());
     TEarlySwitchOff early(query, query.RecordCount() >= TEarlySwitchOff::kLongList);
     const auto putBack = [&] { early.PutBack([this] { RefreshFileList(); }); };
