@@ -176,5 +176,50 @@ TEST_F(WriteQueueTest, ARowRefusedWhenTheHeldRowsAreWrittenFailsTheCommitAndKeep
               (std::vector<std::string>{"one", "two"}));
 }
 
+// Held without the write lock, edits wait for the lock's holder to be done;
+// a post that would need the lock (an insert, or a table that may refuse a
+// row) says so and changes nothing, and the held edits reach the table with
+// the commit.
+TEST_F(WriteQueueTest, WithoutTheLockOnlyEditsAreHeldAndAPostThatNeedsTheLockChangesNothing)
+{
+    TDatabaseFolder folder;
+    folder.AddRows({{"a", true}, {"b", true}, {"c", true}});
+    auto view = folder.Open();
+    OpenOn(query, "Select * From Tellarin");
+    connection.BeginBatch();
+    connection.SetHoldWithoutLock(true);
+    for (query.First(); !query.Eof(); query.Next()) {
+        query.Edit();
+        query.FieldByName("FileEnable").SetAsBoolean(false);
+        query.Post();
+    }
+    EXPECT_FALSE(connection.InTransaction());
+    // Another connection may write meanwhile.
+    EXPECT_EQ(view->Exec("UPDATE Tellarin SET FileName = 'elsewhere' WHERE FileIndex = 3"), "");
+    query.Insert();
+    query.FieldByName("FileName").SetAsString("new");
+    EXPECT_EQ(ErrorOf([&] { query.Post(); }), "EPostNotHeld: post not held");
+    query.Cancel();
+    EXPECT_EQ(query.RecordCount(), 3);
+    connection.SetHoldWithoutLock(false);
+    connection.CommitBatch();
+    EXPECT_EQ(view->Column("SELECT FileName || FileEnable FROM Tellarin ORDER BY FileIndex"),
+              (std::vector<std::string>{"a0", "b0", "elsewhere0"}));
+
+    // A table that may refuse a row: not even an edit is held.
+    ASSERT_EQ(view->Exec("CREATE UNIQUE INDEX OneName ON Tellarin (FileName)"), "");
+    OpenOn(query, "Select * From Tellarin");
+    connection.BeginBatch();
+    connection.SetHoldWithoutLock(true);
+    query.Edit();
+    query.FieldByName("FileEnable").SetAsBoolean(true);
+    EXPECT_EQ(ErrorOf([&] { query.Post(); }), "EPostNotHeld: post not held");
+    query.Cancel();
+    EXPECT_FALSE(connection.InTransaction());
+    connection.SetHoldWithoutLock(false);
+    connection.CommitBatch();
+    EXPECT_EQ(view->Scalar("SELECT sum(FileEnable) FROM Tellarin"), "0");
+}
+
 }  // namespace
 }  // namespace vantelo
