@@ -285,11 +285,7 @@ public:
         kept_ = true;
         if (error_)
             std::rethrow_exception(std::exchange(error_, nullptr));
-        const TControlsDisabled quiet(query_);
-        if (!begun_)
-            query_.First();
-        while (!query_.Eof())
-            SwitchRowOff(query_);
+        Walk(INT64_MAX);
     }
     // The batch is not done: the held writes go, and the rows walked are
     // read again from the table, which they never reached.
@@ -314,17 +310,22 @@ private:
         if (connection_)
             connection_->SetHoldWithoutLock(false);
     }
+    // Switches off at most `most` rows from where the walk stands.
+    void Walk(int64_t most)
+    {
+        const TControlsDisabled quiet(query_);
+        if (!begun_) {
+            begun_ = true;
+            query_.First();
+        }
+        for (int64_t i = 0; i < most && !query_.Eof(); ++i)
+            SwitchRowOff(query_);
+    }
     // Runs from the timer inside the worker's wait: nothing escapes it.
     void Step()
     {
         try {
-            const TControlsDisabled quiet(query_);
-            if (!begun_) {
-                begun_ = true;
-                query_.First();
-            }
-            for (int i = 0; i < kStretch && !query_.Eof(); ++i)
-                SwitchRowOff(query_);
+            Walk(kStretch);
         } catch (const EPostNotHeld&) {
             // This row and the rest after the batch, under the lock.
             query_.Cancel();

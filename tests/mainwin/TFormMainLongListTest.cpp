@@ -6,10 +6,9 @@
 
 #include <QTimer>
 
-#include <condition_variable>
-#include <mutex>
 
 #include "FileListFixture.h"
+#include "TGatedOps.h"
 #include "mainwin/MainTexts.h"
 #include "platform/TFileOps.h"
 #include "reliability/DirState.h"
@@ -31,44 +30,6 @@ std::string FileName(int i, const char* suffix)
     return name;
 }
 
-// The real file system, except that the worker waits at one file of one
-// kind until the window's thread has looked at the held rows, then fails
-// that file or goes on.
-class TWatchedOps : public TFileOps {
-public:
-    TWatchedOps(Step step, int at, int error) : step_(step), at_(at), error_(error) {}
-    int Fault(Step step, const std::string&) override
-    {
-        std::unique_lock lock(mutex_);
-        if (step != step_ || ++seen_ != at_)
-            return 0;
-        reached_ = true;
-        released_.wait_for(lock, std::chrono::seconds(30), [this] { return free_; });
-        return error_;
-    }
-    bool Reached()
-    {
-        const std::lock_guard lock(mutex_);
-        return reached_;
-    }
-    void Release()
-    {
-        const std::lock_guard lock(mutex_);
-        free_ = true;
-        released_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable released_;
-    Step step_;
-    int at_;
-    int error_;
-    int seen_ = 0;
-    bool reached_ = false;
-    bool free_ = false;
-};
-
 struct LongCase {
     const char* name;
     bool deleteOld;
@@ -87,7 +48,7 @@ TEST_P(FormMainLongListTest, RowsSwitchedOffDuringTheRenamesReachTheTableOnlyWhe
     const LongCase& c = GetParam();
     for (int i = 0; i < kFiles; ++i)
         Touch(FileName(i, ".k"), "x");
-    TWatchedOps ops(c.deleteOld ? TFileOps::Step::Rename : TFileOps::Step::CopyCommit, kFiles - 100, c.error);
+    TGatedOps ops(c.deleteOld ? TFileOps::Step::Rename : TFileOps::Step::CopyCommit, kFiles - 100, c.error);
     Start();
     form->SetFileOps(ops);
     Search(work->Path(), ".k");

@@ -10,11 +10,10 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 
 #include "FileListFixture.h"
+#include "TGatedOps.h"
 #include "mainwin/MainTexts.h"
 #include "mainwin/ProgressTexts.h"
 #include "mainwin/TProgressForm.h"
@@ -31,34 +30,6 @@ namespace {
 
 using vantelo::reliability::SameDirectory;
 using vantelo::reliability::Snapshot;
-
-// The real file system, except that the worker waits at the second step of
-// one kind (a copy given its name, a rename in place) until released, or
-// half a minute at most.
-class THeldOps : public TFileOps {
-public:
-    explicit THeldOps(Step step) : step_(step) {}
-    int Fault(Step step, const std::string&) override
-    {
-        std::unique_lock lock(mutex_);
-        if (step == step_ && ++seen_ == 2)
-            released_.wait_for(lock, std::chrono::seconds(30), [this] { return free_; });
-        return 0;
-    }
-    void Release()
-    {
-        const std::lock_guard lock(mutex_);
-        free_ = true;
-        released_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable released_;
-    Step step_;
-    int seen_ = 0;
-    bool free_ = false;
-};
 
 // Runs `act` once on the progress window as soon as one shows, while a
 // handler's work runs.
@@ -117,7 +88,8 @@ TEST_P(FormMainProgressTest, HeldAtTheSecondFile)
 {
     const StopCase& c = GetParam();
     Populate();
-    THeldOps ops(c.deleteOld ? TFileOps::Step::Rename : TFileOps::Step::CopyCommit);
+    // Held at the second file until the progress window has been looked at.
+    TGatedOps ops(c.deleteOld ? TFileOps::Step::Rename : TFileOps::Step::CopyCommit, 2);
     Start();
     form->SetFileOps(ops);
     Search(work->Path(), ".k");
