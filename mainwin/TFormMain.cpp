@@ -365,6 +365,7 @@ void TFormMain::FormShow()
             SwitchRowOff(temp);
     }
     batch.Commit();
+    temp.Close();
     RefreshFileList();
 }
 
@@ -492,6 +493,9 @@ void TFormMain::ActionSearchExecute()
     while (!temp.Eof())
         SwitchRowOff(temp);
     batch.Commit();
+    // The scratch rows are on disk: let them go, so that a long list is not
+    // held twice while the grid shows it and the rename works on it.
+    temp.Close();
     RefreshFileList();
     if (written && ADOQuery1->Active()) {
         searchedDirectory_ = found->listed;

@@ -8,6 +8,7 @@
 
 #include "platform/TAsciiCase.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -339,6 +340,11 @@ std::u16string TCodePage::ToWide(std::string_view narrow) const {
 }
 
 std::string TCodePage::ToNarrow(std::u16string_view wide) const {
+    // Most names are plain ASCII: those take exactly their length, so a
+    // short name stays inside the string itself (a million names are read
+    // out of the grid at once) and a long one takes no slack.
+    if (std::all_of(wide.begin(), wide.end(), [](char16_t unit) { return unit < 0x80; }))
+        return std::string(wide.begin(), wide.end());
     std::string narrow;
     narrow.reserve(wide.size() * (kind_ == Kind::Utf8 ? 3 : 2));
     const GbkTables* tables = kind_ == Kind::Gbk ? &GbkTables::Get() : nullptr;
@@ -380,6 +386,9 @@ std::string TCodePage::ToNarrow(std::u16string_view wide) const {
             narrow += '?';
         }
     }
+    // The worst case reserved above is mostly slack once written.
+    if (narrow.capacity() > narrow.size() + narrow.size() / 2)
+        narrow.shrink_to_fit();
     return narrow;
 }
 

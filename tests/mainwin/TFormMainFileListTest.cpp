@@ -42,6 +42,9 @@ TEST_F(FileListTest, SearchesReuseRowsInTableOrderAndSwitchOffTheRest)
     std::sort(live.begin(), live.end());
     EXPECT_EQ(live, (std::vector<std::string>{"a1.txt", "a2.txt", "a3.txt"}));
     EXPECT_EQ(GridRows(), 3);
+    // The scratch rows are let go once written; the next search starts
+    // from the table as a closed query counts as standing at its end.
+    EXPECT_FALSE(ShareDataModule->ADOQueryTemp->Active());
 
     // One match now: it overwrites the first row, the other two go off.
     Search(work->Path() + "/", "b.TXT");
@@ -242,8 +245,12 @@ TEST_F(FileListTest, TheGridFooterCountsTheListThroughSearchAndRename)
 {
     Start();
     EXPECT_EQ(FooterCount(), "0");
-    for (int i = 0; i < 25; ++i)
-        Touch("n" + std::to_string(i) + ".dat");
+    for (int i = 0; i < 25; ++i) {
+        std::string name = "n";
+        name += std::to_string(i);
+        name += ".dat";
+        Touch(name);
+    }
     Search(work->Path(), ".dat");
     EXPECT_EQ(FooterCount(), "25");
     Rename(".dat", ".bak", true);
