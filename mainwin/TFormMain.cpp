@@ -9,9 +9,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -214,20 +217,166 @@ public:
         if (connection_)
             std::exchange(connection_, nullptr)->CommitBatch();
     }
+    // Nothing posted in the batch reaches the table.
+    void Rollback()
+    {
+        if (connection_)
+            std::exchange(connection_, nullptr)->RollbackBatch();
+    }
 
 private:
     TADOConnection* connection_;
 };
 
 // What the search's listing hands back to the window: the directory as it
-// resolved, its identity, and the matching names in listing order. Shared
-// with the worker, which may be left behind on a mount that stopped
-// answering and then fills in an object nobody reads.
-struct TSearchFindings {
-    bool opened = false;
+// resolved, its identity, and the matching names in listing order, handed
+// over a stretch at a time while the listing goes on. Shared with the
+// worker, which may be left behind on a mount that stopped answering and
+// then fills in an object nobody reads.
+class TSearchFindings {
+public:
+    std::atomic<bool> opened{false};         // set once `listed` and `identity` are
     std::string listed;
     std::optional<TFileIdentity> identity;  // of the folder listed, when it could be read
-    std::vector<std::string> names;
+
+    // Worker side: hands over the names found since the last call.
+    void Add(std::vector<std::string>& found)
+    {
+        const std::lock_guard lock(mutex_);
+        if (names_.empty())
+            names_.swap(found);
+        else
+            std::move(found.begin(), found.end(), std::back_inserter(names_));
+        found.clear();
+    }
+    // Window side: the names handed over and not yet taken, in order.
+    std::vector<std::string> Take()
+    {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(names_, {});
+    }
+    size_t Waiting() const
+    {
+        const std::lock_guard lock(mutex_);
+        return names_.size();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> names_;
+};
+
+// Writes one match into the next slot of the scratch query: the row under
+// the cursor is overwritten, past the end a row is added.
+void WriteMatch(TADOQuery& temp, const std::string& name)
+{
+    if (temp.Eof())
+        temp.Insert();
+    else
+        temp.Edit();
+    temp.FieldByName(texts::kFileNameField).SetAsString(name);
+    temp.FieldByName(texts::kFileEnableField).SetAsBoolean(true);
+    temp.Post();
+    temp.Next();
+}
+
+// Writes a long listing's matches on the window's thread while the worker
+// is still listing, a stretch at a time between the worker's reports, into
+// the handler's batch. It begins once the folder is open, the database is
+// connected and a long list's worth of matches is waiting; the scratch
+// query is opened then. Anything it leaves (a short listing, the matches
+// found after its last stretch) is written after the listing, as before.
+// A search that does not complete takes its batch back.
+class TEarlySearchWrite {
+public:
+    static constexpr size_t kLongList = 4096;
+
+    TEarlySearchWrite(TSearchFindings& found, TADOQuery& temp, TBackgroundWork& work)
+        : found_(found), temp_(temp), work_(work)
+    {
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Step(); });
+        timer_.start(kPoll);
+    }
+    TEarlySearchWrite(const TEarlySearchWrite&) = delete;
+    TEarlySearchWrite& operator=(const TEarlySearchWrite&) = delete;
+
+    // The listing is over: the scratch query is opened unless that was
+    // done already, and every match not yet written is written. Answers
+    // whether the query was opened. An error of a stretch comes out here.
+    bool Finish(const std::function<bool()>& open)
+    {
+        timer_.stop();
+        if (error_)
+            std::rethrow_exception(std::exchange(error_, nullptr));
+        if (!begun_)
+            opened_ = open();
+        for (; next_ < taken_.size(); ++next_)
+            WriteMatch(temp_, taken_[next_]);
+        for (const std::string& name : found_.Take())
+            WriteMatch(temp_, name);
+        return opened_;
+    }
+    // The search did not complete. An error of a stretch comes out here (its
+    // rows before it stay written, as for any failed post); otherwise
+    // nothing of it reaches the table.
+    void Abandon(const std::function<void()>& takeBack)
+    {
+        timer_.stop();
+        if (error_)
+            std::rethrow_exception(std::exchange(error_, nullptr));
+        if (begun_)
+            takeBack();
+    }
+
+private:
+    static constexpr int kPoll = 1;  // ms between looks while matches are awaited
+    static constexpr size_t kStretch = 4096;
+
+    // Runs from the timer inside the worker's wait: nothing escapes it. An
+    // error stops the listing and waits for Finish or Abandon.
+    void Step()
+    {
+        try {
+            if (!begun_) {
+                TADOConnection* connection = temp_.Connection();
+                if (!found_.opened || found_.Waiting() < kLongList || !connection || !connection->Connected()) {
+                    timer_.start(kPoll);
+                    return;
+                }
+                begun_ = true;
+                opened_ = OpenQuery(temp_, texts::kSelectAllRows, InCodePage(texts::kDatabaseOpenFailed));
+                // A query that could not open is left for after the
+                // listing, whose first write then says so.
+                if (!opened_)
+                    return;
+            }
+            for (size_t written = 0; written < kStretch; ++written, ++next_) {
+                if (next_ == taken_.size()) {
+                    taken_ = found_.Take();
+                    next_ = 0;
+                    if (taken_.empty())
+                        break;
+                }
+                WriteMatch(temp_, taken_[next_]);
+            }
+        } catch (...) {
+            error_ = std::current_exception();
+            work_.RequestStop();
+            return;
+        }
+        timer_.start(next_ < taken_.size() || found_.Waiting() > 0 ? 0 : kPoll);
+    }
+
+    TSearchFindings& found_;
+    TADOQuery& temp_;
+    TBackgroundWork& work_;
+    QTimer timer_;
+    bool begun_ = false;
+    bool opened_ = false;
+    std::vector<std::string> taken_;  // matches taken from the worker
+    size_t next_ = 0;                 // the first of them not yet written
+    std::exception_ptr error_;
 };
 
 // A batch on its way from the grid to the file passes: the listed names,
@@ -441,54 +590,59 @@ void TFormMain::ActionSearchExecute()
     // The listing runs on a worker, so the window repaints and a folder on
     // a mount that stopped answering can be left behind: "取消" gives the
     // window back at once. The worker owns what it fills in; the rows are
-    // written here, on the window's thread, once it is done.
+    // written here, on the window's thread: a long listing's while the
+    // worker goes on, the rest once it is done.
     const auto found = std::make_shared<TSearchFindings>();
-    TBackgroundWork work(this, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
-    const TBackgroundWork::Outcome outcome = work.Run([found, directory, target](TWorkProgress& progress) {
-        TDirectoryListing listing;
-        // A directory that cannot be listed leaves the table as it was.
-        if (listing.Open(directory) != 0)
-            return;
-        found->opened = true;
-        char resolved[PATH_MAX];
-        found->listed = realpath(directory.c_str(), resolved) ? resolved : directory;
-        // The identity of the folder actually listed, from its own descriptor.
-        struct stat st;
-        if (::fstat(listing.Descriptor(), &st) == 0)
-            found->identity = TFileIdentity::Of(st);
-        std::string name;
-        size_t seen = 0;
-        while (!progress.StopRequested() && listing.Next(name)) {
-            progress.Report(++seen, 0, name);
-            if (NameMatches(name, target))
-                found->names.push_back(name);
-        }
-        listing.Close();
-    });
-    // A cancelled search leaves the table, the grid and the directory they
-    // belong to exactly as they were.
-    if (outcome != TBackgroundWork::Outcome::Completed)
-        return;
-
     TADOQuery& temp = *ShareDataModule->ADOQueryTemp;
     TPostBatch batch(temp.Connection());
-    bool written = false;
-    // When the directory could not be listed, the scratch query stands at
-    // its end (or is closed), so nothing below runs.
-    if (found->opened) {
-        written = OpenQuery(temp, texts::kSelectAllRows, InCodePage(texts::kDatabaseOpenFailed));
-        // Matches overwrite the table's rows in table order, then append.
-        for (const std::string& name : found->names) {
-            if (temp.Eof())
-                temp.Insert();
-            else
-                temp.Edit();
-            temp.FieldByName(texts::kFileNameField).SetAsString(name);
-            temp.FieldByName(texts::kFileEnableField).SetAsBoolean(true);
-            temp.Post();
-            temp.Next();
-        }
+    TBackgroundWork work(this, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
+    TEarlySearchWrite early(*found, temp, work);
+    const TBackgroundWork::Outcome outcome =
+        work.Run([found, directory, target, step = listingStep_](TWorkProgress& progress) {
+            TDirectoryListing listing;
+            // A directory that cannot be listed leaves the table as it was.
+            if (listing.Open(directory) != 0)
+                return;
+            char resolved[PATH_MAX];
+            found->listed = realpath(directory.c_str(), resolved) ? resolved : directory;
+            // The identity of the folder actually listed, from its own descriptor.
+            struct stat st;
+            if (::fstat(listing.Descriptor(), &st) == 0)
+                found->identity = TFileIdentity::Of(st);
+            found->opened = true;
+            constexpr size_t kHandOver = 1024;
+            std::vector<std::string> matches;
+            std::string name;
+            size_t seen = 0;
+            while (!progress.StopRequested() && listing.Next(name)) {
+                progress.Report(++seen, 0, name);
+                if (NameMatches(name, target)) {
+                    matches.push_back(name);
+                    if (matches.size() == kHandOver)
+                        found->Add(matches);
+                }
+                if (step)
+                    step(seen);
+            }
+            found->Add(matches);
+            listing.Close();
+        });
+    // A cancelled search leaves the table, the grid and the directory they
+    // belong to exactly as they were.
+    if (outcome != TBackgroundWork::Outcome::Completed) {
+        early.Abandon([&] {
+            batch.Rollback();
+            temp.Close();
+        });
+        return;
     }
+
+    // When the directory could not be listed, the scratch query stands at
+    // its end (or is closed), so nothing below runs. Matches overwrite the
+    // table's rows in table order, then append.
+    const bool written = found->opened && early.Finish([&] {
+        return OpenQuery(temp, texts::kSelectAllRows, InCodePage(texts::kDatabaseOpenFailed));
+    });
     // What the previous list left beyond the new one is switched off.
     while (!temp.Eof())
         SwitchRowOff(temp);

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,9 @@ public:
     // The file system the rename, the recovery and the undo work on: the
     // real one unless a test presents another.
     void SetFileOps(TFileOps& ops) { fileOps_ = &ops; }
+    // Called on the search's worker after each entry it lists, with the
+    // number listed so far (tests hold the listing part-way with it).
+    void SetListingStep(std::function<void(size_t)> step) { listingStep_ = std::move(step); }
 
     // Handlers (each runs inside the handler guard when the toolkit calls it).
     void FormShow();
@@ -75,6 +79,7 @@ private:
     std::string searchedDirectory_;
     std::optional<TFileIdentity> searchedIdentity_;
     TFileOps* fileOps_;
+    std::function<void(size_t)> listingStep_;
     bool shownOnce_ = false;
 };
 

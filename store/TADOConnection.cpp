@@ -276,6 +276,18 @@ bool TADOConnection::EndBatch() noexcept
     return CommitPendingWrites();
 }
 
+void TADOConnection::RollbackBatch() noexcept
+{
+    if (batchDepth_ == 0)
+        return;
+    if (--batchDepth_ > 0)
+        return;
+    held_.Clear();
+    ++changeSerial_;
+    if (db_ && InTransaction())
+        sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 namespace {
 
 std::string& LastCommitFailure()

@@ -103,6 +103,11 @@ public:
     // The same for a destructor or an error path: never raises; answers
     // false when the outermost commit failed (and was rolled back).
     [[nodiscard]] bool EndBatch() noexcept;
+    // Ends the outermost batch taking back what it posted: the held posts
+    // are dropped and its open transaction is rolled back, so the table is
+    // as it was when the batch began (unless a commit before a box already
+    // wrote part of it). A nested level only ends. Never raises.
+    void RollbackBatch() noexcept;
     int BatchDepth() const { return batchDepth_; }
     // True while a write transaction is open.
     bool InTransaction() const;

@@ -212,7 +212,7 @@ std::string TDataFolder::CreateDatabase(const std::string& folder, const std::st
 TDataFolder::TPlaces TDataFolder::FromProcess()
 {
     TPlaces places;
-    places.startFolder = ".";
+    places.startFolder.push_back('.');  // the start directory itself
     if (const char* xdg = std::getenv("XDG_DATA_HOME"))
         places.xdgDataHome = xdg;
     if (const char* home = std::getenv("HOME"); home && *home) {
