@@ -8,11 +8,9 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 #include "FileListFixture.h"
+#include "TGatedOps.h"
 #include "mainwin/TBackgroundWork.h"
 #include "mainwin/TProgressForm.h"
 #include "platform/TDirectoryListing.h"
@@ -23,45 +21,7 @@ namespace {
 
 constexpr int kFiles = 5000;
 // Held here, the worker has handed over 4,096 matches: enough to start.
-constexpr size_t kHoldAt = 4700;
-
-// Holds the search's worker after its `at`-th entry until released (half a
-// minute at most).
-class TListingGate {
-public:
-    explicit TListingGate(size_t at) : at_(at) {}
-    void Step(size_t seen)
-    {
-        if (seen != at_)
-            return;
-        std::unique_lock lock(mutex_);
-        reached_ = true;
-        released_.wait_for(lock, std::chrono::seconds(30), [this] { return free_; });
-    }
-    bool Reached()
-    {
-        const std::lock_guard lock(mutex_);
-        return reached_;
-    }
-    bool Released()
-    {
-        const std::lock_guard lock(mutex_);
-        return free_;
-    }
-    void Release()
-    {
-        const std::lock_guard lock(mutex_);
-        free_ = true;
-        released_.notify_all();
-    }
-
-private:
-    size_t at_;
-    std::mutex mutex_;
-    std::condition_variable released_;
-    bool reached_ = false;
-    bool free_ = false;
-};
+constexpr int kHoldAt = 4700;
 
 // "<stem><i><suffix>".
 std::string FileName(const char* stem, int i, const char* suffix)
@@ -118,8 +78,8 @@ TEST_P(FormMainLongSearchTest, MatchesAreWrittenWhileTheListingGoesOn)
     const auto tableBefore = Table();
 
     // Shared with the worker, which a cancel leaves behind.
-    const auto gate = std::make_shared<TListingGate>(kHoldAt);
-    form->SetListingStep([gate](size_t seen) { gate->Step(seen); });
+    const auto gate = std::make_shared<TGate>(kHoldAt);
+    form->SetListingStep([gate](size_t) { gate->Pass(); });
     TADOConnection& connection = *ShareDataModule->ADOConnection1;
     TADOQuery& temp = *ShareDataModule->ADOQueryTemp;
     bool writingWhileHeld = false, tableUntouchedWhileHeld = false;

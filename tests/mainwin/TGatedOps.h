@@ -1,7 +1,4 @@
-// The real file system, except that the worker waits at the `at`-th step of
-// one kind (a copy given its name, a rename in place) until the test releases
-// it, or half a minute at most, and then fails that step with `error` (0: it
-// goes on).
+// Gates that hold a handler's worker part-way until the test releases it.
 #pragma once
 
 #include <chrono>
@@ -11,23 +8,31 @@
 
 #include "platform/TFileOps.h"
 
-class TGatedOps : public vantelo::TFileOps {
+// Holds the worker at its `at`-th call of Pass until the test releases it,
+// or half a minute at most.
+class TGate {
 public:
-    TGatedOps(Step step, int at, int error = 0) : step_(step), at_(at), error_(error) {}
-    int Fault(Step step, const std::string&) override
+    explicit TGate(int at) : at_(at) {}
+    // Counts one call; answers true for the `at`-th, once it was let go.
+    bool Pass()
     {
         std::unique_lock lock(mutex_);
-        if (step != step_ || ++seen_ != at_)
-            return 0;
+        if (++seen_ != at_)
+            return false;
         reached_ = true;
         released_.wait_for(lock, std::chrono::seconds(30), [this] { return free_; });
-        return error_;
+        return true;
     }
     // Whether the worker is at (or past) the gate.
     bool Reached()
     {
         const std::lock_guard lock(mutex_);
         return reached_;
+    }
+    bool Released()
+    {
+        const std::lock_guard lock(mutex_);
+        return free_;
     }
     void Release()
     {
@@ -39,10 +44,24 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable released_;
-    Step step_;
     int at_;
-    int error_;
     int seen_ = 0;
     bool reached_ = false;
     bool free_ = false;
+};
+
+// The real file system, except that the worker waits at the `at`-th step of
+// one kind (a copy given its name, a rename in place) until the test releases
+// it, and then fails that step with `error` (0: it goes on).
+class TGatedOps : public vantelo::TFileOps {
+public:
+    TGatedOps(Step step, int at, int error = 0) : gate_(at), step_(step), error_(error) {}
+    int Fault(Step step, const std::string&) override { return step == step_ && gate_.Pass() ? error_ : 0; }
+    bool Reached() { return gate_.Reached(); }
+    void Release() { gate_.Release(); }
+
+private:
+    TGate gate_;
+    Step step_;
+    int error_;
 };
