@@ -13,6 +13,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <deque>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -386,7 +387,9 @@ private:
 struct TRenameBatch {
     TRenameBatch(std::string databasePath, TFileOps& ops) : operation(std::move(databasePath), ops) {}
     TRenameOperation operation;
-    std::vector<std::string> names;  // the old names, in grid order
+    // The old names, in grid order. Taken from the front as the plan takes
+    // them over, so a long list is not held twice.
+    std::deque<std::string> names;
     std::optional<TFileIdentity> expected;
     int openError = 0;
     TRenamePlan::Failure failure;
@@ -683,7 +686,6 @@ void TFormMain::ActionBeginExecute()
     batch->expected = searchedIdentity_;
     {
         const TControlsDisabled quiet(query);
-        batch->names.reserve(static_cast<size_t>(query.RecordCount()));
         query.First();
         while (!query.Eof()) {
             batch->names.push_back(query.FieldByName(texts::kFileNameField).AsString());
@@ -700,11 +702,10 @@ void TFormMain::ActionBeginExecute()
                 if (batch->openError)
                     return;
                 batch->operation.Reserve(batch->names.size());
-                for (std::string& name : batch->names) {
-                    std::string newName = ReplaceAllIgnoreCase(name, target, replacement);
-                    batch->operation.Add(std::move(name), std::move(newName));
+                for (auto& names = batch->names; !names.empty(); names.pop_front()) {
+                    std::string newName = ReplaceAllIgnoreCase(names.front(), target, replacement);
+                    batch->operation.Add(std::move(names.front()), std::move(newName));
                 }
-                batch->names = {};
                 batch->failure = batch->operation.Check();
             });
         // Cancelled before any file was touched: everything as it was.
