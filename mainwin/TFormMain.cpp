@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <iterator>
@@ -312,10 +313,7 @@ public:
             std::rethrow_exception(std::exchange(error_, nullptr));
         if (!begun_)
             opened_ = open();
-        for (; next_ < taken_.size(); ++next_)
-            WriteMatch(temp_, taken_[next_]);
-        for (const std::string& name : found_.Take())
-            WriteMatch(temp_, name);
+        Write(SIZE_MAX);
         return opened_;
     }
     // The search did not complete. An error of a stretch comes out here (its
@@ -352,21 +350,27 @@ private:
                 if (!opened_)
                     return;
             }
-            for (size_t written = 0; written < kStretch; ++written, ++next_) {
-                if (next_ == taken_.size()) {
-                    taken_ = found_.Take();
-                    next_ = 0;
-                    if (taken_.empty())
-                        break;
-                }
-                WriteMatch(temp_, taken_[next_]);
-            }
+            Write(kStretch);
         } catch (...) {
             error_ = std::current_exception();
             work_.RequestStop();
             return;
         }
         timer_.start(next_ < taken_.size() || found_.Waiting() > 0 ? 0 : kPoll);
+    }
+
+    // Writes up to `most` of the matches handed over so far, in order.
+    void Write(size_t most)
+    {
+        for (size_t written = 0; written < most; ++written, ++next_) {
+            if (next_ == taken_.size()) {
+                taken_ = found_.Take();
+                next_ = 0;
+                if (taken_.empty())
+                    return;
+            }
+            WriteMatch(temp_, taken_[next_]);
+        }
     }
 
     TSearchFindings& found_;

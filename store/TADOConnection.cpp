@@ -282,7 +282,7 @@ void TADOConnection::RollbackBatch() noexcept
         return;
     if (--batchDepth_ > 0)
         return;
-    held_.Clear();
+    DropHeld();
     ++changeSerial_;
     if (db_ && InTransaction())
         sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);

@@ -59,6 +59,15 @@ struct Row {
 
 class FileListFixture : public ::testing::Test {
 protected:
+    // "<stem><i><suffix>", as the tests of long lists name their files.
+    static std::string Numbered(const char* stem, int i, const char* suffix)
+    {
+        std::string name = stem;
+        name += std::to_string(i);
+        name += suffix;
+        return name;
+    }
+
     void SetUp() override
     {
         previousDirectory_ = std::filesystem::current_path();

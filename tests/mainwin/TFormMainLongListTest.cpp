@@ -21,15 +21,6 @@ using vantelo::reliability::Snapshot;
 
 constexpr int kFiles = 5000;
 
-// "f<i><suffix>".
-std::string FileName(int i, const char* suffix)
-{
-    std::string name = "f";
-    name += std::to_string(i);
-    name += suffix;
-    return name;
-}
-
 struct LongCase {
     const char* name;
     bool deleteOld;
@@ -47,7 +38,7 @@ TEST_P(FormMainLongListTest, RowsSwitchedOffDuringTheRenamesReachTheTableOnlyWhe
 {
     const LongCase& c = GetParam();
     for (int i = 0; i < kFiles; ++i)
-        Touch(FileName(i, ".k"), "x");
+        Touch(Numbered("f", i, ".k"), "x");
     TGatedOps ops(c.deleteOld ? TFileOps::Step::Rename : TFileOps::Step::CopyCommit, kFiles - 100, c.error);
     Start();
     form->SetFileOps(ops);

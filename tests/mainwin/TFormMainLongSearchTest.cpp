@@ -23,15 +23,6 @@ constexpr int kFiles = 5000;
 // Held here, the worker has handed over 4,096 matches: enough to start.
 constexpr int kHoldAt = 4700;
 
-// "<stem><i><suffix>".
-std::string FileName(const char* stem, int i, const char* suffix)
-{
-    std::string name = stem;
-    name += std::to_string(i);
-    name += suffix;
-    return name;
-}
-
 enum class Act { Complete, Cancel, Refuse };
 
 struct SearchCase {
@@ -57,9 +48,9 @@ TEST_P(FormMainLongSearchTest, MatchesAreWrittenWhileTheListingGoesOn)
 {
     const SearchCase& c = GetParam();
     for (int i = 0; i < 40; ++i)
-        Touch(FileName("old", i, ".o"));
+        Touch(Numbered("old", i, ".o"));
     for (int i = 0; i < kFiles; ++i)
-        Touch(FileName("f", i, ".k"));
+        Touch(Numbered("f", i, ".k"));
     const std::vector<std::string> matches = Matches();
     ASSERT_EQ(matches.size(), static_cast<size_t>(kFiles));
     // The table holds the first `count` matches in listing order, live.
