@@ -22,6 +22,9 @@ inline constexpr const char* kConnectionClosed = "Operation is not allowed when 
 
 // A row edited through a query that another process deleted meanwhile.
 inline constexpr const char* kRowMissing = "Row cannot be located for updating";
+// A new row the table took without error and without keeping it (a
+// conflict it is told to ignore).
+inline constexpr const char* kRowNotWritten = "记录未写入数据库";
 
 // The stored settings of the data module's connection.
 inline constexpr const char* kJetProvider = "Microsoft.Jet.OLEDB.4.0";

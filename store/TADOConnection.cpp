@@ -2,6 +2,7 @@
 
 #include "platform/TAsciiCase.h"
 #include "store/AdoTexts.h"
+#include "store/EDatabaseError.h"
 #include "store/EOleException.h"
 #include "store/TADOCommand.h"
 #include "store/TCustomADODataSet.h"
@@ -45,7 +46,7 @@ std::string_view Trim(std::string_view text)
 
 constexpr const char* kFixedSql[] = {
     "BEGIN IMMEDIATE", "COMMIT", "ROLLBACK", "SAVEPOINT vantelo_post", "RELEASE vantelo_post",
-    "ROLLBACK TO vantelo_post",
+    "ROLLBACK TO vantelo_post", "PRAGMA schema_version",
 };
 
 // The absolute form of a file name: relative names resolve against the
@@ -249,22 +250,52 @@ void TADOConnection::Run(Fixed which)
     statement.Run();
 }
 
+void TADOConnection::Begin()
+{
+    Run(kBeginImmediate);
+    ++changeSerial_;
+    SchemaMayHaveChanged();
+}
+
+void TADOConnection::SchemaMayHaveChanged()
+{
+    TSqliteStatement& statement = fixed_[kSchemaVersion];
+    if (!statement)
+        statement = TSqliteStatement(db_.get(), kFixedSql[kSchemaVersion]);
+    statement.Reset();
+    if (statement.Step())
+        schemaStamp_ = sqlite3_column_int64(statement.Get(), 0);
+    statement.Reset();
+}
+
+int64_t TADOConnection::SchemaStamp()
+{
+    if (db_ && !InTransaction())
+        SchemaMayHaveChanged();
+    return schemaStamp_;
+}
+
+void TADOConnection::CheckFailure() const
+{
+    if (failed_)
+        throw EDatabaseError(failure_);
+}
+
 void TADOConnection::CommitBatch()
 {
     if (batchDepth_ == 0)
         return;
     if (--batchDepth_ > 0)
         return;
-    WriteHeld();
-    if (!InTransaction())
-        return;
-    try {
-        Run(kCommit);
-    } catch (...) {
-        if (InTransaction())
-            sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    std::optional<std::string> error;
+    if (failed_)
+        error = failure_;
+    if (!CommitPendingWrites() && !error)
+        error = CommitFailure();
+    failed_ = false;
+    failure_.clear();
+    if (error)
+        throw EDatabaseError(*error);
 }
 
 bool TADOConnection::EndBatch() noexcept
@@ -273,7 +304,11 @@ bool TADOConnection::EndBatch() noexcept
         return true;
     if (--batchDepth_ > 0)
         return true;
-    return CommitPendingWrites();
+    const bool failedBefore = failed_;
+    const bool committed = CommitPendingWrites();
+    failed_ = false;
+    failure_.clear();
+    return committed || failedBefore;
 }
 
 void TADOConnection::RollbackBatch() noexcept
@@ -282,7 +317,9 @@ void TADOConnection::RollbackBatch() noexcept
         return;
     if (--batchDepth_ > 0)
         return;
-    DropHeld();
+    held_.Clear();
+    failed_ = false;
+    failure_.clear();
     ++changeSerial_;
     if (db_ && InTransaction())
         sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -296,6 +333,14 @@ std::string& LastCommitFailure()
     return text;
 }
 
+void Remember(std::string& to, const std::string& text) noexcept
+{
+    try {
+        to = text;
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 const std::string& TADOConnection::CommitFailure() noexcept
@@ -306,72 +351,126 @@ const std::string& TADOConnection::CommitFailure() noexcept
 void TADOConnection::WriteHeld()
 {
     ++changeSerial_;
+    CheckFailure();
     if (held_.Empty())
         return;
     if (!db_) {
         held_.Clear();
         return;
     }
-    try {
-        WriteHeldRows();
-    } catch (...) {
-        // What was written before the failed row is kept, as a failed post
-        // keeps the rows posted before it.
-        static_cast<void>(CommitPendingWrites());
-        throw;
-    }
+    WriteHeldRows();
 }
 
 void TADOConnection::WriteHeldRows()
 {
-    try {
-        if (!InTransaction()) {
-            Run(kBeginImmediate);
-            ++changeSerial_;
+    std::optional<TWriteQueue::Failure> failure;
+    if (!InTransaction()) {
+        try {
+            Begin();
+        } catch (const Exception& error) {
+            // Held without the lock, and the lock cannot be had: none of
+            // them is written.
+            failure = TWriteQueue::Failure{TWriteQueue::Place{}, error.Message(), false};
         }
-        held_.Write(db_.get());
+    }
+    if (!failure)
+        failure = held_.Write(db_.get());
+    if (!failure)
+        return;
+    if (const std::optional<std::string> text = Salvage(*failure))
+        throw EDatabaseError(*text);
+}
+
+std::optional<std::string> TADOConnection::Salvage(TWriteQueue::Failure failure) noexcept
+{
+    std::optional<std::string> text = failure.text;
+    TWriteQueue::Place cut = failure.at;
+    if (!failure.lost && InTransaction()) {
+        // The rows before the failed one are in the open transaction.
+        try {
+            Run(kCommit);
+        } catch (...) {
+            failure.lost = true;
+        }
+    }
+    if (failure.lost) {
+        if (InTransaction())
+            sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        // Lost with the transaction: every row kept is written again, up to
+        // the first that cannot be.
+        const TWriteQueue::Place end = held_.End();
+        try {
+            std::optional<TWriteQueue::Failure> again =
+                held_.Replay(db_.get(), end, [this] { Begin(); }, [this] { Run(kCommit); },
+                             [this] { Run(kRollback); });
+            if (again) {
+                cut = again->at;
+                text = again->text;
+            } else {
+                cut = end;
+                text.reset();
+            }
+        } catch (...) {
+            cut = TWriteQueue::Place{};
+        }
+    }
+    ++changeSerial_;
+    try {
+        held_.DropFrom(cut);
     } catch (...) {
-        // Rows that could not be written are not tried again.
         held_.Clear();
-        throw;
+    }
+    if (text) {
+        failed_ = true;
+        Remember(failure_, *text);
+        Remember(LastCommitFailure(), *text);
+    }
+    return text;
+}
+
+std::optional<std::string> TADOConnection::CommitKept() noexcept
+{
+    if (!InTransaction()) {
+        held_.Clear();
+        return std::nullopt;
+    }
+    try {
+        Run(kCommit);
+        held_.Clear();
+        return std::nullopt;
+    } catch (const Exception& error) {
+        if (held_.Idle()) {
+            if (InTransaction())
+                sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+            Remember(LastCommitFailure(), error.Message());
+            return error.Message();
+        }
+        return Salvage(TWriteQueue::Failure{held_.End(), error.Message(), true});
+    } catch (...) {
+        if (InTransaction())
+            sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        held_.Clear();
+        return std::string();
     }
 }
 
 bool TADOConnection::CommitPendingWrites() noexcept
 {
-    bool written = true;
-    if (!db_)
+    if (!db_) {
         held_.Clear();
+        return true;
+    }
+    bool written = true;
     if (!held_.Empty()) {
         try {
             WriteHeldRows();
-        } catch (const std::exception& error) {
-            // The rows before the failed one are committed below; the failure
-            // is the one to tell.
-            written = false;
-            try {
-                LastCommitFailure() = error.what();
-            } catch (...) {
-            }
         } catch (...) {
+            // The rows before the failed one are committed; the failure is
+            // the one to tell.
             written = false;
         }
     }
-    if (!InTransaction())
-        return written;
-    try {
-        Run(kCommit);
-        return written;
-    } catch (const std::exception& error) {
-        try {
-            LastCommitFailure() = error.what();
-        } catch (...) {
-        }
-    } catch (...) {
-    }
-    if (InTransaction())
-        sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-    return false;
+    return !CommitKept() && written;
 }
 
 bool TADOConnection::CommitAllPendingWrites() noexcept
@@ -384,17 +483,21 @@ bool TADOConnection::CommitAllPendingWrites() noexcept
 
 // --- one post's write ----------------------------------------------------------
 
-TADOConnection::TWriteScope::TWriteScope(TADOConnection& connection, bool oneStatement)
-    : connection_(connection), inBatch_(connection.batchDepth_ > 0), savepoint_(inBatch_ && !oneStatement)
+TADOConnection::TWriteScope::TWriteScope(TADOConnection& connection)
+    : connection_(connection), inBatch_(connection.batchDepth_ > 0)
 {
     if (!connection_.Connected())
         throw EOleException(AdoTexts::kConnectionClosed, SQLITE_MISUSE, "SQLite");
-    if (!connection_.InTransaction()) {
-        connection_.Run(kBeginImmediate);
-        ++connection_.changeSerial_;
-    }
-    if (savepoint_)
+    if (!connection_.InTransaction())
+        connection_.Begin();
+}
+
+void TADOConnection::TWriteScope::Guard()
+{
+    if (inBatch_ && !savepoint_) {
         connection_.Run(kSavepoint);
+        savepoint_ = true;
+    }
 }
 
 void TADOConnection::TWriteScope::Commit()
@@ -412,13 +515,16 @@ TADOConnection::TWriteScope::~TWriteScope()
         return;
     sqlite3* db = connection_.Handle();
     if (inBatch_) {
-        // Undo this post alone; the engine may have rolled the whole
-        // transaction back already (disk full, a trigger's ROLLBACK). Without
-        // a savepoint the engine has undone the failed statement itself.
+        // Undo this post alone. Without a savepoint the engine has undone
+        // the failed statement itself.
         if (savepoint_ && sqlite3_get_autocommit(db) == 0) {
             sqlite3_exec(db, "ROLLBACK TO vantelo_post", nullptr, nullptr, nullptr);
             sqlite3_exec(db, "RELEASE vantelo_post", nullptr, nullptr, nullptr);
         }
+        // The engine may have rolled the whole transaction back (a full
+        // disk): the batch's posts before this one are written again.
+        if (sqlite3_get_autocommit(db) != 0 && !connection_.held_.Idle())
+            static_cast<void>(connection_.Salvage(TWriteQueue::Failure{connection_.held_.End(), {}, true}));
         // The rows posted before the failure are written before anyone sees
         // it. Should that commit fail, the post's own error is on its way to
         // the box, and CommitFailure() keeps the commit's text.

@@ -13,9 +13,19 @@
 // else by a savepoint around it), the rows posted before it are then
 // committed at once, and CommitPendingWrites commits an open batch
 // transaction before any box is shown. Inside a batch the posts of a table
-// that keeps every row as given may be held back and written in runs
-// (TWriteQueue): the connection writes them before anything else runs on it
-// and before it commits.
+// that keeps every row as given and cannot refuse one may be held back and
+// written in runs (TWriteQueue): the connection writes them before anything
+// else runs on it and before it commits.
+//
+// Whatever fails, a batch keeps the contract of per-row posts: the rows
+// posted before the failing one are in the table, and the failure is told
+// with the engine's own text. A held row refused only when it is written is
+// told by the post, open or commit that wrote it, and from then on every
+// post, open and commit of the batch fails with the same text, so that no
+// success is ever reported over a row that was not written; the datasets
+// show such rows as the table has them. When the engine loses the whole
+// transaction (a full disk, often only at the commit), the batch's posts
+// are written again from the first to find the one that fails.
 #pragma once
 
 #include "store/TCustomConnection.h"
@@ -23,6 +33,7 @@
 #include "store/TWriteQueue.h"
 
 #include <array>
+#include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -97,11 +108,14 @@ public:
     // Counted: posts between the outermost BeginBatch and its CommitBatch go
     // into one transaction, opened by the first of them.
     void BeginBatch() { ++batchDepth_; }
-    // Ends one level; the outermost commits. A failed commit is rolled back
-    // and raised (EOleException). Unbalanced calls are ignored.
+    // Ends one level; the outermost commits. A commit that fails keeps the
+    // rows before the first one that cannot be written and raises that
+    // row's error (EDatabaseError), as does a batch that failed before.
+    // Unbalanced calls are ignored.
     void CommitBatch();
     // The same for a destructor or an error path: never raises; answers
-    // false when the outermost commit failed (and was rolled back).
+    // false when the outermost commit failed (CommitFailure() says why). A
+    // failure of the batch already raised is not told again.
     [[nodiscard]] bool EndBatch() noexcept;
     // Ends the outermost batch taking back what it posted: the held posts
     // are dropped and its open transaction is rolled back, so the table is
@@ -124,9 +138,21 @@ public:
 
     // Posts a batch holds back (see TWriteQueue). WriteHeld writes them now,
     // before a statement that must see them; when a row fails, the rows
-    // before it are committed and its error is raised.
+    // before it are committed, its error is raised and the batch has
+    // failed. A batch that has failed raises its error here.
     TWriteQueue& HeldWrites() { return held_; }
     void WriteHeld();
+    // Raises the batch's failure (EDatabaseError), if it has one.
+    void CheckFailure() const;
+    // True while the batch has failed.
+    bool BatchFailed() const { return failed_; }
+    // PRAGMA schema_version as read when the open transaction began, or now
+    // when none is open: changes when the database's tables, indexes or
+    // triggers change.
+    int64_t SchemaStamp();
+    // Statements that may have changed the schema ran inside the open
+    // transaction: the stamp is read again.
+    void SchemaMayHaveChanged();
     // While set, a batch's edits are held back without taking the write
     // lock, so that another connection (another thread's) may write
     // meanwhile; a post that could not be held so raises EPostNotHeld and
@@ -134,8 +160,9 @@ public:
     // mode ends and the batch commits, or dropped by DropHeld.
     void SetHoldWithoutLock(bool on) { holdWithoutLock_ = on; }
     bool HoldsWithoutLock() const { return holdWithoutLock_; }
-    // Forgets the held posts: they are not to be written.
-    void DropHeld() noexcept { held_.Clear(); }
+    // Forgets the held posts: they are not to be written. The datasets that
+    // posted them are not told: the caller reads them again.
+    void DropHeld() noexcept { held_.DropHeld(); }
     // Changes whenever the table's rows may have changed other than by held
     // posts: a transaction begins (other processes wrote before it), or a
     // statement runs that is not a held post.
@@ -144,15 +171,16 @@ public:
     // One post's write: opens the transaction (a batch's, or its own), and
     // is undone unless Commit() is called. Raises the engine's error when
     // the transaction cannot begin (another process holds the file).
-    // oneStatement: the write is a single statement and nothing after it
-    // can fail once it succeeded, so that inside a batch the engine's own
-    // undo of a failed statement is enough and no savepoint is set.
     class TWriteScope {
     public:
-        explicit TWriteScope(TADOConnection& connection, bool oneStatement = false);
+        explicit TWriteScope(TADOConnection& connection);
         ~TWriteScope();
         TWriteScope(const TWriteScope&) = delete;
         TWriteScope& operator=(const TWriteScope&) = delete;
+        // Inside a batch, sets a savepoint, so that a write of more than one
+        // statement (or one after which something may fail) is undone alone.
+        // Without it, the engine's own undo of a failed statement is all.
+        void Guard();
         // Makes the write part of the batch, or commits it; raises on failure
         // (then the write is undone).
         void Commit();
@@ -160,7 +188,7 @@ public:
     private:
         TADOConnection& connection_;
         bool inBatch_;
-        bool savepoint_;
+        bool savepoint_ = false;
         bool done_ = false;
     };
 
@@ -178,13 +206,24 @@ protected:
     void DoDisconnect() override;
 
 private:
-    enum Fixed { kBeginImmediate, kCommit, kRollback, kSavepoint, kRelease, kRollbackTo, kFixedCount };
+    enum Fixed { kBeginImmediate, kCommit, kRollback, kSavepoint, kRelease, kRollbackTo, kSchemaVersion, kFixedCount };
     struct CloseDb {
         void operator()(sqlite3* db) const;
     };
 
     // Runs one of the fixed statements (prepared once per connect).
     void Run(Fixed which);
+    // Begins the write transaction and reads the schema's stamp.
+    void Begin();
+    // A write of the batch failed at `failure`: the rows before it are
+    // committed (written again when the transaction was lost), it and the
+    // rest dropped and their datasets told. Answers the text of the row
+    // that failed, or none when, written again, every row took. Marks the
+    // batch failed. Never raises.
+    std::optional<std::string> Salvage(TWriteQueue::Failure failure) noexcept;
+    // Commits the open transaction; a commit that fails has the batch's
+    // posts written again. Answers the failure's text. Never raises.
+    std::optional<std::string> CommitKept() noexcept;
 
     std::string connectionString_;
     bool loginPrompt_ = true;
@@ -198,6 +237,9 @@ private:
     int batchDepth_ = 0;
     uint64_t changeSerial_ = 1;
     bool holdWithoutLock_ = false;
+    bool failed_ = false;
+    std::string failure_;
+    int64_t schemaStamp_ = 0;
     // Writes the held posts inside the write transaction, beginning it if
     // they were held without it.
     void WriteHeldRows();

@@ -149,6 +149,9 @@ void TCustomADODataSet::StorageOpen()
         if (statement.ColumnCount() > 0)
             break;
         statement.Run();
+        // Anything may have run, a change of the schema too.
+        if (connection->InTransaction())
+            connection->SchemaMayHaveChanged();
         rest = tail;
     }
 
@@ -228,6 +231,7 @@ void TCustomADODataSet::DescribeColumns(sqlite3* db, sqlite3_stmt* statement)
     const int count = sqlite3_column_count(statement);
     columns_.assign(static_cast<size_t>(count), Column{});
     identityColumn_ = -1;
+    autoIncrement_ = false;
     baseSchema_.clear();
     baseTable_.clear();
     struct Origin {
@@ -266,6 +270,7 @@ void TCustomADODataSet::DescribeColumns(sqlite3* db, sqlite3_stmt* statement)
             column.type = TFieldType::ftAutoInc;
         if (column.rowIdAlias && identityColumn_ < 0) {
             identityColumn_ = i;
+            autoIncrement_ = autoIncrement != 0;
             baseSchema_ = schema;
             baseTable_ = table;
         }
@@ -290,6 +295,8 @@ void TCustomADODataSet::DescribeColumns(sqlite3* db, sqlite3_stmt* statement)
 
 void TCustomADODataSet::StorageClose()
 {
+    if (connection_)
+        connection_->HeldWrites().ForgetOwner(this);
     DropStatements();
     rows_.Clear();
     columns_.clear();
@@ -545,7 +552,9 @@ TCustomADODataSet::TPostWay TCustomADODataSet::PostWay(bool insert) const
 {
     if (rowMayChange_)
         return TPostWay::ReadBack;
-    if (computedColumns_)
+    // A table that may refuse a row may also change it or leave it out
+    // (a conflict it replaces or ignores): the write returns what it kept.
+    if (computedColumns_ || mayRefuse_)
         return TPostWay::Returning;
     for (size_t k = 0; k < postColumns_.size(); ++k) {
         const Column& column = columns_[static_cast<size_t>(postColumns_[k])];
@@ -634,6 +643,7 @@ int TCustomADODataSet::HeldShape(TADOConnection& connection, bool insert)
     for (int column : postColumns_)
         shape.columns.push_back(Quoted(columns_[static_cast<size_t>(column)].origin));
     shape.insert = insert;
+    shape.autoIncrement = autoIncrement_;
     const int number = connection.HeldWrites().ShapeNumber(shape);
     heldShapes_.push_back(THeldShape{insert, postColumns_, number});
     return number;
@@ -674,6 +684,34 @@ bool TCustomADODataSet::StillInTable(sqlite3* db, const TADOConnection& connecti
     return std::binary_search(present_.begin(), present_.end(), rowId);
 }
 
+void TCustomADODataSet::RereadRows(const std::vector<int64_t>& rowIds)
+{
+    TADOConnection* connection = command_->ActiveConnection();
+    if (!Active() || identityColumn_ < 0 || !connection || !connection->Handle())
+        return;
+    sqlite3* db = connection->Handle();
+    bool removed = false;
+    for (const int64_t rowId : rowIds) {
+        const std::optional<size_t> row = rows_.Find(rowId);
+        if (!row)
+            continue;
+        TSqliteStatement& readBack = ReadBackStatement(db);
+        readBack.Reset();
+        readBack.BindInt(1, rowId);
+        if (readBack.Step()) {
+            rows_.Stage(readBack.Get(), keepOnWrite_, row);
+            rows_.ReplaceWithStaged(*row);
+        } else {
+            rows_.Remove(*row);
+            removed = true;
+        }
+        readBack.Reset();
+    }
+    if (removed)
+        position_ = std::min<int64_t>(position_, static_cast<int64_t>(rows_.Count()));
+    StorageRowsChanged();
+}
+
 TSqliteStatement& TCustomADODataSet::ReadBackStatement(sqlite3* db)
 {
     if (!readBack_) {
@@ -689,6 +727,8 @@ void TCustomADODataSet::StoragePost()
         TADOConnection* connection = command_->ActiveConnection();
         if (!connection || !connection->Connected())
             throw EOleException(AdoTexts::kConnectionClosed, SQLITE_MISUSE, "SQLite");
+        // A batch that lost a row posted before fails every post after.
+        connection->CheckFailure();
         sqlite3* db = connection->Handle();
         const bool insert = State() == TDataSetState::Insert;
         const TRecordBuffer& buffer = ActiveBuffer();
@@ -741,24 +781,28 @@ void TCustomADODataSet::StoragePost()
             }
         }
 
-        if (!tableLearned_)
+        // What may be held is decided under the write lock, which no other
+        // connection can change the schema under, and again whenever the
+        // schema has changed. Without the lock (the batch holds edits while
+        // another connection writes) the table is learned as it is now.
+        const bool unlocked = connection->HoldsWithoutLock();
+        std::optional<TADOConnection::TWriteScope> scope;
+        if (!unlocked)
+            scope.emplace(*connection);
+        const int64_t stamp = connection->SchemaStamp();
+        if (!tableLearned_ || stamp != learnedStamp_) {
             LearnTable(db);
+            learnedStamp_ = stamp;
+        }
         const TPostWay way = PostWay(insert);
         // Inside a batch, a row the table keeps as given and cannot refuse
         // is held back and written with its neighbours. A new row's rowid is
         // the one the engine would give it, known while the batch holds the
         // write lock; without the lock, only edits are held.
-        const bool unlocked = connection->HoldsWithoutLock();
-        bool hold = way == TPostWay::Direct && !mayRefuse_ && connection->BatchDepth() > 0 && !WritesKey() &&
-                    !(unlocked && insert);
+        const bool inBatch = connection->BatchDepth() > 0;
+        bool hold = way == TPostWay::Direct && !mayRefuse_ && inBatch && !WritesKey() && !(unlocked && insert);
         if (unlocked && !hold)
             throw EPostNotHeld();
-        // Direct and returning writes are one statement, which the engine
-        // undoes on its own when it fails, and nothing after it can fail:
-        // the table has no trigger that could have written elsewhere.
-        std::optional<TADOConnection::TWriteScope> scope;
-        if (!unlocked)
-            scope.emplace(*connection, way != TPostWay::ReadBack);
         int shape = -1;
         if (hold) {
             TWriteQueue& queue = connection->HeldWrites();
@@ -777,8 +821,12 @@ void TCustomADODataSet::StoragePost()
                 throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
             }
         }
-        if (!hold)
+        if (!hold) {
             connection->WriteHeld();
+            // A read-back is more than one statement: undone as a whole.
+            if (way == TPostWay::ReadBack)
+                scope->Guard();
+        }
         TSqliteStatement& write = WriteStatement(db, insert, way == TPostWay::Returning);
         write.Reset();
         int index = 1;
@@ -800,13 +848,16 @@ void TCustomADODataSet::StoragePost()
         switch (way) {
         case TPostWay::Direct: {
             if (hold) {
-                connection->HeldWrites().Add(shape, rowId, boundCells_);
+                connection->HeldWrites().Add(shape, rowId, boundCells_, this);
             } else {
                 write.Run();
+                // A row the table ignored (ON CONFLICT IGNORE) is not written:
+                // the last rowid is then another row's.
+                if (sqlite3_changes(db) == 0)
+                    throw EOleException(insert ? AdoTexts::kRowNotWritten : AdoTexts::kRowMissing, SQLITE_NOTFOUND,
+                                        "SQLite");
                 if (insert)
                     rowId = sqlite3_last_insert_rowid(db);
-                else if (sqlite3_changes(db) == 0)
-                    throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
             }
             if (insert)
                 postCells_.assign(columns_.size(), TCell{});
@@ -840,18 +891,20 @@ void TCustomADODataSet::StoragePost()
             while (write.Step()) {
             }
             write.Reset();
+            // No row returned: none was written (an ignored conflict, a row gone).
+            if (!staged)
+                throw EOleException(insert ? AdoTexts::kRowNotWritten : AdoTexts::kRowMissing, SQLITE_NOTFOUND,
+                                    "SQLite");
             if (insert)
                 rowId = sqlite3_last_insert_rowid(db);
-            else if (!staged)
-                throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
             break;
         case TPostWay::ReadBack: {
             write.Run();
-            if (insert) {
+            if (sqlite3_changes(db) == 0)
+                throw EOleException(insert ? AdoTexts::kRowNotWritten : AdoTexts::kRowMissing, SQLITE_NOTFOUND,
+                                    "SQLite");
+            if (insert)
                 rowId = sqlite3_last_insert_rowid(db);
-            } else if (sqlite3_changes(db) == 0) {
-                throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
-            }
             TSqliteStatement& readBack = ReadBackStatement(db);
             readBack.Reset();
             readBack.BindInt(1, rowId);
@@ -862,16 +915,20 @@ void TCustomADODataSet::StoragePost()
             break;
         }
         }
+        if (!staged)
+            throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
         if (scope)
             scope->Commit();
+        // Kept until the batch commits, to be written again should the
+        // engine lose the transaction.
+        if (!hold && inBatch)
+            connection->HeldWrites().AddWritten(HeldShape(*connection, insert), rowId, boundCells_, this);
         // Written: the result takes the row as the table now has it.
         if (insert) {
-            if (staged)
-                rows_.AppendStaged(rowId);
+            rows_.AppendStaged(rowId);
             position_ = static_cast<int64_t>(rows_.Count()) - 1;
         } else {
-            if (staged)
-                rows_.ReplaceWithStaged(*row);
+            rows_.ReplaceWithStaged(*row);
             position_ = static_cast<int64_t>(*row);
         }
     } catch (const EPostNotHeld&) {

@@ -26,6 +26,7 @@
 #include "store/TDataSet.h"
 #include "store/TResultRows.h"
 #include "store/TSqliteStatement.h"
+#include "store/TWriteQueue.h"
 
 #include <memory>
 #include <string>
@@ -38,7 +39,7 @@ class TADOConnection;
 enum class TCursorType { ctUnspecified = -1, ctOpenForwardOnly = 0, ctKeyset = 1, ctDynamic = 2, ctStatic = 3 };
 enum class TADOLockType { ltUnspecified = -1, ltReadOnly = 1, ltPessimistic = 2, ltOptimistic = 3, ltBatchOptimistic = 4 };
 
-class TCustomADODataSet : public TDataSet {
+class TCustomADODataSet : public TDataSet, private TWriteQueue::Owner {
 public:
     explicit TCustomADODataSet(TComponent* owner = nullptr, std::string name = {});
     ~TCustomADODataSet() override;
@@ -138,6 +139,9 @@ private:
     int HeldShape(TADOConnection& connection, bool insert);
     // True when the post being made writes the rowid column.
     bool WritesKey() const;
+    // Rows the connection could not write as posted: each is read again
+    // from the table, and one the table does not hold leaves the result.
+    void RereadRows(const std::vector<int64_t>& rowIds) override;
     // Whether the table still has the row, for a held edit.
     bool StillInTable(sqlite3* db, const TADOConnection& connection, int64_t rowId);
 
@@ -160,9 +164,11 @@ private:
     std::vector<std::unique_ptr<TWriteStatement>> writeStatements_;
     TSqliteStatement readBack_;
     bool tableLearned_ = false;
+    int64_t learnedStamp_ = 0;       // the connection's schema stamp when learned
     bool rowMayChange_ = true;       // triggers and the like: read back, under a savepoint
     bool computedColumns_ = false;   // generated columns: the write returns the row
     bool mayRefuse_ = true;          // a constraint may refuse a row: posts are never held back
+    bool autoIncrement_ = false;     // the table counts its rowids
     struct THeldShape {
         bool insert;
         std::vector<int> columns;

@@ -288,6 +288,19 @@ void TDataSet::Resync(bool exact, bool centre)
         [&] { DataEvent(TDataEvent::DataSetChange); });
 }
 
+void TDataSet::StorageRowsChanged()
+{
+    ForgetStoragePosition();
+    if (state_ != TDataSetState::Browse || rowsHeld_ == 0)
+        return;
+    const bool bof = bof_;
+    const bool eof = eof_;
+    StoragePositionOn(ActiveBuffer());
+    Resync(false, false);
+    bof_ = bof_ || bof;
+    eof_ = eof_ || eof;
+}
+
 void TDataSet::ResyncPostedEdit()
 {
     // A full window of consecutive rows that all stay where they are would

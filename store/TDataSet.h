@@ -300,6 +300,11 @@ protected:
     TRecordBuffer& ActiveBuffer() { return buffers_[static_cast<size_t>(activeSlot_)]; }
     // Marks the storage position unknown (the next positioning repositions).
     void ForgetStoragePosition() { currentSlot_ = -1; }
+    // Rows of the storage changed or went outside the cursor's operations:
+    // in browse the window is fetched again around the active row (or the
+    // row nearest to it), keeping Bof and Eof; in edit or insert the
+    // pending row stays and only the storage position is forgotten.
+    void StorageRowsChanged();
 
 private:
     friend class TField;

@@ -204,6 +204,17 @@ void TResultRows::AppendStaged(int64_t identity)
     NoteAppended();
 }
 
+void TResultRows::Remove(size_t row)
+{
+    index_.erase(index_.begin() + static_cast<std::ptrdiff_t>(row));
+    if (ascending_)
+        return;
+    sorted_.clear();
+    for (size_t i = 0; i < index_.size(); ++i)
+        sorted_.emplace_back(index_[i].identity, i);
+    std::stable_sort(sorted_.begin(), sorted_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
 void TResultRows::ReadRow(size_t row, std::vector<TCell>& cells) const
 {
     cells.resize(static_cast<size_t>(columnCount_));

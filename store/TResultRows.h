@@ -50,6 +50,8 @@ public:
     // The staged cells become row's / a new last row's.
     void ReplaceWithStaged(size_t row);
     void AppendStaged(int64_t identity);
+    // Takes row out of the result; the rows after it move up one place.
+    void Remove(size_t row);
     // All cells of row at once (views valid until the rows change).
     void ReadRow(size_t row, std::vector<TCell>& cells) const;
 

@@ -36,6 +36,20 @@ bool TransactionAlive(sqlite3* db)
     return sqlite3_get_autocommit(db) == 0;
 }
 
+// Rows written again in one transaction while looking for the one that fails.
+constexpr size_t kReplayStretch = 4096;
+
+constexpr const char* kSavepointSql[] = {"SAVEPOINT vantelo_run", "RELEASE vantelo_run",
+                                         "ROLLBACK TO vantelo_run"};
+enum { kSavepoint, kRelease, kRollbackTo };
+
+std::string TextOf(const std::exception& error)
+{
+    if (const auto* own = dynamic_cast<const Exception*>(&error))
+        return own->Message();
+    return error.what();
+}
+
 }  // namespace
 
 TWriteQueue::TWriteQueue() = default;
@@ -56,25 +70,35 @@ std::optional<int64_t> TWriteQueue::NextRowId(sqlite3* db, int shape)
     const auto key = std::make_pair(target.schema, target.table);
     auto known = given_.find(key);
     if (known == given_.end()) {
-        // The engine gives one more than the largest rowid in the table, or
-        // than the largest it ever gave when the table counts them
-        // (AUTOINCREMENT); 1 in an empty table.
-        int64_t largest = 0;
+        // The engine's rule: one more than the largest rowid, 1 in an empty
+        // table, at random past the largest possible one; a table that
+        // counts its rowids gives at least one more than its sequence row
+        // (0 when it has none) and refuses past the largest.
+        std::optional<int64_t> next;
         TSqliteStatement highest(db, "SELECT max(" + target.key + ") FROM " + target.schema + "." + target.table);
-        if (highest.Step() && sqlite3_column_type(highest.Get(), 0) != SQLITE_NULL)
-            largest = sqlite3_column_int64(highest.Get(), 0);
-        try {
-            TSqliteStatement sequence(db, "SELECT seq FROM " + target.schema +
-                                              ".sqlite_sequence WHERE name = ?1 COLLATE NOCASE");
-            sequence.BindText(1, target.tableName);
-            if (sequence.Step())
-                largest = std::max<int64_t>(largest, sqlite3_column_int64(sequence.Get(), 0));
-        } catch (const EOleException&) {
-            // No table of the schema counts its rowids.
+        if (!highest.Step() || sqlite3_column_type(highest.Get(), 0) == SQLITE_NULL)
+            next = 1;
+        else if (const int64_t largest = sqlite3_column_int64(highest.Get(), 0); largest < INT64_MAX)
+            next = largest + 1;
+        if (target.autoIncrement) {
+            int64_t sequence = 0;
+            try {
+                TSqliteStatement counted(db, "SELECT seq FROM " + target.schema +
+                                                 ".sqlite_sequence WHERE name = ?1 COLLATE NOCASE");
+                counted.BindText(1, target.tableName);
+                if (counted.Step())
+                    sequence = sqlite3_column_int64(counted.Get(), 0);
+            } catch (const EOleException&) {
+                // No table of the schema has counted a rowid yet.
+            }
+            if (sequence == INT64_MAX || !next)
+                next.reset();
+            else
+                next = std::max(*next, sequence + 1);
         }
-        known = given_.emplace(key, Given{largest == INT64_MAX ? largest : largest + 1, largest}).first;
+        // INT64_MIN marks a table whose next rowid the engine chooses.
+        known = given_.emplace(key, next ? Given{*next, *next - 1} : Given{INT64_MIN, INT64_MAX}).first;
     }
-    // At the largest rowid the engine picks one at random.
     if (known->second.largest == INT64_MAX)
         return std::nullopt;
     return known->second.largest + 1;
@@ -87,18 +111,35 @@ bool TWriteQueue::Inserts(int shape, int64_t rowId) const
     return known != given_.end() && rowId >= known->second.first && rowId <= known->second.largest;
 }
 
-void TWriteQueue::Add(int shape, int64_t rowId, const std::vector<TCell>& cells)
+void TWriteQueue::Add(int shape, int64_t rowId, const std::vector<TCell>& cells, Owner* owner)
 {
     const Shape& target = shapes_[static_cast<size_t>(shape)];
-    if (!target.insert && !rows_.empty()) {
+    if (!target.insert && rows_.size() > written_) {
         Row& last = rows_.back();
-        if (last.shape == shape && last.rowId <= INT64_MAX - last.count && last.rowId + last.count == rowId &&
-            SameValues(last, cells)) {
+        if (last.shape == shape && last.owner == owner && last.rowId <= INT64_MAX - last.count &&
+            last.rowId + last.count == rowId && SameValues(last, cells)) {
             ++last.count;
             return;
         }
     }
-    rows_.push_back(Row{shape, static_cast<uint32_t>(cells_.size()), rowId, 1});
+    Push(shape, rowId, cells, owner);
+    if (target.insert) {
+        // Inserts are held only with the rowid NextRowId gave.
+        Given& given = given_[std::make_pair(target.schema, target.table)];
+        given.largest = std::max(given.largest, rowId);
+    }
+}
+
+void TWriteQueue::AddWritten(int shape, int64_t rowId, const std::vector<TCell>& cells, Owner* owner)
+{
+    Push(shape, rowId, cells, owner);
+    written_ = rows_.size();
+    writtenBytes_ = bytes_.size();
+}
+
+void TWriteQueue::Push(int shape, int64_t rowId, const std::vector<TCell>& cells, Owner* owner)
+{
+    rows_.push_back(Row{shape, static_cast<uint32_t>(cells_.size()), rowId, 1, owner});
     for (const TCell& cell : cells) {
         HeldCell held;
         held.kind = cell.kind;
@@ -110,16 +151,11 @@ void TWriteQueue::Add(int shape, int64_t rowId, const std::vector<TCell>& cells)
         }
         cells_.push_back(held);
     }
-    if (target.insert) {
-        // Inserts are queued only with the rowid NextRowId gave.
-        Given& given = given_[std::make_pair(target.schema, target.table)];
-        given.largest = std::max(given.largest, rowId);
-    }
 }
 
 bool TWriteQueue::Full() const
 {
-    return rows_.size() >= kFullRows || bytes_.size() >= kFullBytes;
+    return rows_.size() - written_ >= kFullRows || bytes_.size() - writtenBytes_ >= kFullBytes;
 }
 
 void TWriteQueue::Clear()
@@ -128,32 +164,129 @@ void TWriteQueue::Clear()
     cells_.clear();
     bytes_.clear();
     given_.clear();
+    written_ = 0;
+    writtenBytes_ = 0;
 }
 
-void TWriteQueue::Write(sqlite3* db)
+void TWriteQueue::DropHeld()
 {
-    try {
-        for (size_t first = 0; first < rows_.size();) {
-            const size_t count = RunLength(first);
-            const Row& start = rows_[first];
-            const bool single = count == 1 && start.count == 1;
-            if (single || !WriteRun(db, first, count)) {
-                // One at a time, to find the row that fails.
-                for (size_t i = first; i < first + count; ++i)
-                    for (int64_t k = 0; k < rows_[i].count; ++k)
-                        WriteOne(db, i, rows_[i].rowId + k);
-            }
-            first += count;
-        }
-    } catch (const Exception& error) {
-        Clear();
-        // As the post of that row would have failed.
-        throw EDatabaseError(error.Message());
-    } catch (...) {
-        Clear();
-        throw;
+    if (written_ < rows_.size()) {
+        cells_.resize(rows_[written_].firstCell);
+        rows_.resize(written_);
+        bytes_.resize(writtenBytes_);
+    }
+    given_.clear();
+}
+
+void TWriteQueue::ForgetOwner(const Owner* owner)
+{
+    for (Row& row : rows_)
+        if (row.owner == owner)
+            row.owner = nullptr;
+}
+
+void TWriteQueue::DropFrom(Place from)
+{
+    // Every owner is told once, with its rowids in queue order.
+    std::vector<std::pair<Owner*, std::vector<int64_t>>> told;
+    for (size_t i = from.row; i < rows_.size(); ++i) {
+        const Row& row = rows_[i];
+        if (!row.owner)
+            continue;
+        auto entry = std::find_if(told.begin(), told.end(), [&](const auto& e) { return e.first == row.owner; });
+        if (entry == told.end())
+            entry = told.insert(told.end(), {row.owner, {}});
+        for (int64_t k = i == from.row ? from.k : 0; k < row.count; ++k)
+            entry->second.push_back(row.rowId + k);
     }
     Clear();
+    for (auto& [owner, rowIds] : told)
+        owner->RereadRows(rowIds);
+}
+
+std::optional<TWriteQueue::Failure> TWriteQueue::Write(sqlite3* db)
+{
+    for (size_t first = written_; first < rows_.size();) {
+        const size_t count = RunLength(first);
+        const Row& start = rows_[first];
+        std::string text;
+        const RunResult result = count == 1 && start.count == 1 ? RunResult::Refused : WriteRun(db, first, count, text);
+        if (result == RunResult::Lost)
+            return Failure{Place{first, 0}, text, true};
+        if (result == RunResult::Refused) {
+            // One at a time, to find the row that fails.
+            if (std::optional<Failure> failure = WriteRowByRow(db, first, count))
+                return failure;
+        }
+        first += count;
+    }
+    written_ = rows_.size();
+    writtenBytes_ = bytes_.size();
+    // The next insert reads the table's largest rowid again: anything may
+    // write to it before then.
+    given_.clear();
+    return std::nullopt;
+}
+
+std::optional<TWriteQueue::Failure> TWriteQueue::WriteRowByRow(sqlite3* db, size_t first, size_t count)
+{
+    for (size_t i = first; i < first + count; ++i) {
+        for (int64_t k = 0; k < rows_[i].count; ++k) {
+            try {
+                if (!Savepoint(db, kSavepoint))
+                    return Failure{Place{i, k}, sqlite3_errmsg(db), !TransactionAlive(db)};
+                WriteOne(db, i, rows_[i].rowId + k);
+                Savepoint(db, kRelease);
+            } catch (const std::exception& error) {
+                const bool alive = TransactionAlive(db);
+                if (alive) {
+                    Savepoint(db, kRollbackTo);
+                    Savepoint(db, kRelease);
+                }
+                return Failure{Place{i, k}, TextOf(error), !alive};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<TWriteQueue::Failure> TWriteQueue::Replay(sqlite3* db, Place end, const Step& begin,
+                                                        const Step& commit, const Step& rollback)
+{
+    // The places before `end`, in order.
+    std::vector<Place> places;
+    for (size_t i = 0; i < rows_.size() && i <= end.row; ++i)
+        for (int64_t k = 0; k < rows_[i].count && (i < end.row || k < end.k); ++k)
+            places.push_back(Place{i, k});
+    const auto writeStretch = [&](size_t from, size_t to) -> std::optional<Failure> {
+        try {
+            begin();
+            for (size_t p = from; p < to; ++p)
+                WriteOne(db, places[p].row, rows_[places[p].row].rowId + places[p].k);
+            commit();
+            return std::nullopt;
+        } catch (const std::exception& error) {
+            if (TransactionAlive(db)) {
+                try {
+                    rollback();
+                } catch (...) {
+                }
+            }
+            return Failure{from < places.size() ? places[from] : end, TextOf(error), true};
+        }
+    };
+    for (size_t from = 0; from < places.size(); from += kReplayStretch) {
+        const size_t to = std::min(places.size(), from + kReplayStretch);
+        if (!writeStretch(from, to))
+            continue;
+        for (size_t p = from; p < to; ++p) {
+            if (std::optional<Failure> failure = writeStretch(p, p + 1)) {
+                failure->at = places[p];
+                return failure;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 bool TWriteQueue::SameValues(const Row& row, const std::vector<TCell>& cells) const
@@ -236,7 +369,18 @@ void TWriteQueue::Bind(TSqliteStatement& statement, int& place, const Row& row) 
     }
 }
 
-bool TWriteQueue::WriteRun(sqlite3* db, size_t first, size_t count)
+bool TWriteQueue::Savepoint(sqlite3* db, int which)
+{
+    TSqliteStatement& statement = statements_[std::make_tuple(-1 - which, size_t{0}, false)];
+    if (!statement)
+        statement = TSqliteStatement(db, kSavepointSql[which]);
+    statement.Reset();
+    const int code = sqlite3_step(statement.Get());
+    sqlite3_reset(statement.Get());
+    return code == SQLITE_DONE;
+}
+
+TWriteQueue::RunResult TWriteQueue::WriteRun(sqlite3* db, size_t first, size_t count, std::string& text)
 {
     const Row& start = rows_[first];
     const bool insert = shapes_[static_cast<size_t>(start.shape)].insert;
@@ -255,26 +399,26 @@ bool TWriteQueue::WriteRun(sqlite3* db, size_t first, size_t count)
         statement.BindInt(place++, start.rowId);
         statement.BindInt(place, start.rowId + start.count - 1);
     }
-    // A range that misses a row is undone, and the rows one at a time find
-    // the one that is gone.
-    const bool checkCount = !insert;
-    if (checkCount && sqlite3_exec(db, "SAVEPOINT vantelo_run", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return false;
+    // A run that leaves out a row (an edited row gone, a row the table
+    // ignores) is undone, and the rows one at a time find it.
+    if (!Savepoint(db, kSavepoint)) {
+        text = sqlite3_errmsg(db);
+        return TransactionAlive(db) ? RunResult::Refused : RunResult::Lost;
+    }
     bool written = false;
     try {
         statement.Run();
-        written = !checkCount || sqlite3_changes64(db) == static_cast<int64_t>(count);
-    } catch (const EOleException&) {
-        if (!TransactionAlive(db))
-            throw;
+        written = sqlite3_changes64(db) == static_cast<int64_t>(count);
+    } catch (const std::exception& error) {
+        text = TextOf(error);
     }
     statement.Reset();
-    if (checkCount && TransactionAlive(db)) {
-        if (!written)
-            sqlite3_exec(db, "ROLLBACK TO vantelo_run", nullptr, nullptr, nullptr);
-        sqlite3_exec(db, "RELEASE vantelo_run", nullptr, nullptr, nullptr);
-    }
-    return written;
+    if (!TransactionAlive(db))
+        return RunResult::Lost;
+    if (!written)
+        Savepoint(db, kRollbackTo);
+    Savepoint(db, kRelease);
+    return written ? RunResult::Written : RunResult::Refused;
 }
 
 void TWriteQueue::WriteOne(sqlite3* db, size_t index, int64_t rowId)
@@ -290,10 +434,10 @@ void TWriteQueue::WriteOne(sqlite3* db, size_t index, int64_t rowId)
     if (!insert)
         statement.BindInt(place, rowId);
     statement.Run();
-    const bool missing = !insert && sqlite3_changes64(db) == 0;
+    const bool missing = sqlite3_changes64(db) == 0;
     statement.Reset();
     if (missing)
-        throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
+        throw EOleException(insert ? AdoTexts::kRowNotWritten : AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
 }
 
 }  // namespace vantelo
