@@ -97,6 +97,13 @@ TEST_F(CustomADODataSetPostTest, APostedRowReadsAsTheTableHoldsItWhateverTheTabl
          "BEGIN UPDATE Tellarin SET FileEnable = 0 WHERE FileIndex = NEW.FileIndex; END;",
          "Select * From Tellarin", true, "FileName", "new.jpg"},
         {"a temporary trigger over the table", "", "Select * From Tellarin", false, "FileName", "x.jpg"},
+        {"a column that puts its default in for Null, edit",
+         "CREATE TABLE Items (Id INTEGER PRIMARY KEY, Name TEXT, N INTEGER NOT NULL ON CONFLICT REPLACE DEFAULT 0);"
+         "INSERT INTO Items (Name, N) VALUES ('a', 5);",
+         "Select * From Items", false, "N", ""},
+        {"a column that puts its default in for Null, insert",
+         "CREATE TABLE Items (Id INTEGER PRIMARY KEY, Name TEXT, N INTEGER NOT NULL ON CONFLICT REPLACE DEFAULT 0);",
+         "Select * From Items", true, "N", ""},
     };
     for (const bool batched : {false, true}) {
         for (const Case& c : cases) {
@@ -199,6 +206,40 @@ TEST_F(CustomADODataSetBatchTest, APostRefusedByAConstraintLeavesNothingAndTheRo
     connection.CommitBatch();
     EXPECT_EQ(Names(), (std::vector<std::string>{"x", "z", "y"}));
     EXPECT_EQ(view->Scalar("PRAGMA integrity_check"), "ok");
+}
+
+// A row the table leaves out without an error (a conflict it ignores) is not
+// written: its post fails, the result gains no row carrying another row's
+// key, and the rows stay as the table holds them, in a batch or not.
+TEST_F(CustomADODataSetBatchTest, APostTheTableIgnoresFailsAndShowsNoRow)
+{
+    ASSERT_EQ(view->Exec("CREATE TABLE Items (Id INTEGER PRIMARY KEY, Name TEXT UNIQUE ON CONFLICT IGNORE);"
+                         "INSERT INTO Items (Name) VALUES ('a'), ('b')"),
+              "");
+    for (const bool batched : {false, true}) {
+        SCOPED_TRACE(batched ? "in a batch" : "one by one");
+        OpenOn(query, "Select * From Items");
+        if (batched)
+            connection.BeginBatch();
+        query.Last();
+        query.Next();
+        query.Insert();
+        query.FieldByName("Name").SetAsString("a");
+        EXPECT_EQ(ErrorOf([&] { query.Post(); }), std::string("EDatabaseError: ") + AdoTexts::kRowNotWritten);
+        query.Cancel();
+        query.First();
+        query.Edit();
+        query.FieldByName("Name").SetAsString("b");
+        EXPECT_EQ(ErrorOf([&] { query.Post(); }), std::string("EDatabaseError: ") + AdoTexts::kRowMissing);
+        query.Cancel();
+        if (batched)
+            connection.CommitBatch();
+        const std::vector<std::string> held = Rows(query);
+        EXPECT_EQ(held.size(), 2u);
+        OpenOn(fresh, "Select * From Items");
+        EXPECT_EQ(held, Rows(fresh));
+    }
+    EXPECT_EQ(view->Column("SELECT Name FROM Items ORDER BY Id"), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(CustomADODataSetBatchTest, AnEditOfARowDeletedElsewhereFailsAndWritesNothing)

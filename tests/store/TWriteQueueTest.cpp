@@ -6,9 +6,13 @@
 #include "store/TADOQuery.h"
 #include "store/TFields.h"
 #include "tests/store/AdoTestSupport.h"
+#include "tests/support/TFullDiskVfs.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <map>
 #include <string>
 #include <vector>
 
@@ -81,6 +85,37 @@ protected:
             query.FieldByName("FileName").SetAsString("again " + query.FieldByName("FileName").AsString());
             query.Post();
         }
+    }
+
+    // Inserts rows named by name(i) for i in [from, to) at the end of the
+    // query, as a caller does that cancels a row whose post fails and goes
+    // on; answers "i: error" for each post that failed.
+    std::vector<std::string> InsertRows(int from, int to, const std::function<std::string(int)>& name)
+    {
+        std::vector<std::string> failed;
+        query.Last();
+        for (int i = from; i < to; ++i) {
+            query.Insert();
+            query.FieldByName("FileName").SetAsString(name(i));
+            query.FieldByName("FileEnable").SetAsBoolean(true);
+            const std::string error = ErrorOf([&] { query.Post(); });
+            if (error != "no error") {
+                failed.push_back(std::to_string(i) + ": " + error);
+                query.Cancel();
+            }
+        }
+        return failed;
+    }
+    // The rows the query shows are the table's rows, none twice.
+    void ExpectQueryIsTable()
+    {
+        const std::vector<std::string> held = Held(query);
+        OpenOn(other, "Select * From Tellarin");
+        EXPECT_EQ(held, Held(other));
+        std::map<std::string, int> seen;
+        for (const std::string& row : held)
+            EXPECT_EQ(++seen[row.substr(0, row.find('|'))], 1) << row;
+        other.Close();
     }
 
     TADOConnection connection{nullptr, "ADOConnection1"};
@@ -219,6 +254,176 @@ TEST_F(WriteQueueTest, WithoutTheLockOnlyEditsAreHeldAndAPostThatNeedsTheLockCha
     connection.SetHoldWithoutLock(false);
     connection.CommitBatch();
     EXPECT_EQ(view->Scalar("SELECT sum(FileEnable) FROM Tellarin"), "0");
+}
+
+// A rule the table gains between two batches (another connection adds it
+// while no batch holds the lock) is known before the next batch holds a row:
+// the row it refuses fails at its own post, OnPostError is told of that row
+// (a retry fails alike), and the posts before and after it are written; a
+// trigger that rewrites a value shows in the rows the query holds.
+TEST_F(WriteQueueTest, ARuleAddedBetweenBatchesActsAtTheRowsOwnPost)
+{
+    struct Case {
+        const char* what;
+        const char* rule;
+        size_t refused;
+    } cases[] = {
+        {"a unique index", "CREATE UNIQUE INDEX OneName ON Tellarin (FileName)", 1},
+        {"a trigger rewriting names",
+         "CREATE TRIGGER Loud AFTER INSERT ON Tellarin BEGIN "
+         "UPDATE Tellarin SET FileName = upper(NEW.FileName) WHERE FileIndex = NEW.FileIndex; END",
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TDatabaseFolder folder;
+        auto view = folder.Open();
+        OpenOn(query, "Select * From Tellarin");
+        connection.BeginBatch();
+        InsertRows(0, 10, [](int i) { return "f" + std::to_string(i); });
+        connection.CommitBatch();
+        ASSERT_EQ(view->Exec(c.rule), "");
+
+        int afterPost = 0;
+        query.SetHook(TDataSetHook::AfterPost, [&](TDataSet&) { ++afterPost; });
+        std::vector<std::string> told;
+        query.SetOnPostError([&](TDataSet&, EDatabaseError& error, TDataAction& action) {
+            told.push_back(query.FieldByName("FileName").AsString() + ": " + error.Message());
+            action = told.size() == 1 ? TDataAction::Retry : TDataAction::Fail;
+        });
+        connection.BeginBatch();
+        // Row 3000 repeats a name of the first batch.
+        const auto failed =
+            InsertRows(10, 5010, [](int i) { return i == 3000 ? std::string("f7") : "f" + std::to_string(i); });
+        connection.CommitBatch();
+        query.SetOnPostError(nullptr);
+        EXPECT_EQ(failed.size(), c.refused);
+        EXPECT_EQ(static_cast<size_t>(afterPost), 5000 - c.refused);
+        if (c.refused) {
+            EXPECT_EQ(failed[0], "3000: EDatabaseError: UNIQUE constraint failed: Tellarin.FileName");
+            EXPECT_EQ(told, std::vector<std::string>(2, "f7: UNIQUE constraint failed: Tellarin.FileName"));
+        }
+        EXPECT_EQ(view->Scalar("SELECT count(*) FROM Tellarin"), std::to_string(5010 - c.refused));
+        ExpectQueryIsTable();
+        query.Close();
+        connection.Close();
+    }
+}
+
+// A refusal that comes only when the held rows are written (here a rule made
+// inside the batch's own transaction) belongs to its row: the rows before it
+// are written, and the post, open or commit that wrote them tells it with
+// the engine's text, as does every post, open and commit of the batch after
+// it; the query shows no row the table does not hold.
+TEST_F(WriteQueueTest, ARowRefusedWhenHeldRowsAreWrittenFailsEveryLaterStepOfTheBatch)
+{
+    for (const bool byOpen : {false, true}) {
+        SCOPED_TRACE(byOpen ? "written by an open" : "written by a post");
+        TDatabaseFolder folder;
+        auto view = folder.Open();
+        OpenOn(query, "Select * From Tellarin");
+        connection.BeginBatch();
+        InsertRows(0, 1, [](int) { return "first"; });
+        ASSERT_EQ(sqlite3_exec(connection.Handle(),
+                               "CREATE TEMP TRIGGER Refuse BEFORE INSERT ON Tellarin WHEN NEW.FileName = 'bad' "
+                               "BEGIN SELECT RAISE(ABORT, 'refused here'); END",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        const auto name = [](int i) { return i == 2000 ? std::string("bad") : "f" + std::to_string(i); };
+        std::vector<std::string> failed = InsertRows(1, byOpen ? 3000 : 4200, name);
+        if (byOpen) {
+            EXPECT_TRUE(failed.empty());
+            EXPECT_EQ(ErrorOf([&] { OpenOn(other, "Select * From Tellarin"); }), "EDatabaseError: refused here");
+            failed = InsertRows(3000, 3010, name);
+        }
+        // Every post from the one that wrote the held rows on fails.
+        ASSERT_FALSE(failed.empty());
+        EXPECT_EQ(failed.front(), byOpen ? "3000: EDatabaseError: refused here" : "4096: EDatabaseError: refused here");
+        EXPECT_EQ(failed.size(), byOpen ? 10u : 4200u - 4096u);
+        EXPECT_EQ(ErrorOf([&] { connection.CommitBatch(); }), "EDatabaseError: refused here");
+        EXPECT_FALSE(connection.InTransaction());
+        EXPECT_EQ(view->Scalar("SELECT count(*) FROM Tellarin"), "2000");
+        EXPECT_EQ(view->Scalar("SELECT max(FileName) FROM Tellarin WHERE FileIndex = 2000"), "f1999");
+        ExpectQueryIsTable();
+        // The next batch starts afresh.
+        connection.BeginBatch();
+        EXPECT_TRUE(InsertRows(5000, 5001, name).empty());
+        connection.CommitBatch();
+        EXPECT_EQ(view->Scalar("SELECT count(*) FROM Tellarin"), "2001");
+        query.Close();
+        connection.Close();
+    }
+}
+
+// A disk that fills while a batch is written: the engine loses the whole
+// transaction at the commit, and the batch's posts are written again to find
+// the first that does not fit. The rows before it are in the table, the
+// commit tells the engine's text, and the query holds what the table holds,
+// whether the posts were held back or written at once (a table with a
+// trigger).
+TEST_F(WriteQueueTest, ADiskThatFillsDuringABatchKeepsTheRowsBeforeTheFirstThatDoesNotFit)
+{
+    for (const bool held : {true, false}) {
+        SCOPED_TRACE(held ? "held back" : "written at once");
+        test::TFullDiskVfs disk;
+        TDatabaseFolder folder;
+        auto view = folder.Open();
+        if (!held) {
+            ASSERT_EQ(view->Exec("CREATE TRIGGER Same AFTER INSERT ON Tellarin BEGIN SELECT 1; END"), "");
+        }
+        OpenOn(query, "Select * From Tellarin");
+        test::TFullDiskVfs::SetRoom(64 * 1024);
+        connection.BeginBatch();
+        EXPECT_TRUE(InsertRows(0, 3000, [](int i) { return "IMG_" + std::to_string(100000 + i) + ".jpg"; }).empty());
+        EXPECT_EQ(ErrorOf([&] { connection.CommitBatch(); }), "EDatabaseError: database or disk is full");
+        EXPECT_GT(test::TFullDiskVfs::Refusals(), 0);
+        test::TFullDiskVfs::SetRoom(-1);
+        EXPECT_FALSE(connection.InTransaction());
+        const std::vector<std::string> names = view->Column("SELECT FileName FROM Tellarin ORDER BY FileIndex");
+        EXPECT_GT(names.size(), 0u);
+        EXPECT_LT(names.size(), 3000u);
+        for (size_t i = 0; i < names.size(); ++i)
+            ASSERT_EQ(names[i], "IMG_" + std::to_string(100000 + i) + ".jpg");
+        ExpectQueryIsTable();
+        EXPECT_EQ(view->Scalar("PRAGMA integrity_check"), "ok");
+        query.Close();
+        connection.Close();
+    }
+}
+
+// Held inserts take the keys the engine would give: after a negative largest
+// rowid, with and without a sequence row of an AUTOINCREMENT table.
+TEST_F(WriteQueueTest, HeldInsertsTakeTheKeysTheEngineGives)
+{
+    struct Case {
+        const char* what;
+        const char* setup;
+        std::vector<std::string> keys;
+    } cases[] = {
+        {"counted, no sequence row",
+         "INSERT INTO Tellarin (FileIndex, FileName) VALUES (-5, 'n'); DELETE FROM sqlite_sequence", {"-5", "1", "2"}},
+        {"counted, sequence behind", "INSERT INTO Tellarin (FileIndex, FileName) VALUES (-5, 'n');"
+         "UPDATE sqlite_sequence SET seq = -9", {"-5", "-4", "-3"}},
+        {"counted, sequence ahead", "INSERT INTO Tellarin (FileIndex, FileName) VALUES (-5, 'n');"
+         "UPDATE sqlite_sequence SET seq = 7", {"-5", "8", "9"}},
+        {"not counted", "CREATE TABLE Plain AS SELECT * FROM Tellarin; DROP TABLE Tellarin;"
+         "CREATE TABLE Tellarin (FileIndex INTEGER PRIMARY KEY, FileName NVARCHAR(255), FileEnable BOOLEAN);"
+         "INSERT INTO Tellarin (FileIndex, FileName) VALUES (-5, 'n')", {"-5", "-4", "-3"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TDatabaseFolder folder;
+        auto view = folder.Open();
+        ASSERT_EQ(view->Exec(c.setup), "");
+        OpenOn(query, "Select * From Tellarin");
+        connection.BeginBatch();
+        InsertRows(0, 2, [](int i) { return "new" + std::to_string(i); });
+        connection.CommitBatch();
+        EXPECT_EQ(view->Column("SELECT FileIndex FROM Tellarin ORDER BY FileName"), c.keys);
+        ExpectQueryIsTable();
+        query.Close();
+        connection.Close();
+    }
 }
 
 }  // namespace
