@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "FileListFixture.h"
+#include "platform/TDirectoryListing.h"
+#include "rename/TNameRules.h"
+#include "support/TFullDiskVfs.h"
 #include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
 
 using FileListTest = FileListFixture;
@@ -257,4 +260,44 @@ TEST_F(FileListTest, TheGridFooterCountsTheListThroughSearchAndRename)
     EXPECT_EQ(notices, std::vector<std::string>{"文件名称修改成功"});
     EXPECT_EQ(FooterCount(), "0");
     EXPECT_TRUE(Exists("n24.bak"));
+}
+
+// A search whose database's disk fills while its rows are committed keeps
+// the rows written before the first that does not fit, over the old list,
+// and shows the engine's error once; the old list is not switched off and
+// the grid is not refreshed, and once refreshed it shows what the table holds.
+TEST_F(FileListTest, ASearchOnAFillingDiskKeepsTheRowsBeforeTheFullDiskAndShowsTheErrorOnce)
+{
+    test::TFullDiskVfs disk;
+    for (int i = 0; i < 40; ++i)
+        Touch(Numbered("old", i, ".o"));
+    for (int i = 0; i < 3000; ++i)
+        Touch(Numbered("IMG_", 100000 + i, ".k"));
+    std::vector<std::string> matches;
+    ASSERT_EQ(TDirectoryListing::ReadAll(work->Path(), matches), 0);
+    std::erase_if(matches, [](const std::string& name) { return !NameMatches(name, ".k"); });
+    Start();
+    Search(work->Path(), ".o");
+    ASSERT_EQ(GridRows(), 40);
+
+    test::TFullDiskVfs::SetRoom(64 * 1024);
+    Search(work->Path(), ".k");
+    test::TFullDiskVfs::SetRoom(-1);
+    EXPECT_EQ(errors, std::vector<std::string>{"database or disk is full."});
+    EXPECT_TRUE(notices.empty());
+    const std::vector<Row> rows = Table();
+    size_t written = 0;
+    while (written < rows.size() && rows[written].name.ends_with(".k"))
+        ++written;
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, matches.size());
+    for (size_t i = 0; i < written; ++i)
+        EXPECT_EQ(rows[i], (Row{static_cast<int>(i) + 1, matches[i], true}));
+    // The old rows not overwritten stay live.
+    EXPECT_EQ(rows.size(), std::max<size_t>(written, 40));
+    for (size_t i = written; i < rows.size(); ++i)
+        EXPECT_TRUE(rows[i].enabled);
+    EXPECT_EQ(GridRows(), 40);
+    form->RefreshFileList();
+    EXPECT_EQ(GridRows(), static_cast<int>(Live().size()));
 }

@@ -18,19 +18,15 @@ class TFullDiskVfs {
 public:
     TFullDiskVfs()
     {
-        real_ = sqlite3_vfs_find(nullptr);
-        vfs_ = *real_;
-        vfs_.zName = "vantelo-full-disk";
-        vfs_.szOsFile = static_cast<int>(sizeof(File)) + real_->szOsFile;
-        vfs_.xOpen = &Open;
-        vfs_.pAppData = this;
-        sqlite3_vfs_register(&vfs_, 1);
+        sqlite3_vfs_register(&Vfs(), 1);
         Room() = -1;
     }
+    // The real file system is the default again; a connection still open
+    // keeps going through this one, which stays registered.
     ~TFullDiskVfs()
     {
-        sqlite3_vfs_unregister(&vfs_);
-        sqlite3_vfs_register(real_, 1);
+        Room() = -1;
+        sqlite3_vfs_register(Real(), 1);
     }
     TFullDiskVfs(const TFullDiskVfs&) = delete;
     TFullDiskVfs& operator=(const TFullDiskVfs&) = delete;
@@ -57,14 +53,32 @@ private:
         return count;
     }
     static sqlite3_file* Real(sqlite3_file* file) { return reinterpret_cast<File*>(file)->real; }
-
-    static int Open(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags)
+    // The engine's own default file system, found once.
+    static sqlite3_vfs* Real()
     {
-        auto* self = static_cast<TFullDiskVfs*>(vfs->pAppData);
+        static sqlite3_vfs* const real = sqlite3_vfs_find("unix");
+        return real;
+    }
+    // Lives as long as the process: connections opened through it may
+    // outlast the object that made it the default.
+    static sqlite3_vfs& Vfs()
+    {
+        static sqlite3_vfs vfs = [] {
+            sqlite3_vfs made = *Real();
+            made.zName = "vantelo-full-disk";
+            made.szOsFile = static_cast<int>(sizeof(File)) + Real()->szOsFile;
+            made.xOpen = &Open;
+            return made;
+        }();
+        return vfs;
+    }
+
+    static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags)
+    {
         auto* wrapped = reinterpret_cast<File*>(file);
         std::memset(wrapped, 0, sizeof(File));
         wrapped->real = reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(file) + sizeof(File));
-        const int code = self->real_->xOpen(self->real_, name, wrapped->real, flags, outFlags);
+        const int code = Real()->xOpen(Real(), name, wrapped->real, flags, outFlags);
         if (wrapped->real->pMethods)
             wrapped->base.pMethods = &Methods();
         return code;
@@ -131,9 +145,6 @@ private:
         };
         return methods;
     }
-
-    sqlite3_vfs* real_ = nullptr;
-    sqlite3_vfs vfs_{};
 };
 
 }  // namespace vantelo::test
