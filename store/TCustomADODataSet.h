@@ -10,8 +10,11 @@
 // defaults where the table cannot change them (no trigger, no computed
 // column, each value of a kind its column keeps as it is); else the row the
 // write statement returns; else, for a table with triggers, the row read
-// back after the write. The table's facts are learned at the first post
-// after an open.
+// back after the write; a table that may refuse a row has the write return
+// it (a conflict may put a default in, or leave the row out). An insert or
+// edit that changes no row fails. The table's facts are learned at the
+// first post after an open, under the write lock, and again whenever the
+// connection's schema stamp changes.
 //
 // Column kinds from the declared types: INTEGER PRIMARY KEY AUTOINCREMENT is
 // an auto-increment field (read-only), other integer types whole numbers,

@@ -399,9 +399,12 @@ TWriteQueue::RunResult TWriteQueue::WriteRun(sqlite3* db, size_t first, size_t c
         statement.BindInt(place++, start.rowId);
         statement.BindInt(place, start.rowId + start.count - 1);
     }
-    // A run that leaves out a row (an edited row gone, a row the table
-    // ignores) is undone, and the rows one at a time find it.
-    if (!Savepoint(db, kSavepoint)) {
+    // A range that misses a row (an edited row gone) is undone, and the rows
+    // one at a time find it. Inserts go to a table that had nothing to
+    // refuse or leave out a row when they were held: no savepoint for them;
+    // should a rule made since leave one out, the transaction is taken back
+    // and the batch written again from its first post to find it.
+    if (!insert && !Savepoint(db, kSavepoint)) {
         text = sqlite3_errmsg(db);
         return TransactionAlive(db) ? RunResult::Refused : RunResult::Lost;
     }
@@ -415,6 +418,13 @@ TWriteQueue::RunResult TWriteQueue::WriteRun(sqlite3* db, size_t first, size_t c
     statement.Reset();
     if (!TransactionAlive(db))
         return RunResult::Lost;
+    if (insert) {
+        if (written || !text.empty())
+            return written ? RunResult::Written : RunResult::Refused;
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        text = AdoTexts::kRowNotWritten;
+        return RunResult::Lost;
+    }
     if (!written)
         Savepoint(db, kRollbackTo);
     Savepoint(db, kRelease);

@@ -310,37 +310,48 @@ TEST_F(WriteQueueTest, ARuleAddedBetweenBatchesActsAtTheRowsOwnPost)
     }
 }
 
-// A refusal that comes only when the held rows are written (here a rule made
-// inside the batch's own transaction) belongs to its row: the rows before it
+// A refusal that comes only when the held rows are written (here a rule of
+// the connection's own, which no other connection sees) belongs to its row: the rows before it
 // are written, and the post, open or commit that wrote them tells it with
 // the engine's text, as does every post, open and commit of the batch after
 // it; the query shows no row the table does not hold.
 TEST_F(WriteQueueTest, ARowRefusedWhenHeldRowsAreWrittenFailsEveryLaterStepOfTheBatch)
 {
-    for (const bool byOpen : {false, true}) {
-        SCOPED_TRACE(byOpen ? "written by an open" : "written by a post");
+    struct Case {
+        bool byOpen;
+        const char* action;
+        std::string error;
+    } cases[] = {
+        {false, "RAISE(ABORT, 'refused here')", "EDatabaseError: refused here"},
+        {true, "RAISE(ABORT, 'refused here')", "EDatabaseError: refused here"},
+        {false, "RAISE(IGNORE)", std::string("EDatabaseError: ") + AdoTexts::kRowNotWritten},
+    };
+    for (const Case& c : cases) {
+        const bool byOpen = c.byOpen;
+        SCOPED_TRACE(std::string(byOpen ? "written by an open, " : "written by a post, ") + c.action);
         TDatabaseFolder folder;
         auto view = folder.Open();
         OpenOn(query, "Select * From Tellarin");
         connection.BeginBatch();
         InsertRows(0, 1, [](int) { return "first"; });
-        ASSERT_EQ(sqlite3_exec(connection.Handle(),
-                               "CREATE TEMP TRIGGER Refuse BEFORE INSERT ON Tellarin WHEN NEW.FileName = 'bad' "
-                               "BEGIN SELECT RAISE(ABORT, 'refused here'); END",
-                               nullptr, nullptr, nullptr),
-                  SQLITE_OK);
+        connection.CommitBatch();
+        connection.BeginBatch();
+        const std::string trigger = "CREATE TEMP TRIGGER Refuse BEFORE INSERT ON Tellarin WHEN NEW.FileName = 'bad' "
+                                    "BEGIN SELECT " + std::string(c.action) + "; END";
+        ASSERT_EQ(sqlite3_exec(connection.Handle(), trigger.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         const auto name = [](int i) { return i == 2000 ? std::string("bad") : "f" + std::to_string(i); };
         std::vector<std::string> failed = InsertRows(1, byOpen ? 3000 : 4200, name);
         if (byOpen) {
             EXPECT_TRUE(failed.empty());
-            EXPECT_EQ(ErrorOf([&] { OpenOn(other, "Select * From Tellarin"); }), "EDatabaseError: refused here");
+            EXPECT_EQ(ErrorOf([&] { OpenOn(other, "Select * From Tellarin"); }), c.error);
             failed = InsertRows(3000, 3010, name);
         }
         // Every post from the one that wrote the held rows on fails.
         ASSERT_FALSE(failed.empty());
-        EXPECT_EQ(failed.front(), byOpen ? "3000: EDatabaseError: refused here" : "4096: EDatabaseError: refused here");
-        EXPECT_EQ(failed.size(), byOpen ? 10u : 4200u - 4096u);
-        EXPECT_EQ(ErrorOf([&] { connection.CommitBatch(); }), "EDatabaseError: refused here");
+        EXPECT_EQ(failed.front(), (byOpen ? "3000: " : "4097: ") + c.error);
+        EXPECT_EQ(failed.back(), (byOpen ? "3009: " : "4199: ") + c.error);
+        EXPECT_EQ(failed.size(), byOpen ? 10u : 4200u - 4097u);
+        EXPECT_EQ(ErrorOf([&] { connection.CommitBatch(); }), c.error);
         EXPECT_FALSE(connection.InTransaction());
         EXPECT_EQ(view->Scalar("SELECT count(*) FROM Tellarin"), "2000");
         EXPECT_EQ(view->Scalar("SELECT max(FileName) FROM Tellarin WHERE FileIndex = 2000"), "f1999");
@@ -354,6 +365,7 @@ TEST_F(WriteQueueTest, ARowRefusedWhenHeldRowsAreWrittenFailsEveryLaterStepOfThe
         connection.Close();
     }
 }
+
 
 // A disk that fills while a batch is written: the engine loses the whole
 // transaction at the commit, and the batch's posts are written again to find
