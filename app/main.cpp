@@ -8,11 +8,12 @@
 
 int main(int argc, char** argv)
 {
-    // Run where the database is: the start folder's, else the user's data folder.
-    vantelo::TDataFolder::EnterForStart();
+    // The start folder's database, else the user's data folder's, opened by
+    // its absolute path: the tool keeps running in the folder it started in.
+    const vantelo::TDataFolder::TChoice database = vantelo::TDataFolder::ChooseForStart();
     vantelo::TApplication application(argc, argv);
     return vantelo::RunTool(application, [&] {
         application.CreateModule(vantelo::FormMain);
-        application.CreateModule(vantelo::ShareDataModule);
+        application.CreateModule(vantelo::ShareDataModule, nullptr, database.database);
     });
 }

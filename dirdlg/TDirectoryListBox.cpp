@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <utility>
 
 #include "app/THandlerGuard.h"
 #include "dirdlg/PathRoutines.h"
@@ -106,11 +107,27 @@ void TDirectoryListBox::RebuildTree()
         AddEntry(name, ekSubfolder);
 
     const QSignalBlocker blocker(this);
+    setCurrentRow(openIndex_);
+    RevealOpenFolder();
+    // Built before it is shown (in the constructor, before the dialog gives
+    // the list its size), the list is scrolled by a size it does not keep:
+    // it is scrolled again when it shows.
+    revealOnShow_ = !isVisible();
+}
+
+void TDirectoryListBox::RevealOpenFolder()
+{
     // A new list starts at its top, whatever an earlier one was scrolled
     // to, and then shows the open folder.
     scrollToTop();
-    setCurrentRow(openIndex_);
     scrollToItem(item(openIndex_));
+}
+
+void TDirectoryListBox::showEvent(QShowEvent* event)
+{
+    QListWidget::showEvent(event);
+    if (std::exchange(revealOnShow_, false))
+        RevealOpenFolder();
 }
 
 int TDirectoryListBox::ListSubfolders(const std::string& parent, std::vector<std::string>& names) const

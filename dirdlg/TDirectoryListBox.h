@@ -92,6 +92,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void AddEntry(const std::string& name, EntryKind kind);
@@ -100,6 +101,8 @@ private:
     void DrawEntry(QPainter& painter, const QRect& rect, int row, bool selected) const;
     void UpdateItemHeight();
     void ApplyIntegralHeight();
+    // Scrolls to the top, then as far as the open folder needs to be seen.
+    void RevealOpenFolder();
 
     std::string openPath_;
     bool caseKept_ = true;
@@ -109,6 +112,7 @@ private:
     int itemHeight_ = 16;
     bool integralHeight_ = false;
     QRect requestedBounds_;
+    bool revealOnShow_ = false;
 };
 
 }  // namespace vantelo

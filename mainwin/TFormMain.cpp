@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "app/TApplication.h"
+#include "app/TFramePlacement.h"
 #include "app/THandlerGuard.h"
 #include "app/TMessageForm.h"
 #include "dirdlg/TSelectDirDlg.h"
@@ -126,14 +128,19 @@ TFormMain::~TFormMain()
 
 void TFormMain::PlaceCentred()
 {
-    // Centred on the whole desktop (all monitors), never off its top-left.
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
+    // Centred on the whole desktop (all monitors) by the outer size, the
+    // window manager's frame included, never off its top-left.
+    if (!QGuiApplication::primaryScreen())
         return;
-    const QRect desktop = screen->virtualGeometry();
-    const QSize outer = frameGeometry().size();
-    move(std::max(0, (desktop.width() - outer.width()) / 2) + desktop.left(),
-         std::max(0, (desktop.height() - outer.height()) / 2) + desktop.top());
+    // Owned by the window; it places the window again while the window
+    // manager is still framing it.
+    auto* placement = new TFramePlacement(*this, [](const QSize& outer) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect desktop = screen ? screen->virtualGeometry() : QRect();
+        return QPoint(std::max(0, (desktop.width() - outer.width()) / 2) + desktop.left(),
+                      std::max(0, (desktop.height() - outer.height()) / 2) + desktop.top());
+    });
+    placement->Place();
 }
 
 void TFormMain::showEvent(QShowEvent* event)
@@ -167,6 +174,23 @@ void TFormMain::ShowCopyFailure(int error)
 }
 
 namespace {
+
+// Sets a flag when the scope is left by an error.
+class TMarkOnError {
+public:
+    explicit TMarkOnError(bool& flag) : flag_(flag), errors_(std::uncaught_exceptions()) {}
+    ~TMarkOnError()
+    {
+        if (std::uncaught_exceptions() > errors_)
+            flag_ = true;
+    }
+    TMarkOnError(const TMarkOnError&) = delete;
+    TMarkOnError& operator=(const TMarkOnError&) = delete;
+
+private:
+    bool& flag_;
+    int errors_;
+};
 
 // Switches the row under the cursor off and moves on.
 void SwitchRowOff(TDataSet& query)
@@ -601,6 +625,10 @@ void TFormMain::ActionSearchExecute()
     // worker goes on, the rest once it is done.
     const auto found = std::make_shared<TSearchFindings>();
     TADOQuery& temp = *ShareDataModule->ADOQueryTemp;
+    // An error that ends the search part-way leaves its rows written over
+    // the old list, which is not switched off: the table then holds names
+    // of two folders, and no rename acts on it until a search completes.
+    const TMarkOnError unfinished(searchUnfinished_);
     TPostBatch batch(temp.Connection());
     TBackgroundWork work(this, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
     TEarlySearchWrite early(*found, temp, work);
@@ -661,6 +689,7 @@ void TFormMain::ActionSearchExecute()
     if (written && ADOQuery1->Active()) {
         searchedDirectory_ = found->listed;
         searchedIdentity_ = found->identity;
+        searchUnfinished_ = false;
     }
 }
 
@@ -679,6 +708,10 @@ void TFormMain::ActionBeginExecute()
     TADOQuery& query = *ADOQuery1;
     if (!query.Active() || query.RecordCount() <= 0)
         return;
+    if (searchUnfinished_) {
+        Tell(texts::kSearchUnfinished);
+        return;
+    }
 
     // The names are read from the grid's rows here; the worker then opens
     // the directory the list belongs to (which must still be the folder that
@@ -706,6 +739,7 @@ void TFormMain::ActionBeginExecute()
                 if (batch->openError)
                     return;
                 batch->operation.Reserve(batch->names.size());
+                batch->operation.SetTarget(target);
                 for (auto& names = batch->names; !names.empty(); names.pop_front()) {
                     std::string newName = ReplaceAllIgnoreCase(names.front(), target, replacement);
                     batch->operation.Add(std::move(names.front()), std::move(newName));
@@ -789,8 +823,15 @@ void TFormMain::ActionBeginExecute()
     }
     if (result.outcome != TRenameOperation::Outcome::Done) {
         putBack();
-        if (!quitting)
-            ShowCopyFailure(result.error);
+        if (quitting)
+            return;
+        // The grid shows the row that stopped the batch (the last one when
+        // the folder itself failed to be flushed).
+        if (query.Active() && query.RecordCount() > 0) {
+            query.First();
+            query.MoveBy(static_cast<int>(std::min(result.failedRow, operation.Count() - 1)));
+        }
+        ShowCopyFailure(result.error);
         return;
     }
 

@@ -64,6 +64,8 @@ public:
     int Open(const std::string& directory, const TFileIdentity* expected = nullptr);
     void Reserve(size_t rows) { plan_.Reserve(rows); }
     void Add(std::string oldName, std::string newName) { plan_.Add(std::move(oldName), std::move(newName)); }
+    // The text the new names replaced (see TRenamePlan::SetTarget).
+    void SetTarget(std::string target) { plan_.SetTarget(std::move(target)); }
     size_t Count() const { return plan_.Count(); }
     // Every row checked before anything is touched (see TRenamePlan).
     TRenamePlan::Failure Check() { return plan_.Check(); }

@@ -2,6 +2,7 @@
 #include "rename/TRenamePlan.h"
 
 #include "platform/TAsciiCase.h"
+#include "rename/TNameRules.h"
 
 #include <algorithm>
 #include <atomic>
@@ -187,7 +188,12 @@ int TRenamePlan::CheckRow(size_t index, const Lookup& found, TNewNames& newNames
             return EBUSY;
     }
 
-    // The new name: a fresh, well-formed name of its own.
+    // The new name: a fresh, well-formed name of its own. One left as it
+    // was because the target's bytes are in the name but not as characters
+    // is no name taken: the name is not text the replacement can read.
+    if (!target_.empty() && row.newName == row.oldName && NameMatches(row.oldName, target_) &&
+        ReplaceAllIgnoreCase(row.oldName, target_, {}) == row.oldName)
+        return EILSEQ;
     if (IsMalformedName(row.newName)) return EINVAL;
     if (row.newName.size() > kMaxNameBytes) return ENAMETOOLONG;
     if (IsDatabaseName(row.newName)) return EBUSY;

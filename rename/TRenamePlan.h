@@ -21,6 +21,10 @@
 //                 file itself included: a name left unchanged, a swap a<->b,
 //                 a chain a->b while b->c, a case-only change on a
 //                 case-insensitive mount), or that another listed file gets
+//   EILSEQ        with the target given (SetTarget): a name that holds the
+//                 target's bytes, but not as whole characters of the code
+//                 page, so nothing in it was replaced (a name the code page
+//                 cannot spell, or the target inside a double-byte character)
 //   EBUSY         the old or new name is one of the tool's database files
 //                 (the database or its -wal, -shm, -journal companions), or
 //                 the old entry is that file under another name or a link to it
@@ -45,6 +49,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace vantelo {
@@ -100,6 +105,10 @@ public:
     void Reserve(size_t rows) { rows_.reserve(rows); }
     // Appends one listed file. Invalidates an earlier Check().
     void Add(std::string oldName, std::string newName);
+    // The text the new names were made by replacing, when known: a name
+    // left as it was although it holds that text's bytes is then refused
+    // with EILSEQ rather than EEXIST (see above).
+    void SetTarget(std::string target) { target_ = std::move(target); }
     size_t Count() const { return rows_.size(); }
     const std::string& OldName(size_t index) const { return rows_[index].oldName; }
     const std::string& NewName(size_t index) const { return rows_[index].newName; }
@@ -171,6 +180,7 @@ private:
     std::vector<TFileIdentity> databaseFiles_;  // the database and companions that exist
     std::vector<Row> rows_;
     bool checked_ = false;
+    std::string target_;
 };
 
 }  // namespace vantelo

@@ -167,6 +167,21 @@ std::string TADOConnection::ConnectionStringValue(std::string_view text, std::st
     return found;
 }
 
+std::string TADOConnection::QuotedValue(std::string_view value)
+{
+    const bool bare = !value.empty() && value.find_first_of(";\"'") == std::string_view::npos &&
+                      Trim(value).size() == value.size();
+    if (bare)
+        return std::string(value);
+    std::string quoted = "\"";
+    for (const char c : value) {
+        quoted += c;
+        if (c == '"')
+            quoted += c;
+    }
+    return quoted + '"';
+}
+
 void TADOConnection::DoConnect()
 {
     ++openAttempts_;

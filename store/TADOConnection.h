@@ -199,6 +199,9 @@ public:
     static std::vector<std::pair<std::string, std::string>> ParseConnectionString(std::string_view text);
     // The value of key (any letter case; the last one wins), or empty.
     static std::string ConnectionStringValue(std::string_view text, std::string_view key);
+    // A value written so that ConnectionStringValue gives it back as it is:
+    // bare when that is safe, else in double quotes with each one doubled.
+    static std::string QuotedValue(std::string_view value);
 
 protected:
     bool GetConnected() const override { return db_ != nullptr; }

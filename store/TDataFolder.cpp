@@ -37,8 +37,9 @@ bool EntryExists(const std::string& path)
 }
 
 // Makes `folder` and any missing parent with mode 0700, as the per-user
-// base folders are to be made. Answers an empty text or the problem.
-std::string MakeFolders(const std::string& folder)
+// base folders are to be made, and notes in `made` each folder it made,
+// outermost first. Answers an empty text or the problem.
+std::string MakeFolders(const std::string& folder, std::vector<std::string>& made)
 {
     std::string prefix;
     std::size_t at = 0;
@@ -52,13 +53,46 @@ std::string MakeFolders(const std::string& folder)
         if (::stat(prefix.c_str(), &st) != 0) {
             if (errno != ENOENT)
                 return Problem(prefix, errno);
-            if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
+            if (::mkdir(prefix.c_str(), 0700) == 0)
+                made.push_back(prefix);
+            else if (errno != EEXIST)
                 return Problem(prefix, errno);
             if (::stat(prefix.c_str(), &st) != 0)
                 return Problem(prefix, errno);
         }
         if (!S_ISDIR(st.st_mode))
             return Problem(prefix, ENOTDIR);
+    }
+    return {};
+}
+
+// Removes the folders MakeFolders made, innermost first, unless released.
+// Only empty ones go: a folder another start filled meanwhile stays.
+class TMadeFolders {
+public:
+    TMadeFolders() = default;
+    ~TMadeFolders()
+    {
+        for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder)
+            ::rmdir(folder->c_str());
+    }
+    TMadeFolders(const TMadeFolders&) = delete;
+    TMadeFolders& operator=(const TMadeFolders&) = delete;
+
+    std::vector<std::string>& List() { return made_; }
+    void Release() { made_.clear(); }
+
+private:
+    std::vector<std::string> made_;
+};
+
+// The first of `schemas` that is a regular file, or empty.
+std::string FindSchema(const std::vector<std::string>& schemas)
+{
+    for (const std::string& schema : schemas) {
+        struct stat st {};
+        if (::stat(schema.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return schema;
     }
     return {};
 }
@@ -157,26 +191,33 @@ TDataFolder::TChoice TDataFolder::Choose(const TPlaces& places)
 {
     const std::string start = places.startFolder.empty() ? "." : places.startFolder;
     if (EntryExists(start + "/" + kDatabaseName))
-        return {TKind::StartFolder, start, {}};
+        return {TKind::StartFolder, start, kDatabaseName, {}};
+    // Whatever fails below, the start folder's bare name is what the
+    // connection tries, and reports, as always.
+    const auto failed = [&](std::string problem) {
+        return TChoice{TKind::Failed, start, kDatabaseName, std::move(problem)};
+    };
 
     const std::string folder = UserFolder(places.xdgDataHome, places.home);
     if (folder.empty())
-        return {TKind::Failed, start, "$HOME: " + std::string(std::strerror(ENOENT))};
-    if (std::string problem = MakeFolders(folder); !problem.empty())
-        return {TKind::Failed, start, problem};
-    if (EntryExists(folder + "/" + kDatabaseName))
-        return {TKind::DataFolder, folder, {}};
+        return failed("$HOME: " + std::string(std::strerror(ENOENT)));
+    const std::string database = folder + "/" + kDatabaseName;
+    if (EntryExists(database))
+        return {TKind::DataFolder, folder, database, {}};
 
-    for (const std::string& schema : places.schemas) {
-        struct stat st {};
-        if (::stat(schema.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        if (std::string problem = CreateDatabase(folder, schema); !problem.empty())
-            return {TKind::Failed, start, problem};
-        return {TKind::Created, folder, {}};
-    }
-    const std::string tried = places.schemas.empty() ? std::string("schema.sql") : places.schemas.front();
-    return {TKind::Failed, start, Problem(tried, ENOENT)};
+    // Nothing is made without a schema to make the database from.
+    const std::string schema = FindSchema(places.schemas);
+    if (schema.empty())
+        return failed(Problem(places.schemas.empty() ? std::string("schema.sql") : places.schemas.front(), ENOENT));
+    TMadeFolders made;
+    if (std::string problem = MakeFolders(folder, made.List()); !problem.empty())
+        return failed(problem);
+    // An existing data folder may hold the database after all (made by a
+    // start that ran meanwhile): CreateDatabase keeps it.
+    if (std::string problem = CreateDatabase(folder, schema); !problem.empty())
+        return failed(problem);
+    made.Release();
+    return {TKind::Created, folder, database, {}};
 }
 
 std::string TDataFolder::CreateDatabase(const std::string& folder, const std::string& schemaPath)
@@ -226,14 +267,9 @@ TDataFolder::TPlaces TDataFolder::FromProcess()
     return places;
 }
 
-TDataFolder::TChoice TDataFolder::EnterForStart()
+TDataFolder::TChoice TDataFolder::ChooseForStart()
 {
-    const TPlaces places = FromProcess();
-    TChoice choice = Choose(places);
-    if (choice.kind != TKind::Failed && choice.folder != places.startFolder &&
-        ::chdir(choice.folder.c_str()) != 0) {
-        choice = {TKind::Failed, places.startFolder, Problem(choice.folder, errno)};
-    }
+    const TChoice choice = Choose(FromProcess());
     if (choice.kind == TKind::Failed) {
         std::fprintf(stderr, StoreTexts::kDataFolderFailed, choice.problem.c_str());
         std::fputc('\n', stderr);

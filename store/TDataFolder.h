@@ -1,12 +1,17 @@
-// Which "FileName.mdb" the tool opens. The tool opens the file relative to
-// the folder it runs in and never creates it there; this decides that folder
-// before the window and the data module exist:
-//   - a start folder that holds "FileName.mdb" is kept, as it always was;
+// Which "FileName.mdb" the tool opens. The tool never creates the file in
+// the folder it starts in; this decides which file it opens before the
+// window and the data module exist:
+//   - a start folder that holds "FileName.mdb" is kept, as it always was:
+//     the file is opened by its bare name, in the start folder;
 //   - otherwise the per-user data folder ($XDG_DATA_HOME/vantelo, by default
-//     ~/.local/share/vantelo) is used, and the folder and its database are
-//     made from the installed schema when they are missing.
-// Nothing is ever created anywhere but in the data folder, and an existing
-// entry named "FileName.mdb" is never replaced.
+//     ~/.local/share/vantelo) is used, by the database's absolute path, and
+//     the folder and its database are made from the installed schema when
+//     they are missing.
+// The process's current directory is never changed for it: the chooser
+// opens, and a typed relative folder resolves, where the tool was started.
+// Nothing is ever created anywhere but in the data folder, nothing at all
+// when the database cannot be made there, and an existing entry named
+// "FileName.mdb" is never replaced.
 #pragma once
 
 #include <string>
@@ -28,13 +33,15 @@ public:
         StartFolder,  // the start folder holds the database
         DataFolder,   // the data folder already held the database
         Created,      // the data folder's database was made just now
-        Failed,       // no database could be made; the start folder stays
+        Failed,       // no database could be made; the start folder's name stays
     };
 
     struct TChoice {
         TKind kind = TKind::Failed;
-        std::string folder;   // where the tool is to run
-        std::string problem;  // what went wrong (Failed only): a path and the system's reason
+        std::string folder;    // the folder that holds the database
+        std::string database;  // what the connection opens: the bare name in the
+                               // start folder, else the absolute path in the data folder
+        std::string problem;   // what went wrong (Failed only): a path and the system's reason
     };
 
     static constexpr const char* kDatabaseName = "FileName.mdb";
@@ -50,8 +57,10 @@ public:
     // the copy a build folder keeps beside the program it builds.
     static std::vector<std::string> SchemaCandidates(const std::string& executable);
 
-    // Decides where the tool runs, making the data folder (mode 0700) and its
-    // database when needed.
+    // Decides which database the tool opens, making the data folder (mode
+    // 0700) and its database when needed. The schema is found before any
+    // folder is made, and folders made here are removed again when the
+    // database cannot be made in them.
     static TChoice Choose(const TPlaces& places);
 
     // Makes <folder>/FileName.mdb from the schema file: built under a
@@ -64,10 +73,11 @@ public:
     // password entry's home when $HOME is unset, the schemas of this executable.
     static TPlaces FromProcess();
 
-    // The start-up step: chooses, enters the chosen folder and notes a
-    // problem on standard error (the tool then starts where it was started
-    // and reports the database that will not open as always).
-    static TChoice EnterForStart();
+    // The start-up step: chooses and notes a problem on standard error (the
+    // tool then opens the bare name in the start folder and reports the
+    // database that will not open as always). Never changes the process's
+    // current directory.
+    static TChoice ChooseForStart();
 };
 
 }  // namespace vantelo

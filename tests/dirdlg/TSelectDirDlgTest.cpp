@@ -443,6 +443,24 @@ TEST_F(TSelectDirDlgTest, TheFolderRememberedForADriveIsOneTheUserOpened)
     EXPECT_EQ(directory, root_);
 }
 
+TEST_F(TSelectDirDlgTest, AFreshlyOpenedDialogOnAFolderWithManySubfoldersShowsTheRootAtTheTop)
+{
+    for (int i = 0; i < 40; ++i)
+        MakeFolder("sub" + std::to_string(100 + i));
+    std::string directory;
+    Choose(directory, [&](TSelectDirDlg& dialog) {
+        TDirectoryListBox& tree = *dialog.DirList;
+        const int rows = tree.viewport()->height() / tree.ItemHeight();
+        // The root, the folders down to the open one and that one fit.
+        ASSERT_LT(tree.OpenIndex(), rows) << root_;
+        ASSERT_GT(tree.count(), rows);
+        EXPECT_EQ(tree.verticalScrollBar()->value(), 0);
+        EXPECT_EQ(tree.indexAt(QPoint(4, 2)).row(), 0);
+        EXPECT_EQ(tree.EntryName(0), "/");
+        EXPECT_TRUE(tree.viewport()->rect().contains(tree.visualItemRect(tree.item(tree.OpenIndex()))));
+    });
+}
+
 TEST_F(TSelectDirDlgTest, FileListNeverScrollsSidewaysFromAShortFolderToALongOne)
 {
     MakeFolder("short");

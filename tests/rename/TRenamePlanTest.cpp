@@ -3,7 +3,9 @@
 // rollback after a failure part-way, and deletes only of the file copied.
 #include "rename/TRenamePlan.h"
 
+#include "platform/TCodePage.h"
 #include "platform/TDirectoryListing.h"
+#include "rename/TNameRules.h"
 #include "support/TTempDir.h"
 
 #include <gtest/gtest.h>
@@ -480,6 +482,48 @@ TEST_F(RenamePlanTest, UnopenedOrUncheckedPlanDoesNothing) {
     EXPECT_EQ(plan.CopyOne(0, true), 0);
     EXPECT_EQ(plan.CopyOne(0, true), EALREADY);
     EXPECT_FALSE(Exists(dir_ / "missing"));
+}
+
+// A name left as it was is refused as taken (EEXIST), unless the target's
+// bytes are in it but not as characters of the code page: then as no text
+// the replacement can read (EILSEQ), at its own row.
+TEST_F(RenamePlanTest, ANameThatHoldsTheTargetOnlyInItsBytesIsRefusedWithIllegalSequence) {
+    struct Case {
+        const char* what;
+        TCodePage::Kind page;
+        std::string name;
+        const char* target;
+        const char* replacement;
+        int error;
+    };
+    const Case cases[] = {
+        {"GBK lead byte takes the target's first byte", TCodePage::Kind::Gbk, "caf\xE9-a.bin", "-a", "-b", EILSEQ},
+        {"GBK target inside a double-byte character", TCodePage::Kind::Gbk, "\x81\x40x.bin", "@", "#", EILSEQ},
+        {"the same bytes under UTF-8 are renamed", TCodePage::Kind::Utf8, "caf\xE9-a.bin", "-a", "-b", 0},
+        {"target no longer in the name", TCodePage::Kind::Gbk, "caf\xE9-a.bin", "zz", "y", EEXIST},
+        {"replaced by itself", TCodePage::Kind::Utf8, "x-a.bin", "-A", "-a", EEXIST},
+    };
+    const TCodePage::Kind before = TCodePage::Active().GetKind();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TCodePage::SetActive(c.page);
+        // A first row that holds the target as characters is renamed.
+        const std::string ok = std::string("ok") + c.target + ".bin";
+        test::TTempDir dir;
+        dir.WriteFile(ok, "ok");
+        dir.WriteFile(c.name, "odd");
+        TRenamePlan plan;
+        ASSERT_EQ(plan.Open(dir.Path(), Database()), 0);
+        plan.SetTarget(c.target);
+        for (const std::string& name : {ok, c.name})
+            plan.Add(name, ReplaceAllIgnoreCase(name, c.target, c.replacement));
+        const TRenamePlan::Failure failure = plan.Check();
+        EXPECT_EQ(failure.error, c.error);
+        if (c.error != 0) {
+            EXPECT_EQ(failure.index, 1u);
+        }
+    }
+    TCodePage::SetActive(before);
 }
 
 }  // namespace

@@ -110,6 +110,7 @@ TEST_F(TDataFolderChooseTest, AStartFolderHoldingTheDatabaseIsKeptAndNothingIsMa
     const auto choice = TDataFolder::Choose(Places());
     EXPECT_EQ(choice.kind, TKind::StartFolder);
     EXPECT_EQ(choice.folder, start_);
+    EXPECT_EQ(choice.database, "FileName.mdb");  // resolved in the start folder, as always
     EXPECT_FALSE(fs::exists(temp_ / "xdg"));
     EXPECT_EQ(temp_.ReadFile("start/FileName.mdb"), "whatever the user keeps");
 }
@@ -119,6 +120,7 @@ TEST_F(TDataFolderChooseTest, AFreshAccountGetsAPrivateDataFolderWithAnEmptyList
     const auto choice = TDataFolder::Choose(Places({"/nowhere/schema.sql", SourceSchema()}));
     ASSERT_EQ(choice.kind, TKind::Created) << choice.problem;
     EXPECT_EQ(choice.folder, data_);
+    EXPECT_EQ(choice.database, data_ + "/FileName.mdb");
     EXPECT_EQ(Tellarin(data_ + "/FileName.mdb"), kEmptyList);
     // No temporary file or journal stays beside it, and the start folder is never written to.
     EXPECT_EQ(Names(data_), std::vector<std::string>{"FileName.mdb"});
@@ -134,6 +136,7 @@ TEST_F(TDataFolderChooseTest, AFreshAccountGetsAPrivateDataFolderWithAnEmptyList
     const auto again = TDataFolder::Choose(Places({}));
     EXPECT_EQ(again.kind, TKind::DataFolder);
     EXPECT_EQ(again.folder, data_);
+    EXPECT_EQ(again.database, data_ + "/FileName.mdb");
     EXPECT_EQ(Tellarin(data_ + "/FileName.mdb").back(), "rows=1");
 }
 
@@ -146,21 +149,24 @@ TEST_F(TDataFolderChooseTest, AnyEntryNamedLikeTheDatabaseInTheDataFolderIsNever
     EXPECT_FALSE(fs::exists(temp_ / "elsewhere.mdb"));
 }
 
-TEST_F(TDataFolderChooseTest, FailuresKeepTheStartFolderLeaveNoDatabaseAndSayWhy)
+TEST_F(TDataFolderChooseTest, FailuresKeepTheStartFoldersNameMakeNothingAndSayWhy)
 {
     struct Case {
         const char* what;
         std::vector<std::string> schemas;  // "bad.sql" stands for temp/bad.sql
         const char* badSchema;             // the text of bad.sql when set
         bool fileInTheWay;                 // a file where the data folder's parent should be
+        bool parentThere;                  // the data folder's parent exists beforehand
         const char* problemHas;
     };
     const Case cases[] = {
-        {"no schema found", {"/nowhere/schema.sql"}, nullptr, false, "/nowhere/schema.sql: No such file or directory"},
-        {"no schema given", {}, nullptr, false, "schema.sql: No such file or directory"},
-        {"empty schema", {"bad.sql"}, " \n", false, "bad.sql: empty schema"},
-        {"broken schema", {"bad.sql"}, "CREATE TABLE Tellarin (", false, "incomplete input"},
-        {"file in the way", {SourceSchema()}, nullptr, true, "/xdg: Not a directory"},
+        {"no schema found", {"/nowhere/schema.sql"}, nullptr, false, false,
+         "/nowhere/schema.sql: No such file or directory"},
+        {"no schema given", {}, nullptr, false, false, "schema.sql: No such file or directory"},
+        {"empty schema", {"bad.sql"}, " \n", false, false, "bad.sql: empty schema"},
+        {"broken schema", {"bad.sql"}, "CREATE TABLE Tellarin (", false, false, "incomplete input"},
+        {"broken schema, parent kept", {"bad.sql"}, "CREATE TABLE Tellarin (", false, true, "incomplete input"},
+        {"file in the way", {SourceSchema()}, nullptr, true, false, "/xdg: Not a directory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -173,12 +179,17 @@ TEST_F(TDataFolderChooseTest, FailuresKeepTheStartFolderLeaveNoDatabaseAndSayWhy
             temp.WriteFile("bad.sql", c.badSchema);
         if (c.fileInTheWay)
             temp.WriteFile("xdg", "");
+        if (c.parentThere)
+            fs::create_directory(temp / "xdg");
         const auto choice = TDataFolder::Choose({start, temp / "xdg", temp / "home", schemas});
         EXPECT_EQ(choice.kind, TKind::Failed);
         EXPECT_EQ(choice.folder, start);
+        EXPECT_EQ(choice.database, "FileName.mdb");
         EXPECT_NE(choice.problem.find(c.problemHas), std::string::npos) << choice.problem;
         EXPECT_TRUE(Names(start).empty());
-        EXPECT_TRUE(Names(temp / "xdg/vantelo").empty()) << "a database or temporary file stayed";
+        // No folder, database or temporary file stays; what was there stays.
+        EXPECT_EQ(fs::exists(temp / "xdg"), c.fileInTheWay || c.parentThere);
+        EXPECT_FALSE(fs::exists(temp / "xdg/vantelo"));
     }
 }
 
@@ -194,7 +205,7 @@ TEST(TDataFolderCreateTest, ADatabaseMadeMeanwhileByAnotherStartIsKeptAndTheSpar
 // The start-up step as the program runs it: this process's folder, its
 // environment, and the schema found from this test program's place in the
 // build folder (tests/../share/vantelo/schema.sql).
-TEST(TDataFolderEnterTest, WithoutADatabaseTheProcessEntersTheDataFolderAndAFailureIsNotedWhereItStarted)
+TEST(TDataFolderStartTest, WithoutADatabaseTheDataFoldersIsNamedByPathAndTheProcessStaysWhereItStarted)
 {
     TTempDir temp;
     const fs::path before = fs::current_path();
@@ -204,18 +215,20 @@ TEST(TDataFolderEnterTest, WithoutADatabaseTheProcessEntersTheDataFolderAndAFail
     ASSERT_EQ(::chdir((temp / "start").c_str()), 0);
 
     ::setenv("XDG_DATA_HOME", (temp / "xdg").c_str(), 1);
-    const auto choice = TDataFolder::EnterForStart();
+    const auto choice = TDataFolder::ChooseForStart();
     EXPECT_EQ(choice.kind, TKind::Created) << choice.problem;
-    EXPECT_EQ(fs::current_path(), fs::path(temp / "xdg/vantelo"));
-    EXPECT_EQ(Tellarin("FileName.mdb"), kEmptyList);
+    EXPECT_EQ(choice.database, temp / "xdg/vantelo/FileName.mdb");
+    EXPECT_EQ(fs::current_path(), fs::path(temp / "start"));
+    EXPECT_EQ(Tellarin(choice.database), kEmptyList);
+    EXPECT_TRUE(Names(temp / "start").empty());
 
-    ASSERT_EQ(::chdir((temp / "start").c_str()), 0);
     temp.WriteFile("start/blocker", "");
     ::setenv("XDG_DATA_HOME", (temp / "start/blocker").c_str(), 1);
     ::testing::internal::CaptureStderr();
-    const auto failed = TDataFolder::EnterForStart();
+    const auto failed = TDataFolder::ChooseForStart();
     const std::string noted = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(failed.kind, TKind::Failed);
+    EXPECT_EQ(failed.database, "FileName.mdb");
     EXPECT_EQ(fs::current_path(), fs::path(temp / "start"));
     EXPECT_EQ(noted, "数据库创建失败：" + temp / "start/blocker" + ": Not a directory\n");
     EXPECT_STREQ(StoreTexts::kDataFolderFailed, "数据库创建失败：%s");

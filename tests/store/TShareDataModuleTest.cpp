@@ -7,6 +7,9 @@
 #include "tests/store/AdoTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 namespace vantelo {
 namespace {
@@ -53,6 +56,33 @@ TEST(ShareDataModuleTest, TheWindowsQueryIsBoundWhenTheModuleRegistersAndDetache
     EXPECT_TRUE(query.Active());
     EXPECT_EQ(query.RecordCount(), 1);
     EXPECT_EQ(TComponent::PendingReferences(), 0u);
+}
+
+TEST(ShareDataModuleTest, ADatabaseGivenByItsPathIsOpenedThereWhateverTheCurrentDirectory)
+{
+    // A folder whose name the connection string must carry as it is.
+    test::TDatabaseFolder elsewhere(false);
+    const std::string folder = elsewhere.Path() + "/data; 'odd\" name ";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string database = folder + "/FileName.mdb";
+    {
+        test::TRawDb db(database, true);
+        ASSERT_EQ(db.Exec(test::SchemaSql()), "");
+        ASSERT_EQ(db.Exec("INSERT INTO Tellarin (FileName, FileEnable) VALUES ('kept', 1)"), "");
+    }
+    EXPECT_EQ(TADOConnection::ConnectionStringValue(TShareDataModule::ConnectionStringFor(database), "Data Source"),
+              database);
+    // The stored settings are kept; only the data source changes.
+    EXPECT_EQ(TShareDataModule::ConnectionStringFor("FileName.mdb"), AdoTexts::kFileListConnectionString);
+
+    TShareDataModule module(nullptr, database);
+    EXPECT_EQ(module.ADOConnection1->Provider(), AdoTexts::kJetProvider);
+    module.ADOQueryTemp->SQL().Add("Select * From Tellarin");
+    module.ADOQueryTemp->Open();
+    EXPECT_EQ(module.ADOQueryTemp->RecordCount(), 1);
+    EXPECT_EQ(module.ADOConnection1->DatabasePath(), database);
+    // Nothing was made in the current directory.
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.Path() + "/FileName.mdb"));
 }
 
 }  // namespace
