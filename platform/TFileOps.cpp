@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <string>
@@ -55,40 +56,43 @@ bool IsNotKeptHere(int error) {
            error == E2BIG || error == ERANGE || error == ENODATA || error == ENOSYS;
 }
 
-// 0, or the errno of a failed call unless IsNotKeptHere forgives it.
-int KeepResult(int result) {
-    if (result == 0) return 0;
-    const int error = errno;
-    return IsNotKeptHere(error) ? 0 : error;
-}
+// 0, or `error` unless IsNotKeptHere forgives it.
+int KeepError(int error) { return IsNotKeptHere(error) ? 0 : error; }
 
-// Extended attributes of the source, as far as the file system and our
-// rights let us set them. Returns 0 or the errno of a real failure.
-int CopyXattrs(int in, int out) {
-    ssize_t size = flistxattr(in, nullptr, 0);
-    if (size < 0) return KeepResult(-1);
-    if (size == 0) return 0;
-    std::vector<char> names(static_cast<size_t>(size));
-    size = flistxattr(in, names.data(), names.size());
-    if (size < 0) return KeepResult(-1);
-    std::vector<char> value;
-    for (size_t at = 0; at < static_cast<size_t>(size);) {
-        const std::string name(names.data() + at);
-        at += name.size() + 1;
-        const ssize_t length = fgetxattr(in, name.c_str(), nullptr, 0);
-        if (length < 0) {
-            if (const int error = KeepResult(-1)) return error;
-            continue;
-        }
-        value.resize(static_cast<size_t>(length));
-        const ssize_t got = fgetxattr(in, name.c_str(), value.data(), value.size());
-        if (got < 0) {
-            if (const int error = KeepResult(-1)) return error;
-            continue;
-        }
-        if (const int error = KeepResult(fsetxattr(out, name.c_str(), value.data(), static_cast<size_t>(got), 0)))
-            return error;
+// 0, or the errno of a failed call unless IsNotKeptHere forgives it.
+int KeepResult(int result) { return result == 0 ? 0 : KeepError(errno); }
+
+// How often a list or a value of extended attributes that changed between
+// sizing it and reading it is read again before the copy gives up.
+constexpr int kXattrAttempts = 16;
+
+// The attribute that gives a program privileges when it runs, kept only
+// together with the owner it was given for.
+constexpr char kCapabilityAttr[] = "security.capability";
+
+// Gives the file open as `fd` (a regular file, or a symbolic link opened
+// with O_PATH) the owner and group of `st` wherever the process may: as
+// root, or the group alone when the user belongs to it. Tells which of the
+// two the file has afterwards, as the file system reports it (some accept
+// the call and keep nothing). Returns 0 or the errno of a real failure.
+int KeepOwnership(int fd, const struct stat& st, bool& ownerKept, bool& groupKept) {
+    struct stat now;
+    if (fstat(fd, &now) != 0) return errno;
+    if (now.st_uid == st.st_uid && now.st_gid == st.st_gid) {
+        ownerKept = groupKept = true;
+        return 0;
     }
+    constexpr int kSelf = AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW;
+    if (fchownat(fd, "", st.st_uid, st.st_gid, kSelf) != 0) {
+        if (const int error = KeepResult(-1)) return error;
+        // Not ours to give away: the group alone may still be.
+        if (now.st_gid != st.st_gid && fchownat(fd, "", static_cast<uid_t>(-1), st.st_gid, kSelf) != 0) {
+            if (const int error = KeepResult(-1)) return error;
+        }
+    }
+    if (fstat(fd, &now) != 0) return errno;
+    ownerKept = now.st_uid == st.st_uid;
+    groupKept = now.st_gid == st.st_gid;
     return 0;
 }
 
@@ -183,6 +187,17 @@ int TFileOps::CopySymlink(int dirFd, const std::string& from, const std::string&
     // on it is ours to take back, so no half-made link is left.
     const timespec times[2] = {st.st_atim, st.st_mtim};
     int error = KeepResult(utimensat(dirFd, to.c_str(), times, AT_SYMLINK_NOFOLLOW));
+    if (error == 0) {
+        // Through a descriptor of the link itself, so that whatever might
+        // stand under `to` by now is never the file given away.
+        TFd link(openat(dirFd, to.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat linkSt;
+        bool ownerKept = false, groupKept = false;
+        if (link.Get() < 0 || fstat(link.Get(), &linkSt) != 0)
+            error = errno;
+        else if (S_ISLNK(linkSt.st_mode))
+            error = KeepOwnership(link.Get(), st, ownerKept, groupKept);
+    }
     struct stat madeSt;
     if (error == 0) error = StatAt(dirFd, to, madeSt);
     if (error != 0) {
@@ -300,12 +315,80 @@ int TFileOps::CommitStaging(int dirFd, const std::string& staging, const std::st
 int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush) {
     if (const int error = CopyContent(in, out, st.st_size)) return error;
     if (const int fault = Fault(Step::CopyData, to)) return fault;
-    if (const int error = CopyXattrs(in, out)) return error;
-    if (const int error = KeepResult(fchmod(out, st.st_mode & 07777))) return error;
+    // Owner and group first: a change of owner clears the set-ID bits and
+    // file capabilities, which are given afterwards only where they belong.
+    bool ownerKept = false, groupKept = false;
+    if (const int error = KeepOwnership(out, st, ownerKept, groupKept)) return error;
+    mode_t mode = st.st_mode & 07777;
+    if (!ownerKept) mode &= ~(S_ISUID | S_ISGID);
+    if (!groupKept) mode &= ~S_ISGID;
+    if (const int error = CopyXattrs(in, out, ownerKept)) return error;
+    if (const int error = KeepResult(fchmod(out, mode))) return error;
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (const int error = KeepResult(futimens(out, times))) return error;
     if (!flush) return 0;
     return fsync(out) == 0 ? 0 : errno;
+}
+
+// Extended attributes of the source, as far as the file system and our
+// rights let us set them. Returns 0 or the errno of a real failure.
+int TFileOps::CopyXattrs(int in, int out, bool ownerKept) {
+    std::vector<char> names;
+    if (const int error = ReadXattrNames(in, names)) return error;
+    std::vector<char> value;
+    for (size_t at = 0; at < names.size();) {
+        const std::string name(names.data() + at, strnlen(names.data() + at, names.size() - at));
+        at += name.size() + 1;
+        if (name.empty() || (!ownerKept && name == kCapabilityAttr)) continue;
+        if (const int error = ReadXattr(in, name.c_str(), value)) {
+            // Gone since the list was read, or not ours to read: nothing to keep.
+            if (const int real = KeepError(error)) return real;
+            continue;
+        }
+        if (const int error = KeepResult(fsetxattr(out, name.c_str(), value.data(), value.size(), 0)))
+            return error;
+    }
+    return 0;
+}
+
+// The list of attribute names: sized, then read. An attribute added in
+// between makes the read fail with ERANGE, and the list is sized again
+// rather than taken for absent. Returns 0 (an empty list where the file
+// system keeps none) or the errno of a real failure.
+int TFileOps::ReadXattrNames(int in, std::vector<char>& names) {
+    names.clear();
+    for (int attempt = 0; attempt < kXattrAttempts; ++attempt) {
+        const ssize_t size = ListXattr(in, nullptr, 0);
+        if (size <= 0) return size == 0 ? 0 : KeepResult(-1);
+        names.resize(static_cast<size_t>(size));
+        const ssize_t got = ListXattr(in, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<size_t>(got));
+            return 0;
+        }
+        if (errno != ERANGE) {
+            names.clear();
+            return KeepResult(-1);
+        }
+    }
+    return EAGAIN;  // changing faster than it can be read: never copied without it
+}
+
+// One attribute's value, read again when it grew between sizing and
+// reading it. Returns 0 or errno (ENODATA when it is gone).
+int TFileOps::ReadXattr(int in, const char* name, std::vector<char>& value) {
+    for (int attempt = 0; attempt < kXattrAttempts; ++attempt) {
+        const ssize_t length = GetXattr(in, name, nullptr, 0);
+        if (length < 0) return errno;
+        value.resize(static_cast<size_t>(length));
+        const ssize_t got = GetXattr(in, name, value.data(), value.size());
+        if (got >= 0) {
+            value.resize(static_cast<size_t>(got));
+            return 0;
+        }
+        if (errno != ERANGE) return errno;
+    }
+    return EAGAIN;
 }
 
 int TFileOps::CopyContent(int in, int out, off_t size) {
@@ -413,6 +496,12 @@ ssize_t TFileOps::CopyFileRange(int in, off_t* inOffset, int out, off_t* outOffs
 }
 
 int TFileOps::Truncate(int fd, off_t size) { return ftruncate(fd, size); }
+
+ssize_t TFileOps::ListXattr(int fd, char* list, size_t size) { return flistxattr(fd, list, size); }
+
+ssize_t TFileOps::GetXattr(int fd, const char* name, void* value, size_t size) {
+    return fgetxattr(fd, name, value, size);
+}
 
 int TFileOps::RenameNoReplace(int dirFd, const std::string& from, const std::string& to) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))

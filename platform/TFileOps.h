@@ -8,14 +8,15 @@
 // fail, can switch off the faster paths (hard links, O_TMPFILE, reflink,
 // copy_file_range, hole skipping) through Options to exercise the fallbacks,
 // and can override the few system calls whose odd answers matter
-// (copy_file_range, ftruncate, renameat2) to present a file system that
-// gives them.
+// (copy_file_range, ftruncate, renameat2, flistxattr, fgetxattr) to present
+// a file system that gives them.
 #pragma once
 
 #include "platform/TFileIdentity.h"
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace vantelo {
 
@@ -68,9 +69,18 @@ public:
     // text), dangling or not. A regular file keeps its content (holes where
     // cheap), mode, access and modification times and extended attributes
     // where the file system takes them (a real failure to keep them, such as
-    // EIO or ENOSPC, fails the copy), and, with `flush`, is flushed to disk
+    // EIO or ENOSPC, fails the copy; attributes that change while they are
+    // read are read again), and, with `flush`, is flushed to disk
     // before it gets its name (needed only when the original will be deleted;
     // without it the original stays, so nothing can be lost).
+    //
+    // A copy keeps the source's owner and group wherever the process may
+    // give them (as root; a group the user belongs to). A copy that cannot
+    // keep the owner loses the set-user-ID and set-group-ID bits and any file
+    // capabilities, one that cannot keep the group loses set-group-ID, as cp
+    // does: a copy of another user's set-user-ID program must not become one
+    // that runs as whoever made the copy. A symbolic link keeps its owner
+    // and group where the process may give them.
     //
     // A copy is whole or absent: every byte the source holds is copied (a
     // copy_file_range that moves nothing falls back to read/write), and a
@@ -115,6 +125,9 @@ protected:
     virtual int Truncate(int fd, off_t size);
     // renameat2(..., RENAME_NOREPLACE) within the directory: 0 or -1 with errno.
     virtual int RenameNoReplace(int dirFd, const std::string& from, const std::string& to);
+    // flistxattr and fgetxattr on a descriptor: a length, or -1 with errno set.
+    virtual ssize_t ListXattr(int fd, char* list, size_t size);
+    virtual ssize_t GetXattr(int fd, const char* name, void* value, size_t size);
 
 private:
     int CopySymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
@@ -125,6 +138,9 @@ private:
                       TFileIdentity& made, bool flush);
     int CommitStaging(int dirFd, const std::string& staging, const std::string& to, const TFileIdentity& made);
     int FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush);
+    int CopyXattrs(int in, int out, bool ownerKept);
+    int ReadXattrNames(int in, std::vector<char>& names);
+    int ReadXattr(int in, const char* name, std::vector<char>& value);
     int CopyContent(int in, int out, off_t size);
     int CopyRange(int in, int out, off_t offset, off_t length, bool& useRange);
     int ExtendTo(int out, off_t from, off_t size);

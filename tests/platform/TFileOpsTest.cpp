@@ -15,7 +15,9 @@
 #include <fcntl.h>
 #include <functional>
 #include <random>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -177,6 +179,68 @@ TEST_P(FileOpsCopy, WhatIsNotAFileIsRefusedWithoutOpeningIt) {
     EXPECT_EQ(Copy(fd.Get(), ".", "x", source, made), EISDIR);
     EXPECT_EQ(Copy(fd.Get(), "missing", "x", source, made), ENOENT);
     EXPECT_EQ(Names(dir_.Path()), (std::vector<std::string>{".", "..", "fifo", "sub"}));
+}
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+
+// A file with the given owner, group and mode (set after the owner, which
+// clears the set-ID bits).
+void MakeOwnedFile(const test::TTempDir& dir, const std::string& name, uid_t uid, gid_t gid, mode_t mode) {
+    dir.WriteFile(name, "program");
+    const std::string path = dir / name;
+    ASSERT_EQ(chown(path.c_str(), uid, gid), 0);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+}
+
+TEST_P(FileOpsCopy, CopyAsRootKeepsOwnerGroupAndSetIdBits) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    MakeOwnedFile(dir_, "setuid", kNobody, kNoGroup, 06755);
+    ASSERT_EQ(symlink("setuid", (dir_ / "link").c_str()), 0);
+    ASSERT_EQ(lchown((dir_ / "link").c_str(), kNobody, kNoGroup), 0);
+    DirFd fd(dir_.Path());
+    TFileIdentity source, made;
+    ASSERT_EQ(Copy(fd.Get(), "setuid", "copy", source, made), 0);
+    ASSERT_EQ(Copy(fd.Get(), "link", "link copy", source, made), 0);
+    const struct stat copy = Lstat(dir_ / "copy"), link = Lstat(dir_ / "link copy");
+    EXPECT_EQ(copy.st_uid, kNobody);
+    EXPECT_EQ(copy.st_gid, kNoGroup);
+    EXPECT_EQ(copy.st_mode & 07777, 06755u);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(link.st_uid, kNobody);
+    EXPECT_EQ(link.st_gid, kNoGroup);
+}
+
+// Copies by a process that dropped to an unprivileged user: root's
+// set-user-ID program becomes a plain program of the user's own, and a
+// set-group-ID program of a group the user is not in loses that bit only.
+TEST_P(FileOpsCopy, CopyThatCannotKeepItsOwnerLosesTheSetIdBits) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+    MakeOwnedFile(dir_, "root's", 0, 0, 06755);
+    MakeOwnedFile(dir_, "own", kNobody, 0, 06755);
+    ASSERT_EQ(chown(dir_.Path().c_str(), kNobody, kNoGroup), 0);
+    DirFd fd(dir_.Path());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
+            setresuid(kNobody, kNobody, kNobody) != 0)
+            _exit(100);
+        TFileIdentity source, made;
+        const int first = Copy(fd.Get(), "root's", "root's copy", source, made);
+        _exit(first != 0 ? first : Copy(fd.Get(), "own", "own copy", source, made));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const struct stat rootCopy = Lstat(dir_ / "root's copy"), ownCopy = Lstat(dir_ / "own copy");
+    EXPECT_EQ(rootCopy.st_uid, kNobody);
+    EXPECT_EQ(rootCopy.st_gid, kNoGroup);
+    EXPECT_EQ(rootCopy.st_mode & 07777, 0755u);
+    EXPECT_EQ(ownCopy.st_uid, kNobody);
+    EXPECT_EQ(ownCopy.st_mode & 07777, 04755u);
+    EXPECT_EQ(dir_.ReadFile("root's copy"), "program");
 }
 
 // Fails one step for every name.
@@ -366,6 +430,65 @@ TEST(FileOpsXattr, ExtendedAttributesAreCopiedWhereTheFileSystemHasThem) {
     char value[8] = {};
     EXPECT_EQ(getxattr((dir / "b").c_str(), "user.vantelo", value, sizeof value), 3);
     EXPECT_STREQ(value, "tag");
+}
+
+// Attributes that change between sizing and reading them: another program
+// tags the source while it is copied.
+class ChangingXattrOps : public TFileOps {
+public:
+    explicit ChangingXattrOps(std::string source) : source_(std::move(source)) {}
+    bool alwaysTooSmall = false;  // a list that never fits (ERANGE every time)
+
+protected:
+    ssize_t ListXattr(int fd, char* list, size_t size) override {
+        if (alwaysTooSmall && size != 0) {
+            errno = ERANGE;
+            return -1;
+        }
+        const ssize_t length = TFileOps::ListXattr(fd, list, size);
+        if (size == 0 && ++lists_ == 1) Set("user.added", "late");  // the list grows after it was sized
+        return length;
+    }
+    ssize_t GetXattr(int fd, const char* name, void* value, size_t size) override {
+        const ssize_t length = TFileOps::GetXattr(fd, name, value, size);
+        if (size == 0 && std::string(name) == "user.first" && ++gets_ == 1) Set(name, "a much longer value");
+        return length;
+    }
+
+private:
+    void Set(const char* name, const std::string& value) {
+        EXPECT_EQ(setxattr(source_.c_str(), name, value.data(), value.size(), 0), 0);
+    }
+    std::string source_;
+    int lists_ = 0;
+    int gets_ = 0;
+};
+
+TEST(FileOpsXattr, AttributesThatChangeWhileReadAreReadAgainNeverDropped) {
+    test::TTempDir dir;
+    dir.WriteFile("a", "x");
+    if (setxattr((dir / "a").c_str(), "user.first", "1", 1, 0) != 0) {
+        GTEST_SKIP() << "no user extended attributes here";
+    }
+    ASSERT_EQ(setxattr((dir / "a").c_str(), "user.second", "2", 1, 0), 0);
+    DirFd fd(dir.Path());
+    TFileIdentity source, made;
+    ChangingXattrOps ops(dir / "a");
+    ASSERT_EQ(ops.CopyAt(fd.Get(), "a", "b", source, made), 0);
+    const auto value = [&](const char* name) {
+        char buffer[64] = {};
+        return getxattr((dir / "b").c_str(), name, buffer, sizeof buffer - 1) < 0 ? std::string("(none)")
+                                                                                   : std::string(buffer);
+    };
+    EXPECT_EQ(value("user.first"), "a much longer value");
+    EXPECT_EQ(value("user.second"), "2");
+    EXPECT_EQ(value("user.added"), "late");
+
+    // A list that never settles fails the copy rather than losing it.
+    ChangingXattrOps restless(dir / "a");
+    restless.alwaysTooSmall = true;
+    EXPECT_EQ(restless.CopyAt(fd.Get(), "a", "c", source, made), EAGAIN);
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{".", "..", "a", "b"}));
 }
 
 TEST(FileOpsLink, HardLinkGivesTheSameFileASecondNameAndNeverOverwrites) {
