@@ -12,8 +12,8 @@
 //   TCutMount disk(dir / "disk");
 //   if (!disk.Mounted()) GTEST_SKIP() << disk.WhyNot();
 //   ... make files ...; disk.SyncAll();   // a clean start: all of it on disk
-//   disk.CutAt(n);     // the nth mutating call from now fails with EIO, and
-//   ...                // every call after it: kill whoever made it
+//   disk.CutAt(n);     // the nth mutating call from now never returns and
+//   ...                // every call after it fails with EIO: kill the caller
 //   disk.PowerBack();  // only what was on disk is left; calls answered again
 // The mount goes (detached, daemon ended) with the object.
 #pragma once
@@ -123,13 +123,19 @@ public:
     // Whether the cut has happened (the power is off).
     bool Fired() const { return Status().fired; }
     void ResetCount() const { Send("reset"); }
-    // The nth mutating call from now fails with EIO, and every call after it.
+    // The nth mutating call from now never returns (kill its caller once
+    // Fired()), and every call after it fails with EIO.
     void CutAt(long n) const { Send("cut " + std::to_string(n)); }
     // Only what was on disk is left; the count starts again; calls are
     // answered again.
     void PowerBack() const { Send("power"); }
     // Everything as it is now goes on disk (a clean start).
     void SyncAll() const { Send("sync"); }
+    // Remembers the whole file system (SyncAll() first: all of it on disk)...
+    void Save() const { Send("save"); }
+    // ...and goes back to it, the count at 0 and the power on: the files
+    // have new inode numbers.
+    void Restore() const { Send("restore"); }
     // A file system without RENAME_NOREPLACE (any rename flag: EINVAL)...
     void RefuseRenameFlags(bool refuse) const { Send(std::string("norenameflags ") + (refuse ? "1" : "0")); }
     // ...and without hard links (EPERM).

@@ -23,12 +23,16 @@
  *
  * Control: the file ".cutfs" in the root (reachable by name, never listed,
  * never counted, never cut). Writing a line to it gives a command:
- *   cut N          the Nth mutating call from now fails with EIO, and every
- *                  call after it, whatever it is, until "power"
+ *   cut N          the Nth mutating call from now never returns (its caller
+ *                  is to be killed), and every call after it, whatever it
+ *                  is, fails with EIO until "power"
  *   power          power back: every state now is replaced by the state on
  *                  disk, the count starts again, calls are answered again
  *   sync           everything now is put on disk (a clean shutdown)
  *   reset          the count starts again from 0
+ *   save           remember the whole file system (it should be all on disk)
+ *   restore        back to what "save" remembered, under new inode numbers
+ *                  (the kernel may still know the old ones)
  *   norenameflags 0|1  refuse rename with any flag (RENAME_NOREPLACE) with EINVAL
  *   nolinks 0|1    refuse hard links with EPERM
  *   log 0|1        write every call to standard error, numbered
@@ -110,6 +114,9 @@ static bool refuseRenameFlags;
 static bool refuseLinks;
 static bool logging;
 static char controlReply[128];
+#define MAX_HELD 64
+static fuse_req_t held[MAX_HELD]; /* calls the cut fell on, not answered */
+static size_t heldCount;
 
 static void* xmalloc(size_t size)
 {
@@ -319,6 +326,10 @@ static void PowerBack(void)
         }
     }
     free(reached);
+    /* Their callers are gone; the kernel ignores a late answer. */
+    for (size_t i = 0; i < heldCount; ++i)
+        fuse_reply_err(held[i], EIO);
+    heldCount = 0;
     ops = 0;
     cutAt = 0;
     fired = false;
@@ -336,6 +347,80 @@ static void SyncAll(void)
     }
 }
 
+/* The file system as "save" found it: its inodes and their number. */
+static struct inode* saved;
+static size_t savedCount;
+
+static void CloneInode(struct inode* to, const struct inode* from)
+{
+    memset(to, 0, sizeof *to);
+    to->used = from->used;
+    to->link = from->link ? xstrdup(from->link) : NULL;
+    to->nlink = from->nlink;
+    CopyState(&to->now, &from->now);
+    CopyState(&to->disk, &from->disk);
+    CopyEntries(&to->nowEntries, &from->nowEntries);
+    CopyEntries(&to->diskEntries, &from->diskEntries);
+}
+
+static void FreeInode(struct inode* node)
+{
+    free(node->link);
+    FreeState(&node->now);
+    FreeState(&node->disk);
+    FreeEntries(&node->nowEntries);
+    FreeEntries(&node->diskEntries);
+    memset(node, 0, sizeof *node);
+}
+
+static void Save(void)
+{
+    for (size_t i = 0; i < savedCount; ++i)
+        FreeInode(&saved[i]);
+    free(saved);
+    savedCount = inodeCount;
+    saved = xmalloc(savedCount * sizeof *saved);
+    for (size_t i = 0; i < savedCount; ++i)
+        CloneInode(&saved[i], &inodes[i]);
+}
+
+static void Renumber(struct entries* list, const fuse_ino_t* number)
+{
+    for (size_t i = 0; i < list->count; ++i)
+        list->items[i].ino = number[list->items[i].ino];
+}
+
+/* Every inode of today goes (their numbers are never given again); the
+ * saved ones come back under fresh numbers, the root and control kept. */
+static void Restore(void)
+{
+    if (!saved)
+        return;
+    fuse_ino_t* number = calloc(savedCount, sizeof *number);
+    if (!number)
+        abort();
+    size_t fresh = inodeCount;
+    for (fuse_ino_t ino = 1; ino < savedCount; ++ino)
+        number[ino] = ino <= CONTROL_INO ? ino : (saved[ino].used ? fresh++ : 0);
+    for (fuse_ino_t ino = CONTROL_INO + 1; ino < inodeCount; ++ino)
+        FreeInode(&inodes[ino]);
+    inodes = realloc(inodes, fresh * sizeof *inodes);
+    if (!inodes)
+        abort();
+    memset(&inodes[inodeCount], 0, (fresh - inodeCount) * sizeof *inodes);
+    FreeInode(&inodes[1]);
+    for (fuse_ino_t ino = 1; ino < savedCount; ++ino) {
+        if (ino == CONTROL_INO || !number[ino])
+            continue;
+        struct inode* node = &inodes[number[ino]];
+        CloneInode(node, &saved[ino]);
+        Renumber(&node->nowEntries, number);
+        Renumber(&node->diskEntries, number);
+    }
+    inodeCount = fresh;
+    free(number);
+}
+
 static void Command(const char* line)
 {
     long value = 0;
@@ -347,6 +432,13 @@ static void Command(const char* line)
         PowerBack();
     } else if (strncmp(line, "sync", 4) == 0) {
         SyncAll();
+    } else if (strncmp(line, "save", 4) == 0) {
+        Save();
+    } else if (strncmp(line, "restore", 7) == 0) {
+        Restore();
+        ops = 0;
+        cutAt = 0;
+        fired = false;
     } else if (strncmp(line, "reset", 5) == 0) {
         ops = 0;
     } else if (sscanf(line, "norenameflags %ld", &value) == 1) {
@@ -378,9 +470,15 @@ static bool CutNow(fuse_req_t req, const char* what, fuse_ino_t ino, const char*
     ++ops;
     Log("%s %lu %s", what, (unsigned long)ino, name ? name : "");
     if (cutAt > 0 && ops >= cutAt) {
+        /* The call the power goes at never returns (the test kills its
+         * caller): a caller that went on after an error would reach other
+         * disks that in a real power cut would have stopped too. */
         fired = true;
         Log("cut");
-        fuse_reply_err(req, EIO);
+        if (heldCount < MAX_HELD)
+            held[heldCount++] = req;
+        else
+            fuse_reply_err(req, EIO);
         return true;
     }
     return false;
