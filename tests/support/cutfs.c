@@ -461,6 +461,20 @@ static bool Dead(fuse_req_t req)
     return true;
 }
 
+/* A held call's caller was killed: the kernel waits for an answer to a
+ * call it has handed over before the caller can go, so it gets one. */
+static void Interrupted(fuse_req_t req, void* data)
+{
+    (void)data;
+    for (size_t i = 0; i < heldCount; ++i) {
+        if (held[i] == req) {
+            held[i] = held[--heldCount];
+            fuse_reply_err(req, EIO);
+            return;
+        }
+    }
+}
+
 /* A mutating call is counted; the one the cut falls on fails, and the power
  * is off from then on. */
 static bool CutNow(fuse_req_t req, const char* what, fuse_ino_t ino, const char* name)
@@ -475,10 +489,12 @@ static bool CutNow(fuse_req_t req, const char* what, fuse_ino_t ino, const char*
          * disks that in a real power cut would have stopped too. */
         fired = true;
         Log("cut");
-        if (heldCount < MAX_HELD)
+        if (heldCount < MAX_HELD) {
             held[heldCount++] = req;
-        else
+            fuse_req_interrupt_func(req, Interrupted, NULL);
+        } else {
             fuse_reply_err(req, EIO);
+        }
         return true;
     }
     return false;
