@@ -4,10 +4,11 @@
 // on that file system too, or on another one that never loses power.
 //
 // For every configuration: one uncut run counts the file system's
-// mutating calls; then for every N (sampled when there are many, never
-// between two flushes) the batch runs in a child process that the power cut
-// at call N stops (the child is killed once the cut has happened), the
-// power comes back, the tool starts again in a fresh child (recovery), and
+// mutating calls, and the power goes right after it (the batch said done);
+// then for every N (a run of writes to one file cut at its first only) the
+// batch runs in a child process that the power cut at call N stops (the
+// child is killed once the cut has happened), the power comes back, the
+// tool starts again in a fresh child (recovery), and
 // the folder must hold every original's content under exactly one name in
 // delete mode (under its old name, plus at most its whole copy under the
 // new name, in keep mode), nothing else, and the whole batch at one end:
