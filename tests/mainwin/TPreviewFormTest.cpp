@@ -105,6 +105,9 @@ TEST_F(PreviewTest, MarksExactlyTheRowsTheRenameRefusesWithTheirReasons)
     }
     EXPECT_EQ(clashes, 1);
     EXPECT_EQ(preview->Summary()->text().toStdString(), "共 9 个文件，其中 6 个无法修改");
+    // A picture of the window for the documentation.
+    if (const char* out = std::getenv("VANTELO_BINARY_DIR"))
+        preview->grab().save(QString(out) + "/preview-window.png");
 
     // The refused rows alone, in list order.
     preview->OnlyRefused()->click();
