@@ -2,6 +2,7 @@
 
 #include "app/THandlerGuard.h"
 #include "mainwin/GridTexts.h"
+#include "mainwin/TDataGridAccessible.h"
 #include "mainwin/TGridColumn.h"
 #include "mainwin/TGridDataLink.h"
 #include "mainwin/TGridSumList.h"
@@ -618,11 +619,13 @@ void TDataGrid::LinkDataSetChanged()
     UpdateScrollBar();
     FollowDataSet();
     InvalidateAll();
+    TDataGridAccessible::CurrentChanged(this);
 }
 
 void TDataGrid::LinkDataSetScrolled(int distance)
 {
     ScrollBy(distance);
+    TDataGridAccessible::CurrentChanged(this);
 }
 
 void TDataGrid::LinkEditingChanged()

@@ -1,6 +1,7 @@
 #include "mainwin/TFormMain.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShortcut>
@@ -34,6 +35,14 @@
 #include "mainwin/TAction.h"
 #include "mainwin/TActionList.h"
 #include "mainwin/TButtonGlyph.h"
+#include "mainwin/PreviewTexts.h"
+#include "mainwin/TDataGridAccessible.h"
+#include "mainwin/TFieldUndo.h"
+#include "mainwin/TGridRowTip.h"
+#include "mainwin/TListCheck.h"
+#include "mainwin/TPreviewForm.h"
+#include "mainwin/TSpeedButtonAccessible.h"
+#include "rename/TRenamePreview.h"
 #include "platform/TFileOps.h"
 #include "rename/EJournalError.h"
 #include "rename/TNameRules.h"
@@ -116,6 +125,7 @@ TFormMain::TFormMain(QWidget* parent)
     auto* undo = new QShortcut(QKeySequence::Undo, this);
     undo->setContext(Qt::WindowShortcut);
     connect(undo, &QShortcut::activated, this, [this] { Guarded(this, [this] { ActionUndoExecute(); }); });
+    SetUpReach();
 }
 
 TFormMain::~TFormMain()
@@ -593,6 +603,7 @@ void TFormMain::RecoverUnfinishedBatches()
 
 void TFormMain::RefreshFileList()
 {
+    ++listGeneration_;
     OpenQuery(*ADOQuery1, texts::kSelectLiveRows, InCodePage(texts::kDatabaseOpenFailed));
 }
 
@@ -839,6 +850,8 @@ void TFormMain::ActionBeginExecute()
     early.Finish();
     posts.Commit();
     RefreshFileList();
+    // Ctrl+Z now means this batch, wherever the focus is.
+    TFieldUndo::Forget({ui_->Edit1, ui_->Edit2, ui_->Edit3});
     if (quitting)
         return;
     // A cancel that came too late to take the batch back says so in place
@@ -872,6 +885,172 @@ void TFormMain::ActionUndoExecute()
         return;
     }
     Tell(texts::Undone(result->undone, result->changed));
+}
+
+namespace {
+
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
+
+// The preview link: right-aligned under the rename button, in the gap above
+// the grid (client pixels at 96 pixels per inch).
+const QRect kPreviewLinkGeometry(568, 76, 113, 18);
+
+}  // namespace
+
+void TFormMain::SetUpReach()
+{
+    // The commands' keys. The buttons stay out of the tab order; each key
+    // runs its command as the button's click does.
+    const auto key = [this](const char* sequence, std::function<void()> run) {
+        auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(sequence)), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, run] { Guarded(this, run); });
+    };
+    key(previewtexts::kKeySearch, [this] { TAction::Of(ui_->ActionSearch)->Execute(nullptr); });
+    key(previewtexts::kKeyRename, [this] { TAction::Of(ui_->ActionBegin)->Execute(nullptr); });
+    key(previewtexts::kKeyPreview, [this] { ActionPreviewExecute(); });
+    key(previewtexts::kKeyChooseDirectory, [this] { Button1Click(); });
+    // Ctrl+Z in a field undoes its typing, and the last batch once it has none.
+    TFieldUndo::Route(this, {ui_->Edit1, ui_->Edit2, ui_->Edit3});
+
+    // What a screen reader calls each control: the fields by their labels,
+    // the buttons by their captions, the grid as the file list.
+    TDataGridAccessible::Install();
+    TSpeedButtonAccessible::Install();
+    ui_->Edit1->setAccessibleName(ui_->Label1->text());
+    ui_->Edit2->setAccessibleName(ui_->Label2->text());
+    ui_->Edit3->setAccessibleName(ui_->Label3->text());
+    ui_->Button1->setAccessibleName(ui_->Button1->text());
+    ui_->Button1->setAccessibleDescription(Utf8(previewtexts::kChooseDirectoryDescription));
+    ui_->SpeedButton1->setAccessibleDescription(Utf8(previewtexts::kSearchDescription));
+    ui_->SpeedButton2->setAccessibleDescription(Utf8(previewtexts::kRenameDescription));
+    ui_->DBGrid1->setAccessibleName(Utf8(previewtexts::kGridName));
+
+    // The preview opens from a small link in the gap under the rename
+    // button, outside every control's place and out of the tab order.
+    previewLink_ = new QLabel(QStringLiteral("<a href=\"preview\">%1</a>").arg(Utf8(previewtexts::kOpenLink)), this);
+    previewLink_->setObjectName(QStringLiteral("PreviewLink"));
+    previewLink_->setGeometry(kPreviewLinkGeometry);
+    previewLink_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    previewLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    previewLink_->setFocusPolicy(Qt::NoFocus);
+    previewLink_->setCursor(Qt::PointingHandCursor);
+    previewLink_->setAccessibleName(Utf8(previewtexts::kTitle));
+    connect(previewLink_, &QLabel::linkActivated, this, [this] { Guarded(this, [this] { ActionPreviewExecute(); }); });
+
+    listCheck_ = new TListCheck(this);
+    rowTip_ = new TGridRowTip(ui_->DBGrid1, texts::kFileNameField,
+                              [this](size_t listRow, const std::string& name) { return RowTip(listRow, name); });
+    connect(listCheck_, &TListCheck::Finished, rowTip_, &TGridRowTip::Refresh);
+}
+
+TPreviewForm* TFormMain::Preview() const { return preview_; }
+
+std::deque<std::string> TFormMain::ReadListedNames()
+{
+    std::deque<std::string> names;
+    TADOQuery& query = *ADOQuery1;
+    if (!query.Active())
+        return names;
+    const TControlsDisabled quiet(query);
+    const auto mark = query.GetBookmark();
+    query.First();
+    while (!query.Eof()) {
+        names.push_back(query.FieldByName(texts::kFileNameField).AsString());
+        query.Next();
+    }
+    query.GotoBookmark(mark);
+    return names;
+}
+
+void TFormMain::ActionPreviewExecute()
+{
+    const TListCheck::Key key{searchedDirectory_, NarrowText(ui_->Edit2), NarrowText(ui_->Edit3), listGeneration_};
+    if (key.target.empty()) {
+        Tell(texts::kEnterTarget);
+        return;
+    }
+    if (key.replacement.empty()) {
+        Tell(texts::kEnterReplacement);
+        return;
+    }
+    if (!ADOQuery1->Active())
+        return;
+
+    // The names as the rename reads them, checked on a worker by the
+    // rename's own check; a cancel leaves everything as it was.
+    auto names = std::make_shared<std::deque<std::string>>(ReadListedNames());
+    auto preview = std::make_shared<TRenamePreview>(DatabasePath(), *fileOps_);
+    {
+        TBackgroundWork checking(this, previewtexts::kChecking, TBackgroundWork::StopPolicy::AbandonWork);
+        const TBackgroundWork::Outcome checked =
+            checking.Run([preview, names, key, expected = searchedIdentity_](TWorkProgress& progress) {
+                progress.Report(0, names->size(), {});
+                preview->Run(key.directory, expected ? &*expected : nullptr, *names, key.target, key.replacement);
+            });
+        if (checked != TBackgroundWork::Outcome::Completed)
+            return;
+    }
+    listCheck_->Keep(key, preview);
+
+    preview_ = new TPreviewForm(preview, this);
+    preview_->setAttribute(Qt::WA_DeleteOnClose);
+    preview_->setWindowModality(Qt::WindowModal);
+    connect(preview_, &QDialog::finished, this, [this](int result) {
+        if (result != QDialog::Accepted)
+            return;
+        // The same batch as the button's, once the preview has gone.
+        QTimer::singleShot(0, this, [this] { Guarded(this, [this] { TAction::Of(ui_->ActionBegin)->Execute(nullptr); }); });
+    });
+    preview_->open();
+}
+
+QString TFormMain::RowTip(size_t listRow, const std::string& fileName)
+{
+    const TListCheck::Key key{searchedDirectory_, NarrowText(ui_->Edit2), NarrowText(ui_->Edit3), listGeneration_};
+    if (key.target.empty() || key.replacement.empty())
+        return {};
+    const std::string newName = ReplaceAllIgnoreCase(fileName, key.target, key.replacement);
+    int error = 0;
+    if (const auto check = listCheck_->Result(key)) {
+        if (listRow < check->Count() && check->OldName(listRow) == fileName)
+            error = check->Error(listRow);
+    } else {
+        StartListCheck();
+    }
+    QString tip = Utf8(previewtexts::kTipNewName) + QString::fromStdU16String(TCodePage::Active().ToWide(newName));
+    if (error)
+        tip += QLatin1Char('\n') + Utf8(previewtexts::kTipRefused) + QString::fromStdString(previewtexts::Reason(error));
+    return tip;
+}
+
+void TFormMain::StartListCheck()
+{
+    const TListCheck::Key key{searchedDirectory_, NarrowText(ui_->Edit2), NarrowText(ui_->Edit3), listGeneration_};
+    TADOConnection* connection = ADOQuery1->Connection();
+    if (listCheck_->Running() || !connection || !ADOQuery1->Active())
+        return;
+    // The live rows in the grid's order, through a query of their own so the
+    // grid's cursor stays where it is; each row's name is compared with the
+    // grid's before its reason is shown.
+    auto names = std::make_shared<std::deque<std::string>>();
+    try {
+        TADOQuery rows(nullptr, "TipQuery");
+        rows.SetConnection(connection);
+        rows.SQL().Add(texts::kSelectLiveRows);
+        rows.Open();
+        while (!rows.Eof()) {
+            names->push_back(rows.FieldByName(texts::kFileNameField).AsString());
+            rows.Next();
+        }
+    } catch (...) {
+        return;  // the list cannot be read now: tooltips without reasons
+    }
+    listCheck_->Start(key, [names, key, expected = searchedIdentity_, database = DatabasePath(), ops = fileOps_] {
+        auto preview = std::make_shared<TRenamePreview>(database, *ops);
+        preview->Run(key.directory, expected ? &*expected : nullptr, *names, key.target, key.replacement);
+        return preview;
+    });
 }
 
 }  // namespace vantelo

@@ -3,15 +3,18 @@
 // Its layout and property values come from resources/FormMain.ui.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <deque>
 #include <optional>
 #include <string>
 
 #include "platform/TFileIdentity.h"
 
+class QLabel;
 class QLineEdit;
 
 namespace Ui {
@@ -24,6 +27,9 @@ class TADOQuery;
 class TComponent;
 class TDataSource;
 class TFileOps;
+class TGridRowTip;
+class TListCheck;
+class TPreviewForm;
 
 class TFormMain : public QWidget {
     Q_OBJECT
@@ -61,6 +67,20 @@ public:
     // Ctrl+Z: undoes the newest finished batch, after asking.
     void ActionUndoExecute();
     void RefreshFileList();
+    // Ctrl+P: checks every listed file as the rename would and shows the
+    // old and new names side by side in the preview window, each refused
+    // row with its reason; its "修改文件" runs the rename as the button does.
+    void ActionPreviewExecute();
+    // The preview window while it is open, else null.
+    TPreviewForm* Preview() const;
+    // The grid's tooltip over a row: the row's new name and, once the list
+    // has been checked, the reason the rename would refuse it. Empty unless
+    // both the target and the replacement field hold text.
+    QString RowTip(size_t listRow, const std::string& fileName);
+    TGridRowTip& GridRowTip() const { return *rowTip_; }
+    TListCheck& ListCheck() const { return *listCheck_; }
+    // The small link under the rename button that opens the preview.
+    QLabel* PreviewLink() const { return previewLink_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -73,6 +93,13 @@ private:
     // At start-up: brings a batch a crash interrupted to one end and says so.
     void RecoverUnfinishedBatches();
     std::string DatabasePath() const;
+    // The keys, accessible names, tooltip and preview link of the window.
+    void SetUpReach();
+    // The grid's file names in list order, read as the rename reads them;
+    // the cursor is put back on its row.
+    std::deque<std::string> ReadListedNames();
+    // Starts checking the list on a worker for the tooltips.
+    void StartListCheck();
 
     std::unique_ptr<Ui::FormMain> ui_;
     std::unique_ptr<TComponent> components_;
@@ -84,6 +111,11 @@ private:
     TFileOps* fileOps_;
     std::function<void(size_t)> listingStep_;
     bool shownOnce_ = false;
+    uint64_t listGeneration_ = 0;  // counts the list's refreshes
+    TListCheck* listCheck_ = nullptr;
+    TGridRowTip* rowTip_ = nullptr;
+    QLabel* previewLink_ = nullptr;
+    QPointer<TPreviewForm> preview_;
 };
 
 // The process's main window (set by the application object at start-up).

@@ -203,20 +203,36 @@ int TRenamePlan::CheckRow(size_t index, const Lookup& found, TNewNames& newNames
     return 0;
 }
 
-TRenamePlan::Failure TRenamePlan::Check() {
+TRenamePlan::Failure TRenamePlan::Check() { return Judge(nullptr); }
+
+std::vector<int> TRenamePlan::CheckEvery() {
+    std::vector<int> every(rows_.size(), 0);
+    Judge(&every);
+    return every;
+}
+
+TRenamePlan::Failure TRenamePlan::Judge(std::vector<int>* every) {
     checked_ = false;
-    if (dir_.Get() < 0) return {0, EBADF};
+    if (dir_.Get() < 0) {
+        if (every) std::fill(every->begin(), every->end(), EBADF);
+        return {0, EBADF};
+    }
     // Every name is looked up first (on several threads for a large plan),
     // then the rows are judged in order, so the first failure is the first
     // failing row whatever the threads did.
     std::vector<Lookup> found;
     LookUpAll(found);
     TNewNames newNames(rows_.size());
+    Failure first;
     for (size_t i = 0; i < rows_.size(); ++i) {
-        if (const int error = CheckRow(i, found[i], newNames)) return {i, error};
+        const int error = CheckRow(i, found[i], newNames);
+        if (!error) continue;
+        if (!first) first = {i, error};
+        if (!every) return first;
+        (*every)[i] = error;
     }
-    checked_ = true;
-    return {};
+    checked_ = !first;
+    return first;
 }
 
 int TRenamePlan::MakeNew(size_t index, bool keepOld, const std::string& stagingName) {

@@ -119,6 +119,14 @@ public:
     // or no failure. Touches nothing. A plan that is not open fails at row 0
     // with EBADF; an empty plan passes.
     Failure Check();
+    // Checks every row as Check() does, by the same rules and in the same
+    // order, without stopping at a failure: answers each row's errno (0: the
+    // row passes), in Add order, so that a preview shows every row the batch
+    // would refuse. The first non-zero entry is the failure Check() answers.
+    // A row whose new name an earlier row already takes is EEXIST. A plan that
+    // is not open answers EBADF for every row; an empty plan, no entries.
+    // Touches nothing; a plan with no failure counts as checked.
+    std::vector<int> CheckEvery();
 
     // Makes row `index`'s new name. When the old file is to go (keepOld
     // false) it is renamed in place with one call that never overwrites;
@@ -170,6 +178,9 @@ private:
     void LookUpAll(std::vector<Lookup>& found);
     class TNewNames;
     int CheckRow(size_t index, const Lookup& found, TNewNames& newNames);
+    // Judges the rows in order; with `every`, each row's errno goes there and
+    // the walk goes on past a failure. Answers the first failure.
+    Failure Judge(std::vector<int>* every);
 
     TFileOps& ops_;
     TFd dir_;

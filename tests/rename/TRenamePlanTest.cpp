@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
@@ -77,6 +78,15 @@ Failure MakeAll(TRenamePlan& plan, bool keepOld) {
     }
     return {};
 }
+
+// The first row CheckEvery() refuses and its errno, as Check() reports a
+// failure ({0, 0}: none).
+std::pair<size_t, int> FirstRefused(const std::vector<int>& every) {
+    for (size_t i = 0; i < every.size(); ++i)
+        if (every[i]) return {i, every[i]};
+    return {0, 0};
+}
+std::pair<size_t, int> AsPair(const Failure& failure) { return {failure.index, failure.error}; }
 
 class RenamePlanTest : public ::testing::Test {
 protected:
@@ -235,6 +245,7 @@ TEST_F(RenamePlanTest, EveryRefusalBeforeCopyingLeavesTheDirectoryUntouched) {
         const Failure failure = plan.Check();
         EXPECT_EQ(failure.index, refusal.expected.index) << refusal.why;
         EXPECT_EQ(failure.error, refusal.expected.error) << refusal.why;
+        EXPECT_EQ(FirstRefused(plan.CheckEvery()), AsPair(failure)) << refusal.why;
         EXPECT_EQ(MakeAll(plan, true).error, ECANCELED) << refusal.why;
         EXPECT_EQ(plan.CopyOne(0, false), ECANCELED) << refusal.why;
         EXPECT_EQ(Snapshot(dir_.Path()), before) << refusal.why;
@@ -256,6 +267,39 @@ TEST_F(RenamePlanTest, EveryRefusalBeforeCopyingLeavesTheDirectoryUntouched) {
         EXPECT_EQ(failure.error, refusal.expected.error) << refusal.why;
         EXPECT_EQ(Snapshot(dir_.Path()), before) << refusal.why;
     }
+}
+
+TEST_F(RenamePlanTest, CheckingEveryRowNamesEachRefusalAndTheRowsThatPass) {
+    dir_.WriteFile("a1", "A");
+    dir_.WriteFile("b1", "B");
+    dir_.WriteFile("c1", "C");
+    dir_.WriteFile("d1", "D");
+    dir_.WriteFile("taken", "T");
+    ASSERT_EQ(mkdir((dir_ / "sub1").c_str(), 0755), 0);
+    const auto before = Snapshot(dir_.Path());
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    plan.Add("a1", "a2");                     // passes
+    plan.Add("b1", "taken");                  // an existing file
+    plan.Add("sub1", "sub2");                 // a folder
+    plan.Add("c1", "a2");                     // another listed file's new name
+    plan.Add("gone1", "gone2");               // missing
+    plan.Add("d1", std::string(256, 'd'));    // too long
+    plan.Add("c1", "c2");                     // passes, after the refusals
+    EXPECT_EQ(plan.CheckEvery(), (std::vector<int>{0, EEXIST, EISDIR, EEXIST, ENOENT, ENAMETOOLONG, 0}));
+    EXPECT_EQ(plan.CopyOne(0, true), ECANCELED);  // a refused plan is not checked
+    EXPECT_EQ(Snapshot(dir_.Path()), before);
+
+    TRenamePlan good;
+    ASSERT_EQ(good.Open(dir_.Path(), Database()), 0);
+    good.Add("a1", "a2");
+    EXPECT_EQ(good.CheckEvery(), std::vector<int>{0});
+    EXPECT_EQ(good.CopyOne(0, true), 0);  // no refusal: checked as by Check()
+
+    TRenamePlan closed;
+    closed.Add("a1", "a2");
+    closed.Add("b1", "b2");
+    EXPECT_EQ(closed.CheckEvery(), (std::vector<int>{EBADF, EBADF}));
 }
 
 TEST_F(RenamePlanTest, ALargePlanLooksUpOnSeveralThreadsAndStillFailsAtItsFirstBadRow) {
@@ -297,6 +341,9 @@ TEST_F(RenamePlanTest, ALargePlanLooksUpOnSeveralThreadsAndStillFailsAtItsFirstB
         const Failure failure = plan.Check();
         EXPECT_EQ(failure.index, c.expected.index) << c.why;
         EXPECT_EQ(failure.error, c.expected.error) << c.why;
+        const std::vector<int> every = plan.CheckEvery();
+        EXPECT_EQ(FirstRefused(every), AsPair(failure)) << c.why;
+        EXPECT_EQ(std::count_if(every.begin(), every.end(), [](int e) { return e != 0; }), failure ? 1 : 0) << c.why;
         if (!failure) {
             // Each row carries its own old file's identity.
             for (size_t i : {size_t{0}, size_t{2999}, kFiles - 1}) {
