@@ -76,7 +76,7 @@ void BM_RenameOperationWithDelete(benchmark::State& state) {
             if (fd >= 0) ::close(fd);
         }
         state.ResumeTiming();
-        vantelo::TRenameOperation operation(database);
+        vantelo::TRenameOperation operation(database, vantelo::TFileOps::System(), dir + "/state/journal.db");
         operation.Open(files);
         for (const std::string& name : names) operation.Add(name, vantelo::ReplaceAllIgnoreCase(name, "IMG", "PIC"));
         if (operation.Check() || operation.Run(true).outcome != vantelo::TRenameOperation::Outcome::Done)

@@ -625,7 +625,7 @@ void Breakdown(int n, const std::vector<bool>& modes)
         TScratchDir journal("journal");
         const std::string database = (journal.Path() / "FileName.mdb").string();
         CreateDatabase(database);
-        TRenameOperation operation(database);
+        TRenameOperation operation(database, TFileOps::System(), (journal.Path() / "state/journal.db").string());
         start = Clock::now();
         if (operation.Open(work.Path().string()) != 0)
             Fail("the rename operation cannot open the folder");

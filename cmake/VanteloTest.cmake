@@ -18,7 +18,7 @@ function(vantelo_add_tests)
     endif()
     add_test(NAME ${folder}/${name} COMMAND ${target})
     set_tests_properties(${folder}/${name} PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;VANTELO_SOURCE_DIR=${CMAKE_SOURCE_DIR};VANTELO_BINARY_DIR=${CMAKE_BINARY_DIR}"
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;VANTELO_SOURCE_DIR=${CMAKE_SOURCE_DIR};VANTELO_BINARY_DIR=${CMAKE_BINARY_DIR};XDG_STATE_HOME=${CMAKE_BINARY_DIR}/test-state/${target}"
       TIMEOUT 300)
   endforeach()
 endfunction()

@@ -31,8 +31,24 @@ inline std::string Files(size_t n) { return std::to_string(n) + " 个文件"; }
 inline std::string RecoveredUndone(size_t n) { return "上次修改未完成，已撤销 " + Files(n); }
 inline std::string RecoveredFinished(size_t n) { return "上次修改未完成，已完成剩余的 " + Files(n); }
 inline std::string RecoveredUndoFinished(size_t n) { return "上次撤销未完成，已撤销剩余的 " + Files(n); }
+// Texts that name a folder are given as the part before the folder (and the
+// part after it): the folder's name is shown as its bytes stand, in the
+// code page, while the tool's own words are converted to it.
+// A batch whose folder cannot be opened stays pending (told once a start).
+inline constexpr const char* kRecoveryFolderAway = "上次修改所在的文件夹无法打开：";
+// A journal record found damaged is set aside, never acted on.
+inline constexpr const char* kJournalSetAside = "上次修改的记录已损坏，已搁置：";
+// Files of a batch that could not be taken back; tried again at the next start.
+inline std::string LeftPending(size_t n) { return Files(n) + "未能还原，下次启动时再试"; }
+// Added when files could be told apart only by name, size and time (a file
+// system without lasting file numbers, such as FAT or exFAT).
+inline constexpr const char* kWeakCheck = "（此文件夹只能按名称、大小和时间核对文件）";
+// A recovery or undo stopped part-way: the rest is done at the next start.
+inline constexpr const char* kFinishNextStart = "已停止，其余部分下次启动时完成";
 // Ctrl+Z: the question (a confirmation box) and the answer.
 inline std::string UndoQuestion(size_t n) { return "撤销上次修改（共 " + Files(n) + "）？"; }
+inline constexpr const char* kUndoQuestionIn = "撤销上次在 ";
+inline std::string UndoQuestionTail(size_t n) { return " 中的修改（共 " + Files(n) + "）？"; }
 inline std::string Undone(size_t n, size_t changed)
 {
     std::string text = "已撤销 " + Files(n);

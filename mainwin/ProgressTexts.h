@@ -12,6 +12,12 @@ inline constexpr const char* kProgressCancel = "取消";
 // Shown in place of what is being done once a stop was asked for and the
 // work has yet to reach its next file.
 inline constexpr const char* kProgressStopping = "正在取消…";
+// Shown in place of what is being done once nothing can be taken back any
+// more (old files are being deleted), with the button disabled.
+inline constexpr const char* kProgressPastTurningBack = "正在删除原文件，已无法取消";
+// Recovery of an interrupted batch and Ctrl+Z, while they run.
+inline constexpr const char* kRecovering = "正在处理上次未完成的修改…";
+inline constexpr const char* kUndoing = "正在撤销修改…";
 // Bytes done and bytes in all, for large copies: "1.5 MB / 3.0 GB".
 inline constexpr const char* kProgressBytesFormat = "%1 / %2";
 inline constexpr const char* kByteUnits[] = {"B", "KB", "MB", "GB", "TB"};

@@ -423,7 +423,8 @@ private:
 // name and checks them.
 // Shared with the checking worker for the same reason as the findings.
 struct TRenameBatch {
-    TRenameBatch(std::string databasePath, TFileOps& ops) : operation(std::move(databasePath), ops) {}
+    TRenameBatch(std::string databasePath, TFileOps& ops)
+        : operation(std::move(databasePath), ops, TRenameJournal::DefaultPath()) {}
     TRenameOperation operation;
     // The old names, in grid order. Taken from the front as the plan takes
     // them over, so a long list is not held twice.
@@ -567,38 +568,100 @@ std::string TFormMain::DatabasePath() const
     return connection ? connection->DatabasePath() : std::string();
 }
 
+namespace {
+
+// What the recovery's worker found, read by the window once it is done.
+struct TRecoveryRun {
+    std::vector<TRenameHistory::Recovery> recoveries;
+    std::vector<TRenameJournal::Summary> setAside;
+};
+
+TRenameHistory::Callbacks HistoryCallbacks(TWorkProgress& progress)
+{
+    TRenameHistory::Callbacks callbacks;
+    callbacks.progress = [&progress](size_t done, size_t total) { progress.Report(done, total, {}); };
+    callbacks.stopRequested = [&progress] { return progress.StopRequested(); };
+    return callbacks;
+}
+
+// The folder's name as its bytes stand, between the tool's own words.
+std::string AboutFolder(std::string_view before, const std::string& folder, std::string_view after = {})
+{
+    return InCodePage(before) + folder + InCodePage(after);
+}
+
+}  // namespace
+
 void TFormMain::RecoverUnfinishedBatches()
 {
-    const std::string database = DatabasePath();
-    if (database.empty())
+    const std::string journal = TRenameJournal::DefaultPath();
+    if (journal.empty())
         return;
     try {
-        TRenameHistory history(database, *fileOps_);
-        for (;;) {
-            const TRenameHistory::Recovery recovery = history.RecoverOne();
-            if (recovery.kind == TRenameHistory::Recovery::Kind::None)
-                break;
-            if (recovery.files == 0)
-                continue;  // nothing had been done yet, or nothing was left to do
-            switch (recovery.kind) {
-            case TRenameHistory::Recovery::Kind::Undone:
-                Tell(texts::RecoveredUndone(recovery.files));
-                break;
-            case TRenameHistory::Recovery::Kind::Finished:
-                Tell(texts::RecoveredFinished(recovery.files));
-                break;
-            default:
-                Tell(texts::RecoveredUndoFinished(recovery.files));
-                break;
+        // On a worker with the progress window: a batch's folder on a mount
+        // that stopped answering never keeps the window from showing, and
+        // "取消" leaves the batch pending for the next start.
+        const auto run = std::make_shared<TRecoveryRun>();
+        TBackgroundWork work(this, texts::kRecovering, TBackgroundWork::StopPolicy::AbandonWork);
+        const TBackgroundWork::Outcome outcome = work.Run([run, journal, ops = fileOps_](TWorkProgress& progress) {
+            TRenameHistory history(journal, *ops);
+            const TRenameHistory::Callbacks callbacks = HistoryCallbacks(progress);
+            for (;;) {
+                const TRenameHistory::Recovery recovery = history.RecoverOne(callbacks);
+                if (recovery.kind == TRenameHistory::Recovery::Kind::None)
+                    break;
+                run->recoveries.push_back(recovery);
+                if (recovery.kind == TRenameHistory::Recovery::Kind::Stopped)
+                    break;
             }
-        }
+            run->setAside = history.TakeSetAside();
+        });
+        if (outcome != TBackgroundWork::Outcome::Completed)
+            return;
+        for (const TRenameJournal::Summary& damaged : run->setAside)
+            ShowNotice(AboutFolder(texts::kJournalSetAside, damaged.directory));
+        for (const TRenameHistory::Recovery& recovery : run->recoveries)
+            TellRecovery(recovery);
     } catch (const EJournalError&) {
-        // A journal that cannot be read now (another process holds the
-        // database) is shown and tried again at the next start; the reset
-        // goes on.
+        // A journal that cannot be read now (another process holds it, the
+        // state folder is not private) is shown and tried again at the next
+        // start; the reset goes on.
         if (Application)
             Application->HandleUncaughtError(this, std::current_exception());
     }
+}
+
+void TFormMain::TellRecovery(const TRenameHistory::Recovery& recovery)
+{
+    using Kind = TRenameHistory::Recovery::Kind;
+    if (recovery.kind == Kind::FolderAway) {
+        ShowNotice(AboutFolder(texts::kRecoveryFolderAway, recovery.folder));
+        return;
+    }
+    std::string text;
+    switch (recovery.kind) {
+    case Kind::Undone:
+        if (recovery.files > 0)
+            text = texts::RecoveredUndone(recovery.files);
+        break;
+    case Kind::Finished:
+        if (recovery.files > 0)
+            text = texts::RecoveredFinished(recovery.files);
+        break;
+    case Kind::UndoFinished:
+        if (recovery.files > 0)
+            text = texts::RecoveredUndoFinished(recovery.files);
+        break;
+    default:
+        break;
+    }
+    if (recovery.left > 0)
+        text += (text.empty() ? "" : "；") + texts::LeftPending(recovery.left);
+    if (text.empty())
+        return;  // nothing had been done yet, or nothing was left to do
+    if (recovery.weakCheck)
+        text += texts::kWeakCheck;
+    Tell(text);
 }
 
 void TFormMain::RefreshFileList()
@@ -812,7 +875,10 @@ void TFormMain::ActionBeginExecute()
             }
         };
         callbacks.stopRequested = [&progress] { return progress.StopRequested(); };
-        callbacks.noTurningBack = [&pastTurningBack] { pastTurningBack = true; };
+        callbacks.noTurningBack = [&pastTurningBack, &progress] {
+            pastTurningBack = true;
+            progress.SetCancellable(false);
+        };
         ran = true;
         result = operation.Run(deleteOld, callbacks);
     };
@@ -830,7 +896,10 @@ void TFormMain::ActionBeginExecute()
     const bool quitting = work.CloseDeferred();
     if (!ran || result.outcome == TRenameOperation::Outcome::Stopped) {
         putBack();
-        return;  // cancelled: the batch was taken back, the list stays live
+        // Cancelled: the batch was taken back, the list stays live.
+        if (!quitting && result.leftBehind > 0)
+            Tell(texts::LeftPending(result.leftBehind));
+        return;
     }
     if (result.outcome != TRenameOperation::Outcome::Done) {
         putBack();
@@ -843,6 +912,9 @@ void TFormMain::ActionBeginExecute()
             query.MoveBy(static_cast<int>(std::min(result.failedRow, operation.Count() - 1)));
         }
         ShowCopyFailure(result.error);
+        // What could not be taken back stays pending in the journal.
+        if (result.leftBehind > 0)
+            Tell(texts::LeftPending(result.leftBehind));
         return;
     }
 
@@ -866,25 +938,42 @@ void TFormMain::ActionBeginExecute()
 
 void TFormMain::ActionUndoExecute()
 {
-    const std::string database = DatabasePath();
-    if (database.empty()) {
+    const std::string journal = TRenameJournal::DefaultPath();
+    if (journal.empty()) {
         Tell(texts::kNothingToUndo);
         return;
     }
-    TRenameHistory history(database, *fileOps_);
-    const std::optional<size_t> files = history.LastBatchSize();
-    if (!files) {
+    // The question comes from the batch's row alone, so it is asked at once
+    // however long the batch; the undo then takes exactly the batch it named.
+    const std::optional<TRenameJournal::Summary> last = TRenameHistory(journal, *fileOps_).LastBatch();
+    if (!last) {
         Tell(texts::kNothingToUndo);
         return;
     }
-    if (AskConfirmation(InCodePage(texts::UndoQuestion(*files))) != 6)
+    if (AskConfirmation(AboutFolder(texts::kUndoQuestionIn, last->directory, texts::UndoQuestionTail(last->fileCount))) != 6)
         return;
-    const std::optional<TRenameHistory::UndoResult> result = history.UndoLast();
+    std::optional<TRenameHistory::UndoResult> result;
+    TBackgroundWork work(this, texts::kUndoing);
+    work.Run([&](TWorkProgress& progress) {
+        TRenameHistory history(journal, *fileOps_);
+        result = history.Undo(last->id, HistoryCallbacks(progress));
+    });
+    if (work.CloseDeferred())
+        return;
     if (!result) {
         Tell(texts::kNothingToUndo);
         return;
     }
-    Tell(texts::Undone(result->undone, result->changed));
+    if (result->folderAway) {
+        ShowNotice(AboutFolder(texts::kRecoveryFolderAway, result->folder));
+        return;
+    }
+    std::string text = texts::Undone(result->undone, result->changed);
+    if (result->weakCheck)
+        text += texts::kWeakCheck;
+    if (result->stopped)
+        text += "；" + std::string(texts::kFinishNextStart);
+    Tell(text);
 }
 
 namespace {

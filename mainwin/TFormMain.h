@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/TFileIdentity.h"
+#include "rename/TRenameHistory.h"
 
 class QLabel;
 class QLineEdit;
@@ -92,6 +93,7 @@ private:
     static void ShowCopyFailure(int error);
     // At start-up: brings a batch a crash interrupted to one end and says so.
     void RecoverUnfinishedBatches();
+    static void TellRecovery(const TRenameHistory::Recovery& recovery);
     std::string DatabasePath() const;
     // The keys, accessible names, tooltip and preview link of the window.
     void SetUpReach();

@@ -153,6 +153,10 @@ void TProgressForm::ShowProgress(const TWorkProgress::Snapshot& state)
         bytes_->setText(BytesText(state.bytesDone, state.bytesTotal));
     }
     cancel_->setEnabled(state.cancellable && !stopping_);
+    // Once old files have begun to go the batch can only be finished: say so
+    // where the caption said what is being done.
+    if (!state.cancellable && !stopping_)
+        caption_->setText(Text(texts::kProgressPastTurningBack));
 }
 
 void TProgressForm::ShowStopping()

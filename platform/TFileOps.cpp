@@ -2,8 +2,12 @@
 #include "platform/TFileOps.h"
 
 #include "platform/TFd.h"
+#include "platform/TFsRefusal.h"
 
 #include <algorithm>
+#include <atomic>
+#include <sys/random.h>
+#include <ctime>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,12 +37,8 @@ bool IsUnsupported(int error) {
            error == ETXTBSY || error == EPERM;
 }
 
-// A refusal to make a second name for a file: the file system has no hard
-// links (FAT, many FUSE mounts) or will not give this one another.
-bool CannotLinkHere(int error) {
-    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK || error == EXDEV ||
-           error == EINVAL;
-}
+bool CannotLinkHere(int error) { return TFsRefusal::CannotLink(error); }
+bool RenameFlagRefused(int error) { return TFsRefusal::NoReplaceFlag(error); }
 
 // ftruncate refused as an operation rather than failed: FAT over FUSE will
 // not extend a file this way. Writing the zeros instead gives the same file.
@@ -158,19 +158,36 @@ int TFileOps::RenameAt(int dirFd, const std::string& from, const std::string& to
 
 int TFileOps::CopyAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
                      TFileIdentity& made, bool flush, const std::string& stagingName) {
+    TBuiltCopy built;
+    if (const int error = BuildCopy(dirFd, from, to, source, built, flush, stagingName)) return error;
+    const bool wasUnnamed = built.state == TBuiltCopy::State::Unnamed;
+    int error = NameCopy(dirFd, built, to, made);
+    if (error != 0) DropCopy(dirFd, built);
+    // An unnamed file this file system will not link in: built again under a name.
+    if (error != 0 && wasUnnamed && TFsRefusal::CannotLink(error)) {
+        if ((error = BuildCopy(dirFd, from, to, source, built, flush, stagingName, /*unnamed=*/false))) return error;
+        error = NameCopy(dirFd, built, to, made);
+        if (error != 0) DropCopy(dirFd, built);
+    }
+    return error;
+}
+
+int TFileOps::BuildCopy(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
+                        TBuiltCopy& built, bool flush, const std::string& stagingName, bool unnamed) {
+    DropCopy(dirFd, built);
     struct stat st;
     if (const int error = StatAt(dirFd, from, st)) return error;
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (S_ISLNK(st.st_mode)) {
         source = TFileIdentity::Of(st);
-        return CopySymlink(dirFd, from, to, st, made);
+        return BuildSymlink(dirFd, from, to, st, built, stagingName);
     }
     if (!S_ISREG(st.st_mode)) return EOPNOTSUPP;
-    return CopyRegular(dirFd, from, to, source, made, flush, stagingName);
+    return BuildRegular(dirFd, from, to, source, built, flush, stagingName, unnamed);
 }
 
-int TFileOps::CopySymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
-                          TFileIdentity& made) {
+int TFileOps::BuildSymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
+                           TBuiltCopy& built, const std::string& stagingName) {
     std::string target(static_cast<size_t>(std::max<off_t>(st.st_size, 64)) + 1, '\0');
     for (;;) {
         const ssize_t length = readlinkat(dirFd, from.c_str(), target.data(), target.size());
@@ -182,15 +199,19 @@ int TFileOps::CopySymlink(int dirFd, const std::string& from, const std::string&
         target.resize(target.size() * 2);  // the link grew since it was looked at
     }
     if (const int fault = Fault(Step::CopyCommit, to)) return fault;
-    if (symlinkat(target.c_str(), dirFd, to.c_str()) != 0) return errno;
-    // symlinkat made `to` just now and exclusively: on any failure from here
-    // on it is ours to take back, so no half-made link is left.
+    // A link appears whole at once and holds no data but its target: it is
+    // made under its name straight away.
+    (void)stagingName;
+    const std::string& created = to;
+    if (symlinkat(target.c_str(), dirFd, created.c_str()) != 0) return errno;
+    // symlinkat made the name just now and exclusively: on any failure from
+    // here on it is ours to take back, so no half-made link is left.
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    int error = KeepResult(utimensat(dirFd, to.c_str(), times, AT_SYMLINK_NOFOLLOW));
+    int error = KeepResult(utimensat(dirFd, created.c_str(), times, AT_SYMLINK_NOFOLLOW));
     if (error == 0) {
         // Through a descriptor of the link itself, so that whatever might
         // stand under `to` by now is never the file given away.
-        TFd link(openat(dirFd, to.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        TFd link(openat(dirFd, created.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat linkSt;
         bool ownerKept = false, groupKept = false;
         if (link.Get() < 0 || fstat(link.Get(), &linkSt) != 0)
@@ -199,17 +220,20 @@ int TFileOps::CopySymlink(int dirFd, const std::string& from, const std::string&
             error = KeepOwnership(link.Get(), st, ownerKept, groupKept);
     }
     struct stat madeSt;
-    if (error == 0) error = StatAt(dirFd, to, madeSt);
+    if (error == 0) error = StatAt(dirFd, created, madeSt);
     if (error != 0) {
-        unlinkat(dirFd, to.c_str(), 0);
+        unlinkat(dirFd, created.c_str(), 0);
         return error;
     }
-    made = TFileIdentity::Of(madeSt);
+    built.made = TFileIdentity::Of(madeSt);
+    built.made.AddBirth(dirFd, created.c_str());
+    built.named = created;
+    built.state = TBuiltCopy::State::Named;
     return 0;
 }
 
-int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-                          TFileIdentity& made, bool flush, const std::string& stagingName) {
+int TFileOps::BuildRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
+                           TBuiltCopy& built, bool flush, const std::string& stagingName, bool unnamed) {
     // O_NONBLOCK: should the entry have become a FIFO since it was looked
     // at, opening it must not wait for a writer.
     TFd in(openat(dirFd, from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -218,77 +242,115 @@ int TFileOps::CopyRegular(int dirFd, const std::string& from, const std::string&
     if (fstat(in.Get(), &st) != 0) return errno;
     if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EOPNOTSUPP;
     source = TFileIdentity::Of(st);
+
+    if (unnamed && options_.tmpFile && UnnamedFilesLinkable()) {
+        TFd out(openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (out.Get() >= 0) {
+            if (const int error = FillCopy(in.Get(), out.Get(), st, to, flush)) return error;
+            // The identity is taken while the copy is still unnamed, so the
+            // caller can record it before the copy gets a name.
+            struct stat madeSt;
+            if (fstat(out.Get(), &madeSt) != 0) return errno;
+            built.made = TFileIdentity::Of(madeSt);
+            built.made.AddBirth(out.Get());
+            if (const int fault = Fault(Step::CopyCommit, to)) return fault;
+            built.fd = std::move(out);
+            built.state = TBuiltCopy::State::Unnamed;
+            return 0;
+        }
+        const int error = errno;
+        // Older kernels and some file systems have no unnamed files.
+        if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL && error != ENOENT) return error;
+    }
     // Without an unnamed file: under the caller's staging name when there is
     // one, else under `to` itself.
-    const auto copyNamed = [&] {
-        return CopyIntoNamed(dirFd, in.Get(), st, stagingName.empty() ? to : stagingName, to, made, flush);
-    };
-
-    if (options_.tmpFile) {
-        TFd out(openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-        if (out.Get() < 0) {
-            const int error = errno;
-            // Older kernels and some file systems have no unnamed files.
-            if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL && error != ENOENT) return error;
-            return copyNamed();
-        }
-        if (const int error = FillCopy(in.Get(), out.Get(), st, to, flush)) return error;
-        // The identity is taken while the copy is still unnamed, so a failure
-        // here leaves nothing behind; naming it changes none of it.
-        struct stat madeSt;
-        if (fstat(out.Get(), &madeSt) != 0) return errno;
-        made = TFileIdentity::Of(madeSt);
-        if (const int fault = Fault(Step::CopyCommit, to)) return fault;
-        const std::string procPath = "/proc/self/fd/" + std::to_string(out.Get());
-        if (linkat(AT_FDCWD, procPath.c_str(), dirFd, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            int error = errno;
-            if (error == ENOENT) {
-                // No /proc: linking by descriptor needs a capability we may lack.
-                error = linkat(out.Get(), "", dirFd, to.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
-            }
-            if (error == EEXIST) return EEXIST;
-            if (error != 0) return copyNamed();
-        }
-        if (const int error = out.Close()) {
-            RemoveIfOurs(dirFd, to, made);
-            return error;
-        }
-        return 0;
-    }
-    return copyNamed();
-}
-
-// Builds the copy in a file created exclusively under `created`: the final
-// name itself, or the caller's staging name, which then gives way to `to`
-// only once the copy is complete.
-int TFileOps::CopyIntoNamed(int dirFd, int in, const struct stat& st, const std::string& created,
-                            const std::string& to, TFileIdentity& made, bool flush) {
+    const std::string& created = stagingName.empty() ? to : stagingName;
     TFd out(openat(dirFd, created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.Get() < 0) return errno;
     struct stat madeSt;
-    if (fstat(out.Get(), &madeSt) != 0) {
-        const int error = errno;
-        unlinkat(dirFd, created.c_str(), 0);  // created exclusively a moment ago: ours
-        return error;
-    }
-    made = TFileIdentity::Of(madeSt);
-    int error = FillCopy(in, out.Get(), st, to, flush);
+    int error = fstat(out.Get(), &madeSt) == 0 ? 0 : errno;
+    if (error == 0) error = FillCopy(in.Get(), out.Get(), st, to, flush);
     if (error == 0) error = Fault(Step::CopyCommit, to);
     if (error == 0 && fstat(out.Get(), &madeSt) != 0) error = errno;
-    if (error == 0) made = TFileIdentity::Of(madeSt);
     // Closed before it is named: a failed close may mean lost data.
     const int closeError = out.Close();
     if (error == 0) error = closeError;
-    if (error == 0 && created != to) error = CommitStaging(dirFd, created, to, made);
-    if (error != 0) RemoveIfOurs(dirFd, created, made);
-    return error;
+    if (error != 0) {
+        unlinkat(dirFd, created.c_str(), 0);  // created exclusively a moment ago: ours
+        return error;
+    }
+    built.made = TFileIdentity::Of(madeSt);
+    built.made.AddBirth(dirFd, created.c_str());
+    built.named = created;
+    built.state = TBuiltCopy::State::Named;
+    return 0;
+}
+
+bool TFileOps::UnnamedFilesLinkable() {
+    // An unnamed file is given its name through /proc/self/fd, or by its
+    // descriptor alone, which needs a capability: without /proc and without
+    // that capability it could be built but never named.
+    static const bool linkable = access("/proc/self/fd", F_OK) == 0 || geteuid() == 0;
+    return linkable;
+}
+
+int TFileOps::NameCopy(int dirFd, TBuiltCopy& built, const std::string& to, TFileIdentity& made) {
+    switch (built.state) {
+    case TBuiltCopy::State::None:
+        return ECANCELED;
+    case TBuiltCopy::State::Unnamed: {
+        const std::string procPath = "/proc/self/fd/" + std::to_string(built.fd.Get());
+        int error = linkat(AT_FDCWD, procPath.c_str(), dirFd, to.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+        if (error == ENOENT)
+            error = linkat(built.fd.Get(), "", dirFd, to.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+        if (error != 0) return error;
+        // Linking moved the change time: the identity kept is the named file's.
+        struct stat st;
+        if (fstat(built.fd.Get(), &st) == 0) {
+            const timespec birth = built.made.btime;
+            built.made = TFileIdentity::Of(st);
+            built.made.btime = birth;
+        }
+        const TFileIdentity named = built.made;
+        if (const int closeError = built.fd.Close()) {
+            built.state = TBuiltCopy::State::None;
+            RemoveIfOurs(dirFd, to, named);
+            return closeError;
+        }
+        built.state = TBuiltCopy::State::None;
+        made = named;
+        return 0;
+    }
+    case TBuiltCopy::State::Named:
+        break;
+    }
+    if (built.named != to) {
+        if (const int error = CommitStaging(dirFd, built.named, to, built.made)) return error;
+    }
+    struct stat st;
+    if (StatAt(dirFd, to, st) == 0 && TFileIdentity::Of(st).SameFile(built.made)) {
+        const timespec birth = built.made.btime;
+        built.made = TFileIdentity::Of(st);
+        built.made.btime = birth;
+    }
+    made = built.made;
+    built.state = TBuiltCopy::State::None;
+    built.named.clear();
+    return 0;
+}
+
+void TFileOps::DropCopy(int dirFd, TBuiltCopy& built) {
+    if (built.state == TBuiltCopy::State::Named) RemoveIfOurs(dirFd, built.named, built.made);
+    built.fd.Reset();
+    built.named.clear();
+    built.state = TBuiltCopy::State::None;
 }
 
 int TFileOps::CommitStaging(int dirFd, const std::string& staging, const std::string& to,
                             const TFileIdentity& made) {
     if (RenameNoReplace(dirFd, staging, to) == 0) return 0;
     int error = errno;
-    if (error != EINVAL && error != ENOSYS) return error;
+    if (!RenameFlagRefused(error)) return error;
     // No RENAME_NOREPLACE here: a hard link takes the name just as exclusively.
     if (linkat(dirFd, staging.c_str(), dirFd, to.c_str(), 0) == 0) {
         if (unlinkat(dirFd, staging.c_str(), 0) == 0) return 0;
@@ -509,6 +571,124 @@ int TFileOps::RenameNoReplace(int dirFd, const std::string& from, const std::str
 #else
     return static_cast<int>(syscall(SYS_renameat2, dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE));
 #endif
+}
+
+std::string TFileOps::PrivateName(const char* suffix) {
+    unsigned char bytes[12];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        // No entropy source: the time and the process still make the name
+        // one nobody else picks.
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        uint64_t mix = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20) ^
+                       (static_cast<uint64_t>(getpid()) << 44);
+        static std::atomic<uint64_t> counter{0};
+        mix ^= counter.fetch_add(0x9E3779B97F4A7C15ull);
+        for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(mix >> (8 * (i % 8)));
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string name = ".vantelo-";
+    for (const unsigned char byte : bytes) {
+        name.push_back(kHex[byte >> 4]);
+        name.push_back(kHex[byte & 15]);
+    }
+    name += '.';
+    name += suffix;
+    return name;
+}
+
+int TFileOps::RemoveIf(int dirFd, const std::string& name, const Check& isIt) {
+    if (const int fault = Fault(Step::Unlink, name)) return fault;
+    struct stat judged;
+    if (const int error = StatAt(dirFd, name, judged)) return error;
+    if (!isIt(judged)) return ESTALE;
+    const TFileIdentity expected = TFileIdentity::Of(judged);
+    const std::string aside = PrivateName("gone");
+    if (RenameNoReplace(dirFd, name, aside) == 0) {
+        struct stat moved;
+        int error = ESTALE;
+        if (StatAt(dirFd, aside, moved) == 0 && TFileIdentity::Of(moved).SameState(expected)) {
+            if (unlinkat(dirFd, aside.c_str(), 0) == 0) return 0;
+            error = errno;
+        }
+        // Another file took the name in between, or the removal failed: it
+        // goes back where it was, untouched.
+        if (RenameNoReplace(dirFd, aside, name) != 0) return errno;
+        return error;
+    }
+    int error = errno;
+    if (!TFsRefusal::NoReplaceFlag(error)) return error;
+    if (linkat(dirFd, name.c_str(), dirFd, aside.c_str(), 0) == 0) {
+        // The private name holds whatever the name held at the link: judge
+        // that, then let both names go.
+        struct stat linked;
+        const bool same = StatAt(dirFd, aside, linked) == 0 && TFileIdentity::Of(linked).SameState(expected);
+        error = same ? (unlinkat(dirFd, name.c_str(), 0) == 0 ? 0 : errno) : ESTALE;
+        if (unlinkat(dirFd, aside.c_str(), 0) != 0) {
+            // The private name would stay: the file goes back under its own
+            // name (if it left it) and the removal counts as failed.
+            const int asideError = errno;
+            if (error == 0) linkat(dirFd, aside.c_str(), dirFd, name.c_str(), 0);
+            unlinkat(dirFd, aside.c_str(), 0);
+            return error == 0 ? asideError : error;
+        }
+        return error;
+    }
+    error = errno;
+    if (!TFsRefusal::CannotLink(error)) return error;
+    // Neither (FAT over FUSE): judged a moment ago, removed by name.
+    return unlinkat(dirFd, name.c_str(), 0) == 0 ? 0 : errno;
+}
+
+int TFileOps::RenameIf(int dirFd, const std::string& from, const std::string& to, const Check& isIt,
+                       TFileIdentity& made, const std::string& stagingName) {
+    if (const int fault = Fault(Step::Rename, to)) return fault;
+    struct stat judged;
+    if (const int error = StatAt(dirFd, from, judged)) return error;
+    if (!isIt(judged)) return ESTALE;
+    const TFileIdentity expected = TFileIdentity::Of(judged);
+    if (RenameNoReplace(dirFd, from, to) == 0) {
+        struct stat moved;
+        if (StatAt(dirFd, to, moved) == 0 && TFileIdentity::Of(moved).SameState(expected)) {
+            made = TFileIdentity::Of(moved);
+            return 0;
+        }
+        // Another file took the name in between: it goes back untouched.
+        if (RenameNoReplace(dirFd, to, from) != 0) return errno;
+        return ESTALE;
+    }
+    int error = errno;
+    if (!TFsRefusal::NoReplaceFlag(error)) return error;
+    const Check sameAsJudged = [&expected](const struct stat& st) { return TFileIdentity::Of(st).SameState(expected); };
+    if (linkat(dirFd, from.c_str(), dirFd, to.c_str(), 0) == 0) {
+        struct stat linked;
+        if (StatAt(dirFd, to, linked) != 0 || !TFileIdentity::Of(linked).SameState(expected)) {
+            unlinkat(dirFd, to.c_str(), 0);  // made by our link a moment ago
+            return ESTALE;
+        }
+        made = TFileIdentity::Of(linked);
+        if (const int removeError = RemoveIf(dirFd, from, sameAsJudged)) {
+            RemoveIf(dirFd, to, sameAsJudged);
+            return removeError;
+        }
+        return 0;
+    }
+    error = errno;
+    if (!TFsRefusal::CannotLink(error)) return error;
+    // Neither: a flushed copy under the new name, then the old one goes.
+    TFileIdentity source;
+    if (const int copyError = CopyAt(dirFd, from, to, source, made, /*flush=*/true, stagingName)) return copyError;
+    if (!source.SameState(expected) || SyncDir(dirFd) != 0) {
+        const TFileIdentity copy = made;
+        RemoveIf(dirFd, to, [&copy](const struct stat& st) { return TFileIdentity::Of(st).SameFile(copy); });
+        return ESTALE;
+    }
+    if (const int removeError = RemoveIf(dirFd, from, sameAsJudged)) {
+        const TFileIdentity copy = made;
+        RemoveIf(dirFd, to, [&copy](const struct stat& st) { return TFileIdentity::Of(st).SameFile(copy); });
+        return removeError;
+    }
+    return 0;
 }
 
 int TFileOps::UnlinkAt(int dirFd, const std::string& name) {

@@ -12,7 +12,10 @@
 // a file system that gives them.
 #pragma once
 
+#include "platform/TFd.h"
 #include "platform/TFileIdentity.h"
+
+#include <functional>
 
 #include <string>
 #include <sys/types.h>
@@ -103,6 +106,59 @@ public:
     int CopyAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
                TFileIdentity& made, bool flush = true, const std::string& stagingName = {});
 
+    // A copy built by BuildCopy and not yet given its name: an unnamed file
+    // (its descriptor held open) or a file under the caller's staging name.
+    // DropCopy removes what it holds; so does its owner's BuildCopy again.
+    struct TBuiltCopy {
+        enum class State { None, Unnamed, Named };
+        State state = State::None;
+        TFd fd;              // Unnamed: the open copy
+        std::string named;   // Named: where it was built
+        TFileIdentity made;  // the copy as built
+    };
+    // The two halves of CopyAt, so that a caller can record the identity of
+    // the copy (`built.made`) before the copy appears under its name. A
+    // symbolic link is built under `stagingName` (never unnamed); without a
+    // staging name a copy that cannot be unnamed is built under `to`
+    // itself. NameCopy gives the copy its name without overwriting and
+    // answers the named file's identity; on failure the built copy stays
+    // for DropCopy. Both return 0 or errno, as CopyAt.
+    // With `unnamed` false the copy is always built under a name (for a file
+    // system that builds unnamed files but will not link them in).
+    int BuildCopy(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
+                  TBuiltCopy& built, bool flush = true, const std::string& stagingName = {}, bool unnamed = true);
+    int NameCopy(int dirFd, TBuiltCopy& built, const std::string& to, TFileIdentity& made);
+    void DropCopy(int dirFd, TBuiltCopy& built);
+
+    // Every step below that acts on a file only while it is the file
+    // expected checks, acts and checks again so that a file swapped in at
+    // the name in between is never the one acted on. `isIt` judges the
+    // entry found at the name.
+    using Check = std::function<bool(const struct stat& found)>;
+
+    // Removes `name` only while it holds a file `isIt` accepts: the entry is
+    // moved to a private name (a rename that never replaces), what moved is
+    // checked to be what was judged, then removed, or put back when it is
+    // not. Where the file system renames only by replacing, the entry is
+    // linked to the private name instead; where it has neither, it is judged
+    // and removed by name. Returns 0, or ESTALE when the name holds another
+    // or a changed file, or errno (ENOENT...).
+    int RemoveIf(int dirFd, const std::string& name, const Check& isIt);
+
+    // Renames `from` to `to`, never replacing, only while `from` holds a file
+    // `isIt` accepts; what arrived at `to` is checked and sent back when it
+    // is not what was judged. Where the file system will not rename without
+    // replacing: a hard link and the old name's guarded removal, else a copy
+    // (built under `stagingName`, flushed) and the old name's guarded
+    // removal, the same fallbacks as the batch's. Returns 0 with the
+    // identity of the file now at `to`, ESTALE, or errno.
+    int RenameIf(int dirFd, const std::string& from, const std::string& to, const Check& isIt, TFileIdentity& made,
+                 const std::string& stagingName = {});
+
+    // A name of the form ".vantelo-<random>.<suffix>": private to this
+    // process, never a name a user's file has by chance.
+    static std::string PrivateName(const char* suffix);
+
     // Renames `from` to `to` in the directory with renameat2(RENAME_NOREPLACE):
     // one atomic step that never overwrites. Returns 0 and the identity of
     // the renamed file, or errno: EEXIST when `to` exists, ENOENT when `from`
@@ -130,12 +186,11 @@ protected:
     virtual ssize_t GetXattr(int fd, const char* name, void* value, size_t size);
 
 private:
-    int CopySymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
-                    TFileIdentity& made);
-    int CopyRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
-                    TFileIdentity& made, bool flush, const std::string& stagingName);
-    int CopyIntoNamed(int dirFd, int in, const struct stat& st, const std::string& created, const std::string& to,
-                      TFileIdentity& made, bool flush);
+    int BuildSymlink(int dirFd, const std::string& from, const std::string& to, const struct stat& st,
+                     TBuiltCopy& built, const std::string& stagingName);
+    int BuildRegular(int dirFd, const std::string& from, const std::string& to, TFileIdentity& source,
+                     TBuiltCopy& built, bool flush, const std::string& stagingName, bool unnamed);
+    static bool UnnamedFilesLinkable();
     int CommitStaging(int dirFd, const std::string& staging, const std::string& to, const TFileIdentity& made);
     int FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush);
     int CopyXattrs(int in, int out, bool ownerKept);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <unordered_map>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,178 +22,304 @@ std::optional<std::string> LinkTarget(int dirFd, const std::string& name) {
     return target;
 }
 
-// A file the batch copied, told by what a copy keeps of its original (its
-// own inode is not known until the journal's next phase): a regular file of
-// the same size and modification time, or a link with the same target (a
-// link copy gets its time last, so a crash may leave it without).
-bool LooksLikeCopyOf(int dirFd, const std::string& newName, const struct stat& st, const std::string& oldName,
-                     const struct stat& oldSt) {
-    if (TFileIdentity::Of(st).SameFile(TFileIdentity::Of(oldSt))) return false;
-    if (S_ISLNK(st.st_mode) && S_ISLNK(oldSt.st_mode)) {
-        const std::optional<std::string> made = LinkTarget(dirFd, newName);
-        return made && made == LinkTarget(dirFd, oldName);
-    }
-    return S_ISREG(st.st_mode) && S_ISREG(oldSt.st_mode) && st.st_size == oldSt.st_size &&
-           st.st_mtim.tv_sec == oldSt.st_mtim.tv_sec && st.st_mtim.tv_nsec == oldSt.st_mtim.tv_nsec;
+TRenameJournal::PackedSlices SlicesOfFiles(const std::vector<TRenameJournal::File>& files) {
+    return [&files, next = size_t{0}, started = false](std::string& slice) mutable {
+        slice.clear();
+        if (started && next >= files.size()) return false;
+        if (!started) {
+            slice = TRenameJournal::PackStart();
+            started = true;
+        }
+        for (; next < files.size() && slice.size() < TRenameJournal::kSliceBytes; ++next) {
+            const TRenameJournal::File& file = files[next];
+            TRenameJournal::PackFile(slice, file.oldName, file.newName, file.source, file.made);
+        }
+        return true;
+    };
 }
 
 }  // namespace
 
-TRenameHistory::TRenameHistory(std::string databasePath, TFileOps& ops)
-    : databasePath_(std::move(databasePath)), ops_(ops) {}
+TRenameHistory::TRenameHistory(std::string journalPath, TFileOps& ops)
+    : journalPath_(std::move(journalPath)), ops_(ops) {}
 
-TFd TRenameHistory::OpenDirectory(const TRenameJournal::Batch& batch) {
-    TFd fd;
-    TFileIdentity identity;
-    TFd::OpenDirectory(batch.directory, &batch.directoryIdentity, fd, identity);
-    return fd;
+// The journal is opened at the first question asked of it.
+TRenameJournal& TRenameHistory::Journal() {
+    if (!journal_) journal_.emplace(journalPath_);
+    return *journal_;
 }
 
 // Making: the new names were being made and nothing was deleted. A new name
-// that is the old file itself (a hard link, or the old file renamed in
-// place) or a copy of it beside its intact original is taken back.
-bool TRenameHistory::TakeBackUnfinished(int dirFd, const TRenameJournal::File& file) {
+// that is the old file itself (renamed in place, or a hard link) or a copy
+// the journal recorded, beside its intact original, is taken back. `left`
+// tells that the new name holds the batch's file but could not be taken back.
+bool TRenameHistory::TakeBackUnfinished(const TBatchFolder& folder, const TRenameJournal::File& file, bool& left) {
+    left = false;
     struct stat newSt, oldSt;
-    if (ops_.StatAt(dirFd, file.newName, newSt) != 0) return false;
-    const bool oldThere = ops_.StatAt(dirFd, file.oldName, oldSt) == 0;
-    if (TFileIdentity::Of(newSt).SameFile(file.source)) {
+    if (ops_.StatAt(folder.Fd(), file.newName, newSt) != 0) return false;
+    const bool oldThere = ops_.StatAt(folder.Fd(), file.oldName, oldSt) == 0;
+    int error = ESTALE;
+    if (folder.SameFile(newSt, file.source) && folder.GetStrength() != TBatchFolder::Strength::Weak) {
+        const TFileIdentity source = file.source;
         if (!oldThere) {
             TFileIdentity back;
-            return ops_.RenameAt(dirFd, file.newName, file.oldName, back) == 0;
+            error = ops_.RenameIf(folder.Fd(), file.newName, file.oldName,
+                                  [&](const struct stat& st) { return folder.SameFile(st, source); }, back);
+        } else if (folder.SameFile(oldSt, file.source) && oldSt.st_nlink >= 2) {
+            // Both names on the old file: the new one is a link of ours.
+            error = ops_.RemoveIf(folder.Fd(), file.newName, [&](const struct stat& st) {
+                return folder.SameFile(st, source) && st.st_nlink >= 2;
+            });
+        } else {
+            return false;
         }
-        // Both names on the old file: the new one is a link of ours.
-        return TFileIdentity::Of(oldSt).SameFile(file.source) && oldSt.st_nlink >= 2 &&
-               ops_.UnlinkAt(dirFd, file.newName) == 0;
+    } else if (folder.GetStrength() == TBatchFolder::Strength::Weak && !oldThere &&
+               folder.SameState(newSt, file.source) && file.made.SameState(file.source)) {
+        // Renamed in place, told by name, size and time.
+        TFileIdentity back;
+        const TFileIdentity source = file.source;
+        error = ops_.RenameIf(folder.Fd(), file.newName, file.oldName,
+                              [&](const struct stat& st) { return folder.SameState(st, source); }, back);
+    } else if (S_ISLNK(newSt.st_mode) && oldThere && S_ISLNK(oldSt.st_mode) && folder.SameState(oldSt, file.source) &&
+               LinkTarget(folder.Fd(), file.newName) && LinkTarget(folder.Fd(), file.newName) == LinkTarget(folder.Fd(), file.oldName)) {
+        // A copied symbolic link holds nothing but its target: one beside an
+        // intact original with the same target loses nothing when it goes.
+        error = ops_.RemoveIf(folder.Fd(), file.newName, [](const struct stat& st) { return S_ISLNK(st.st_mode); });
+    } else if (file.made.Known() && !file.made.SameFile(file.source) && folder.SameState(newSt, file.made) &&
+               oldThere && folder.SameState(oldSt, file.source)) {
+        // A copy the batch recorded before it got its name, beside its
+        // intact original; born when the copy was, not a later file that
+        // was given the same inode number.
+        TFileIdentity found = TFileIdentity::Of(newSt);
+        found.AddBirth(folder.Fd(), file.newName.c_str());
+        if (!found.SameBirth(file.made)) return false;
+        const TFileIdentity made = file.made;
+        error = ops_.RemoveIf(folder.Fd(), file.newName, [&](const struct stat& st) { return folder.SameState(st, made); });
+    } else {
+        return false;
     }
-    if (oldThere && TFileIdentity::Of(oldSt).SameState(file.source) &&
-        LooksLikeCopyOf(dirFd, file.newName, newSt, file.oldName, oldSt))
-        return ops_.UnlinkAt(dirFd, file.newName) == 0;
+    if (error == 0) return true;
+    left = error != ESTALE && error != ENOENT;
     return false;
 }
 
 // Deleting: every new name was made and on disk; an old file still there,
 // unchanged, beside its unchanged new name, goes.
-bool TRenameHistory::FinishDeletion(int dirFd, const TRenameJournal::File& file) {
+bool TRenameHistory::FinishDeletion(const TBatchFolder& folder, TRenameJournal::File& file) {
     struct stat newSt, oldSt;
-    if (ops_.StatAt(dirFd, file.oldName, oldSt) != 0 || ops_.StatAt(dirFd, file.newName, newSt) != 0) return false;
-    const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
-    if (!oldNow.SameState(file.source) || !TFileIdentity::Of(newSt).SameState(file.made)) return false;
+    if (ops_.StatAt(folder.Fd(), file.oldName, oldSt) != 0 || ops_.StatAt(folder.Fd(), file.newName, newSt) != 0)
+        return false;
+    if (!folder.SameState(oldSt, file.source) || !folder.SameState(newSt, file.made)) return false;
+    const TFileIdentity source = file.source;
+    const TFileIdentity made = file.made;
+    const bool sameFile = folder.GetStrength() != TBatchFolder::Strength::Weak && folder.SameFile(oldSt, made);
     // One file under both names must count both, or they are one entry.
-    if (oldNow.SameFile(file.made) && oldSt.st_nlink < 2) return false;
-    return ops_.UnlinkAt(dirFd, file.oldName) == 0;
+    if (sameFile && oldSt.st_nlink < 2) return false;
+    if (ops_.RemoveIf(folder.Fd(), file.oldName, [&](const struct stat& st) {
+            return folder.SameState(st, source) && (!sameFile || st.st_nlink >= 2);
+        }) != 0)
+        return false;
+    if (ops_.StatAt(folder.Fd(), file.newName, newSt) == 0 && folder.SameFile(newSt, made))
+        file.made = TFileIdentity::Of(newSt);
+    return true;
 }
 
-TRenameHistory::FileUndo TRenameHistory::UndoFile(int dirFd, const TRenameJournal::File& file) {
+TRenameHistory::FileUndo TRenameHistory::UndoFile(const TBatchFolder& folder, const TRenameJournal::File& file,
+                                                  const std::string& staging, TFileIdentity& restored) {
+    restored = {};
     struct stat newSt, oldSt;
-    const bool oldThere = ops_.StatAt(dirFd, file.oldName, oldSt) == 0;
-    if (ops_.StatAt(dirFd, file.newName, newSt) != 0) {
+    const bool oldThere = ops_.StatAt(folder.Fd(), file.oldName, oldSt) == 0;
+    if (ops_.StatAt(folder.Fd(), file.newName, newSt) != 0) {
         // Already back (an undo interrupted after this file), or gone.
-        const bool back = oldThere && (TFileIdentity::Of(oldSt).SameState(file.made) ||
-                                       TFileIdentity::Of(oldSt).SameState(file.source));
+        const bool back = oldThere && (folder.SameState(oldSt, file.made) || folder.SameState(oldSt, file.source));
         return back ? FileUndo::AlreadyUndone : FileUndo::Changed;
     }
-    if (!TFileIdentity::Of(newSt).SameState(file.made)) return FileUndo::Changed;
+    if (!folder.Untouched(newSt, file.made)) return FileUndo::Changed;
+    const TFileIdentity made = file.made;
+    const TFileOps::Check untouched = [&](const struct stat& st) { return folder.Untouched(st, made); };
     if (!oldThere) {
-        TFileIdentity back;
-        int error = ops_.RenameAt(dirFd, file.newName, file.oldName, back);
-        if (error == EINVAL || error == ENOSYS) {
-            // No rename without replacing here: a link takes the name as
-            // exclusively, then the new name goes.
-            error = ops_.LinkAt(dirFd, file.newName, file.oldName, back);
-            if (error == 0) error = ops_.UnlinkAt(dirFd, file.newName);
-        }
-        return error == 0 ? FileUndo::Undone : FileUndo::Changed;
+        // Renamed back with the batch's own fallbacks: a link, or a flushed
+        // copy, where the file system will not rename without replacing.
+        return ops_.RenameIf(folder.Fd(), file.newName, file.oldName, untouched, restored, staging) == 0
+                   ? FileUndo::Undone
+                   : FileUndo::Changed;
     }
-    const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
-    const bool linkOfOurs = oldNow.SameFile(file.made) && oldSt.st_nlink >= 2;
-    const bool intactOriginal = !oldNow.SameFile(file.made) && oldNow.SameState(file.source);
-    if ((linkOfOurs || intactOriginal) && ops_.UnlinkAt(dirFd, file.newName) == 0) return FileUndo::Undone;
+    const bool weak = folder.GetStrength() == TBatchFolder::Strength::Weak;
+    const bool linkOfOurs = !weak && folder.SameFile(oldSt, file.made) && oldSt.st_nlink >= 2;
+    const bool intactOriginal = (weak || !folder.SameFile(oldSt, file.made)) && folder.SameState(oldSt, file.source) &&
+                                !file.made.SameFile(file.source);
+    if ((linkOfOurs || intactOriginal) && ops_.RemoveIf(folder.Fd(), file.newName, untouched) == 0)
+        return FileUndo::Undone;
     return FileUndo::Changed;
 }
 
-TRenameHistory::UndoResult TRenameHistory::UndoFiles(int dirFd, const TRenameJournal::Batch& batch) {
+TRenameHistory::UndoResult TRenameHistory::UndoFiles(const TBatchFolder& folder, const TRenameJournal::Batch& batch,
+                                                     const Callbacks& callbacks,
+                                                     std::vector<std::pair<std::string, TFileIdentity>>* restored) {
     UndoResult result;
-    for (size_t i = batch.files.size(); i-- > 0;) {
-        if (UndoFile(dirFd, batch.files[i]) == FileUndo::Changed)
+    result.folder = batch.folder.path;
+    result.weakCheck = folder.GetStrength() == TBatchFolder::Strength::Weak;
+    const size_t total = batch.files.size();
+    for (size_t i = total; i-- > 0;) {
+        if (callbacks.stopRequested && callbacks.stopRequested()) {
+            result.stopped = true;
+            break;
+        }
+        if (callbacks.progress) callbacks.progress(total - 1 - i, total);
+        TFileIdentity back;
+        const FileUndo done = UndoFile(folder, batch.files[i], TRenameOperation::StagingName(batch.token, i), back);
+        if (restored && back.Known()) restored->emplace_back(batch.files[i].oldName, back);
+        if (done == FileUndo::Changed)
             ++result.changed;
         else
             ++result.undone;
     }
-    ops_.SyncDir(dirFd);
+    ops_.SyncDir(folder.Fd());
     return result;
 }
 
-// The journal is opened at the first question asked of it.
-TRenameJournal& TRenameHistory::Journal() {
-    if (!journal_) journal_.emplace(databasePath_);
-    return *journal_;
-}
-
-TRenameHistory::Recovery TRenameHistory::RecoverOne() {
-    const std::optional<TRenameJournal::Batch> batch = Journal().Unfinished();
+TRenameHistory::Recovery TRenameHistory::RecoverOne(const Callbacks& callbacks) {
+    std::optional<TRenameJournal::Batch> batch = Journal().ClaimUnfinished(pending_);
     if (!batch) return {};
+    TRenameJournal& journal = *journal_;
     Recovery recovery;
-    const TFd dir = OpenDirectory(*batch);
+    recovery.folder = batch->folder.path;
+    TBatchFolder folder;
+    if (folder.Open(batch->folder) != 0) {
+        // A stick not plugged in, a mount not there: tried again next time.
+        recovery.kind = Recovery::Kind::FolderAway;
+        pending_.insert(batch->id);
+        journal.Release(batch->id);
+        return recovery;
+    }
+    recovery.weakCheck = folder.GetStrength() == TBatchFolder::Strength::Weak;
+    const size_t total = batch->files.size();
+    const auto stopHere = [&] {
+        if (!callbacks.stopRequested || !callbacks.stopRequested()) return false;
+        ops_.SyncDir(folder.Fd());
+        recovery.kind = Recovery::Kind::Stopped;
+        pending_.insert(batch->id);
+        journal.Release(batch->id);
+        return true;
+    };
     switch (batch->phase) {
     case TRenameJournal::Phase::Making:
         recovery.kind = Recovery::Kind::Undone;
-        if (dir.Get() >= 0) {
-            for (size_t i = batch->files.size(); i-- > 0;) {
-                // A copy that was being built under its staging name.
-                const std::string staging = TRenameOperation::StagingName(batch->id, i);
-                struct stat st;
-                if (ops_.StatAt(dir.Get(), staging, st) == 0 && S_ISREG(st.st_mode))
-                    ops_.UnlinkAt(dir.Get(), staging);
-                if (TakeBackUnfinished(dir.Get(), batch->files[i])) ++recovery.files;
-            }
-            ops_.SyncDir(dir.Get());
+        for (size_t i = total; i-- > 0;) {
+            if (stopHere()) return recovery;
+            if (callbacks.progress) callbacks.progress(total - 1 - i, total);
+            // A copy that was being built under its staging name: the name
+            // carries the batch's random token, so it is the batch's own.
+            const std::string staging = TRenameOperation::StagingName(batch->token, i);
+            ops_.RemoveIf(folder.Fd(), staging, [](const struct stat& st) { return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode); });
+            bool left = false;
+            if (TakeBackUnfinished(folder, batch->files[i], left)) ++recovery.files;
+            if (left) ++recovery.left;
         }
-        journal_->Forget(batch->id);
+        if (ops_.SyncDir(folder.Fd()) != 0 && recovery.left == 0) recovery.left = 1;
+        if (recovery.left == 0) {
+            journal.Forget(batch->id);
+        } else {
+            pending_.insert(batch->id);
+            journal.Release(batch->id);
+        }
         break;
     case TRenameJournal::Phase::Deleting:
         recovery.kind = Recovery::Kind::Finished;
-        if (dir.Get() >= 0) {
-            for (const TRenameJournal::File& file : batch->files)
-                if (!file.made.SameState(TFileIdentity{}) && FinishDeletion(dir.Get(), file)) ++recovery.files;
-            ops_.SyncDir(dir.Get());
-            journal_->SetPhase(batch->id, TRenameJournal::Phase::Done);
-        } else {
-            journal_->Forget(batch->id);
+        for (size_t i = 0; i < total; ++i) {
+            if (stopHere()) return recovery;
+            if (callbacks.progress) callbacks.progress(i, total);
+            TRenameJournal::File& file = batch->files[i];
+            if (file.made.Known() && FinishDeletion(folder, file))
+                ++recovery.files;
         }
+        ops_.SyncDir(folder.Fd());
+        journal.SetPhase(batch->id, TRenameJournal::Phase::Deleting, TRenameJournal::Phase::Done,
+                         SlicesOfFiles(batch->files));
+        journal.Release(batch->id);
         break;
-    default:
+    default: {
         recovery.kind = Recovery::Kind::UndoFinished;
-        if (dir.Get() >= 0) {
-            // Files the interrupted undo already gave back count as well:
-            // the user is told about the undo as a whole.
-            recovery.files = UndoFiles(dir.Get(), *batch).undone;
+        // Files the interrupted undo already gave back count as well: the
+        // user is told about the undo as a whole.
+        const UndoResult undone = UndoFiles(folder, *batch, callbacks);
+        recovery.files = undone.undone;
+        if (undone.stopped) {
+            recovery.kind = Recovery::Kind::Stopped;
+            pending_.insert(batch->id);
+            journal.Release(batch->id);
+        } else {
+            journal.Forget(batch->id);
         }
-        journal_->Forget(batch->id);
         break;
+    }
     }
     return recovery;
 }
 
+std::vector<TRenameJournal::Summary> TRenameHistory::TakeSetAside() {
+    return journal_ ? journal_->TakeSetAside() : std::vector<TRenameJournal::Summary>{};
+}
+
+std::optional<TRenameJournal::Summary> TRenameHistory::LastBatch() { return Journal().LastDone(); }
+
 std::optional<size_t> TRenameHistory::LastBatchSize() {
-    const std::optional<TRenameJournal::Batch> batch = Journal().LastDone();
+    const std::optional<TRenameJournal::Summary> batch = LastBatch();
     if (!batch) return std::nullopt;
-    return batch->files.size();
+    return batch->fileCount;
+}
+
+std::optional<TRenameHistory::UndoResult> TRenameHistory::Undo(int64_t id, const Callbacks& callbacks) {
+    std::optional<TRenameJournal::Batch> batch = Journal().Claim(id, TRenameJournal::Phase::Done);
+    if (!batch) return std::nullopt;
+    TRenameJournal& journal = *journal_;
+    TBatchFolder folder;
+    if (folder.Open(batch->folder) != 0) {
+        // The folder is away: the batch is kept, to be undone once it is back.
+        journal.Release(batch->id);
+        UndoResult result;
+        result.folderAway = true;
+        result.folder = batch->folder.path;
+        return result;
+    }
+    journal.SetPhase(batch->id, TRenameJournal::Phase::Done, TRenameJournal::Phase::Undoing);
+    std::vector<std::pair<std::string, TFileIdentity>> restored;
+    const UndoResult result = UndoFiles(folder, *batch, callbacks, &restored);
+    if (result.stopped) {
+        journal.Release(batch->id);
+    } else {
+        journal.Forget(batch->id);
+        UpdateEarlierBatch(batch->folder, restored);
+    }
+    return result;
+}
+
+void TRenameHistory::UpdateEarlierBatch(const TRenameJournal::Folder& folder,
+                                        const std::vector<std::pair<std::string, TFileIdentity>>& restored) {
+    if (restored.empty()) return;
+    const std::optional<TRenameJournal::Summary> earlier = journal_->LastDone();
+    if (!earlier || earlier->directory != folder.path) return;
+    std::optional<TRenameJournal::Batch> batch = journal_->Claim(earlier->id, TRenameJournal::Phase::Done);
+    if (!batch) return;
+    std::unordered_map<std::string, TFileIdentity> byName(restored.begin(), restored.end());
+    bool changed = false;
+    for (TRenameJournal::File& file : batch->files) {
+        const auto found = byName.find(file.newName);
+        if (found != byName.end() && found->second.SameState(file.made)) {
+            file.made = found->second;
+            changed = true;
+        }
+    }
+    if (changed)
+        journal_->SetPhase(batch->id, TRenameJournal::Phase::Done, TRenameJournal::Phase::Done,
+                           SlicesOfFiles(batch->files));
+    journal_->Release(batch->id);
 }
 
 std::optional<TRenameHistory::UndoResult> TRenameHistory::UndoLast() {
-    const std::optional<TRenameJournal::Batch> batch = Journal().LastDone();
-    if (!batch) return std::nullopt;
-    const TFd dir = OpenDirectory(*batch);
-    if (dir.Get() < 0) {
-        // The folder is gone or another one stands at its path: nothing of
-        // the batch can be given back.
-        journal_->Forget(batch->id);
-        return UndoResult{0, batch->files.size()};
-    }
-    journal_->SetPhase(batch->id, TRenameJournal::Phase::Undoing);
-    const UndoResult result = UndoFiles(dir.Get(), *batch);
-    journal_->Forget(batch->id);
-    return result;
+    const std::optional<TRenameJournal::Summary> last = LastBatch();
+    if (!last) return std::nullopt;
+    return Undo(last->id);
 }
 
 }  // namespace vantelo

@@ -1,68 +1,107 @@
 // What the journal of the batch rename (TRenameJournal) makes possible after
 // a batch: bringing a batch a crash interrupted to one end at start-up, and
-// undoing the finished batches one by one, newest first. Every step is
-// checked against the identities the journal kept, so that nothing the user
-// changed since is touched, and each step is a single rename or removal, so
-// that an undo interrupted in turn is finished at the next start.
+// undoing the finished batches one by one, newest first. Only batches no
+// live process owns are touched, and only files whose identity the journal
+// recorded: nothing the user made or changed since is removed or renamed.
+// Each step is a single guarded rename or removal (see TFileOps::RemoveIf),
+// so that an undo interrupted in turn is finished at the next start.
+//
+// Both run without a window: a worker can drive them, reporting progress
+// and asking whether to stop between files.
 #pragma once
 
-#include "platform/TFd.h"
 #include "platform/TFileOps.h"
+#include "rename/TBatchFolder.h"
 #include "rename/TRenameJournal.h"
 
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace vantelo {
 
 class TRenameHistory {
 public:
-    // `databasePath`: the tool's database, which holds the journal.
-    explicit TRenameHistory(std::string databasePath, TFileOps& ops = TFileOps::System());
+    // `journalPath`: the rename journal, by default the user's own.
+    explicit TRenameHistory(std::string journalPath = TRenameJournal::DefaultPath(),
+                            TFileOps& ops = TFileOps::System());
+
+    struct Callbacks {
+        // Files done so far and the batch's total.
+        std::function<void(size_t done, size_t total)> progress;
+        // Asked between files; a recovery stopped leaves its batch pending.
+        std::function<bool()> stopRequested;
+    };
 
     // What the start-up did with an unfinished batch.
     struct Recovery {
         enum class Kind {
-            None,          // nothing was unfinished
+            None,          // nothing (more) was unfinished
             Undone,        // new names not all made: taken back
             Finished,      // every new name made, deletions begun: deletions finished
             UndoFinished,  // an undo was interrupted: finished
+            FolderAway,    // the batch's folder cannot be opened: the batch stays pending
+            Stopped,       // a stop was asked for: the batch stays pending
         };
         Kind kind = Kind::None;
-        size_t files = 0;  // files taken back, deleted, or given back their old names
+        size_t files = 0;       // files taken back, deleted, or given back their old names
+        size_t left = 0;        // files that could not be: the batch stays pending
+        std::string folder;     // the batch's folder
+        bool weakCheck = false; // files were told by name, size and time only
     };
-    // Brings the oldest unfinished batch to one end and answers what was
-    // done; call again until it answers None. Raises EJournalError.
-    Recovery RecoverOne();
+    // Brings the oldest unfinished batch that no live process owns to one
+    // end and answers what was done; call again until it answers None (a
+    // batch left pending is not offered again by this object). Raises
+    // EJournalError.
+    Recovery RecoverOne(const Callbacks& callbacks = {});
 
-    // The number of files of the batch Ctrl+Z would undo, if there is one.
-    // Raises EJournalError.
+    // Batches found damaged so far and set aside, each to be reported once.
+    std::vector<TRenameJournal::Summary> TakeSetAside();
+
+    // The batch Ctrl+Z would undo (its folder and number of files, from the
+    // journal's row alone), if there is one. Raises EJournalError.
+    std::optional<TRenameJournal::Summary> LastBatch();
     std::optional<size_t> LastBatchSize();
 
     struct UndoResult {
-        size_t undone = 0;   // files back under their old names, copies removed
-        size_t changed = 0;  // files changed since the batch, left alone
+        size_t undone = 0;        // files back under their old names, copies removed
+        size_t changed = 0;       // files changed since the batch, left alone
+        bool folderAway = false;  // the folder cannot be opened: nothing done, the batch kept
+        bool stopped = false;     // stopped part-way: the rest is finished at the next start
+        std::string folder;
+        bool weakCheck = false;
     };
-    // Undoes the newest finished batch: a new name gets its old name back
-    // only while it still holds the file the batch made and the old name is
-    // free; a copy beside a kept original is removed only while unchanged.
-    // Answers nothing when there is no batch to undo. Raises EJournalError.
+    // Undoes the batch `id` (the one a question named): a new name gets its
+    // old name back only while it still holds the file the batch made,
+    // untouched, and the old name is free; a copy beside a kept original is
+    // removed only while untouched. Answers nothing when that batch is no
+    // longer there to undo (undone meanwhile, or owned by a live process).
+    // Raises EJournalError.
+    std::optional<UndoResult> Undo(int64_t id, const Callbacks& callbacks = {});
+    // Undoes the newest finished batch.
     std::optional<UndoResult> UndoLast();
 
 private:
     enum class FileUndo { Undone, AlreadyUndone, Changed };
-    FileUndo UndoFile(int dirFd, const TRenameJournal::File& file);
-    bool TakeBackUnfinished(int dirFd, const TRenameJournal::File& file);
-    bool FinishDeletion(int dirFd, const TRenameJournal::File& file);
-    UndoResult UndoFiles(int dirFd, const TRenameJournal::Batch& batch);
-    // Opens the batch's directory; the descriptor is -1 when it is gone or is
-    // another folder now.
-    static TFd OpenDirectory(const TRenameJournal::Batch& batch);
+    FileUndo UndoFile(const TBatchFolder& folder, const TRenameJournal::File& file, const std::string& staging,
+                      TFileIdentity& restored);
+    // After an undo gave files back their old names, the batch before it
+    // that made those names learns their new change times, so that its own
+    // undo does not take the give-back for a change by the user.
+    void UpdateEarlierBatch(const TRenameJournal::Folder& folder,
+                            const std::vector<std::pair<std::string, TFileIdentity>>& restored);
+    bool TakeBackUnfinished(const TBatchFolder& folder, const TRenameJournal::File& file, bool& left);
+    bool FinishDeletion(const TBatchFolder& folder, TRenameJournal::File& file);
+    UndoResult UndoFiles(const TBatchFolder& folder, const TRenameJournal::Batch& batch, const Callbacks& callbacks,
+                         std::vector<std::pair<std::string, TFileIdentity>>* restored = nullptr);
     TRenameJournal& Journal();
 
-    std::string databasePath_;
+    std::string journalPath_;
     TFileOps& ops_;
     std::optional<TRenameJournal> journal_;
+    std::set<int64_t> pending_;  // batches left pending by this object
 };
 
 }  // namespace vantelo

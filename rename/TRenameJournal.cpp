@@ -1,4 +1,4 @@
-// The rename journal over a connection of its own to the tool's database.
+// The rename journal in the user's private state folder.
 #include "rename/TRenameJournal.h"
 
 #include "rename/EJournalError.h"
@@ -6,25 +6,27 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantelo {
 namespace {
 
-constexpr const char* kCreateTable =
-    "CREATE TABLE IF NOT EXISTS RenameJournal("
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS Batches("
     "BatchId INTEGER PRIMARY KEY AUTOINCREMENT, Directory BLOB NOT NULL, DirDevice INTEGER NOT NULL, "
-    "DirInode INTEGER NOT NULL, DeleteOld INTEGER NOT NULL, Phase INTEGER NOT NULL, "
-    "FileCount INTEGER NOT NULL, Files BLOB NOT NULL)";
-// A batch's files in slices of the packed list, so that no write holds the
-// whole list twice and a phase change rewrites none of it. The table's own
-// Files column is left empty for such batches; a batch written with its
-// files there is still read.
-constexpr const char* kCreatePartsTable =
-    "CREATE TABLE IF NOT EXISTS RenameJournalFiles(BatchId INTEGER NOT NULL, Part INTEGER NOT NULL, "
-    "Files BLOB NOT NULL, PRIMARY KEY(BatchId, Part))";
-constexpr const char* kColumns = "SELECT BatchId, Directory, DirDevice, DirInode, DeleteOld, Phase, Files FROM RenameJournal ";
-constexpr unsigned char kPackVersion = 2;
+    "DirInode INTEGER NOT NULL, FsId INTEGER NOT NULL, DeleteOld INTEGER NOT NULL, Phase INTEGER NOT NULL, "
+    "FileCount INTEGER NOT NULL, Token TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS BatchFiles(BatchId INTEGER NOT NULL, Part INTEGER NOT NULL, "
+    "Files BLOB NOT NULL, PRIMARY KEY(BatchId, Part));"
+    "CREATE TABLE IF NOT EXISTS BatchMade(BatchId INTEGER NOT NULL, Part INTEGER NOT NULL, "
+    "Made BLOB NOT NULL, PRIMARY KEY(BatchId, Part));";
+constexpr unsigned char kPackVersion = 3;
 // How a file's new identity is kept after its old one.
 enum MadeMark : unsigned char { kMadeUnknown = 0, kMadeIsSource = 1, kMadeFollows = 2 };
 
@@ -40,6 +42,14 @@ public:
     void Bind(int at, int64_t value) { sqlite3_bind_int64(statement_, at, value); }
     void BindBlob(int at, const std::string& value) {
         sqlite3_bind_blob64(statement_, at, value.data(), value.size(), SQLITE_STATIC);
+    }
+    void BindText(int at, const std::string& value) {
+        sqlite3_bind_text64(statement_, at, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8);
+    }
+    std::string Blob(int column) const {
+        const void* data = sqlite3_column_blob(statement_, column);
+        return std::string(static_cast<const char*>(data),
+                           data ? static_cast<size_t>(sqlite3_column_bytes(statement_, column)) : 0);
     }
 
 private:
@@ -66,18 +76,24 @@ void PutIdentity(std::string& out, const TFileIdentity& identity) {
     PutNumber(out, Fold(identity.size));
     PutNumber(out, Fold(identity.mtime.tv_sec));
     PutNumber(out, static_cast<uint64_t>(identity.mtime.tv_nsec));
+    PutNumber(out, Fold(identity.ctime.tv_sec));
+    PutNumber(out, static_cast<uint64_t>(identity.ctime.tv_nsec));
+    PutNumber(out, Fold(identity.btime.tv_sec));
+    PutNumber(out, static_cast<uint64_t>(identity.btime.tv_nsec));
 }
 
 bool SameIdentity(const TFileIdentity& a, const TFileIdentity& b) {
-    return a.SameState(b);
+    const auto same = [](const timespec& x, const timespec& y) { return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec; };
+    return a.SameState(b) && same(a.ctime, b.ctime) && same(a.btime, b.btime);
 }
 
 bool IsUnknown(const TFileIdentity& identity) { return SameIdentity(identity, TFileIdentity{}); }
 
-// Reads what PutNumber and the names wrote, refusing a value cut short.
+// Reads what PutNumber and the names wrote. Each read answers false when the
+// text ends first; a value out of bounds marks the text malformed.
 class TReader {
 public:
-    explicit TReader(const std::string& text, size_t at) : text_(text), at_(at) {}
+    TReader(const std::string& text, size_t at) : text_(text), at_(at) {}
     bool Number(uint64_t& value) {
         value = 0;
         for (int shift = 0; shift < 64; shift += 7) {
@@ -86,13 +102,23 @@ public:
             value |= static_cast<uint64_t>(byte & 0x7F) << shift;
             if (!(byte & 0x80)) return true;
         }
+        malformed_ = true;
         return false;
     }
-    bool Bytes(std::string& value) {
+    bool Name(std::string& value) {
         uint64_t length = 0;
-        if (!Number(length) || text_.size() - at_ < length) return false;
+        if (!Number(length)) return false;
+        if (length == 0 || length > TRenameJournal::kMaxNameBytes) {
+            malformed_ = true;
+            return false;
+        }
+        if (text_.size() - at_ < length) return false;
         value.assign(text_, at_, length);
         at_ += length;
+        if (!TRenameJournal::IsPlainName(value)) {
+            malformed_ = true;
+            return false;
+        }
         return true;
     }
     bool Byte(unsigned char& value) {
@@ -100,44 +126,194 @@ public:
         value = static_cast<unsigned char>(text_[at_++]);
         return true;
     }
-    bool Identity(TFileIdentity& identity) {
-        uint64_t device, inode, size, seconds, nanoseconds;
-        if (!Number(device) || !Number(inode) || !Number(size) || !Number(seconds) || !Number(nanoseconds))
+    bool Time(timespec& time) {
+        uint64_t seconds, nanoseconds;
+        if (!Number(seconds) || !Number(nanoseconds)) return false;
+        if (nanoseconds >= 1000000000) {
+            malformed_ = true;
             return false;
+        }
+        time.tv_sec = static_cast<time_t>(Unfold(seconds));
+        time.tv_nsec = static_cast<long>(nanoseconds);
+        return true;
+    }
+    bool Identity(TFileIdentity& identity) {
+        uint64_t device, inode, size;
+        if (!Number(device) || !Number(inode) || !Number(size)) return false;
         identity.device = static_cast<dev_t>(device);
         identity.inode = static_cast<ino_t>(inode);
         identity.size = static_cast<off_t>(Unfold(size));
-        identity.mtime.tv_sec = static_cast<time_t>(Unfold(seconds));
-        identity.mtime.tv_nsec = static_cast<long>(nanoseconds);
-        return true;
+        if (identity.size < 0) {
+            malformed_ = true;
+            return false;
+        }
+        return Time(identity.mtime) && Time(identity.ctime) && Time(identity.btime);
     }
     bool AtEnd() const { return at_ == text_.size(); }
+    size_t At() const { return at_; }
+    bool Malformed() const { return malformed_; }
 
 private:
     const std::string& text_;
     size_t at_;
+    bool malformed_ = false;
 };
+
+// Reads one packed file from `reader`: 1 read, 0 the text ended first,
+// -1 malformed.
+int ReadFile(TReader& reader, TRenameJournal::File& file) {
+    unsigned char mark = 0;
+    if (!reader.Name(file.oldName) || !reader.Name(file.newName) || !reader.Identity(file.source) ||
+        !reader.Byte(mark))
+        return reader.Malformed() ? -1 : 0;
+    if (mark == kMadeIsSource) {
+        file.made = file.source;
+    } else if (mark == kMadeFollows) {
+        if (!reader.Identity(file.made)) return reader.Malformed() ? -1 : 0;
+    } else if (mark == kMadeUnknown) {
+        file.made = {};
+    } else {
+        return -1;
+    }
+    return 1;
+}
+
+// Unpacks a list given a slice at a time, a file possibly cut between two
+// slices; memory stays at the files read plus one slice.
+class TUnpacker {
+public:
+    explicit TUnpacker(std::vector<TRenameJournal::File>& files, size_t limit) : files_(files), limit_(limit) {}
+    // False when the text so far is not a packed list.
+    bool Feed(const std::string& slice) {
+        pending_.append(slice);
+        size_t at = 0;
+        if (!versionSeen_) {
+            if (pending_.empty()) return true;
+            if (static_cast<unsigned char>(pending_[0]) != kPackVersion) return false;
+            versionSeen_ = true;
+            at = 1;
+        }
+        for (;;) {
+            TReader reader(pending_, at);
+            if (reader.AtEnd()) break;
+            TRenameJournal::File file;
+            const int read = ReadFile(reader, file);
+            if (read < 0) return false;
+            if (read == 0) break;
+            if (files_.size() >= limit_) return false;
+            files_.push_back(std::move(file));
+            at = reader.At();
+        }
+        pending_.erase(0, at);
+        // An unfinished file never needs more than its two names and two
+        // identities.
+        return pending_.size() <= 2 * TRenameJournal::kMaxNameBytes + 64;
+    }
+    bool Finish() const { return versionSeen_ && pending_.empty(); }
+
+private:
+    std::vector<TRenameJournal::File>& files_;
+    size_t limit_;
+    std::string pending_;
+    bool versionSeen_ = false;
+};
+
+// Flushes the folder `path`, so that an entry just made in it survives a
+// power cut.
+void SyncFolder(const std::string& path) {
+    const TFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() >= 0) ::fsync(fd.Get());
+}
+
+std::string ParentOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes the folder `path` (mode 0700) when missing, flushing its parent.
+void MakeFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) == 0)
+        SyncFolder(ParentOf(path));
+    else if (errno != EEXIST)
+        throw EJournalError(path + ": " + std::strerror(errno));
+}
+
+// The folder `path`, made with mode 0700 when missing; refused unless it is
+// a folder of this user's that nobody else may write.
+void CheckPrivateFolder(const std::string& path) {
+    MakeFolder(path);
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) throw EJournalError(path + ": " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0)
+        throw EJournalError(path + ": not a private folder of this user");
+}
+
+// Makes every missing folder above `path` (mode 0700), as mkdir -p would.
+void MakeParents(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        MakeFolder(path.substr(0, slash));
+}
+
+// Opens (making when missing, mode 0600, its folder flushed) the private
+// file `path`.
+TFd OpenPrivateFile(const std::string& path) {
+    TFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.Get() >= 0)
+        SyncFolder(ParentOf(path));
+    else if (errno == EEXIST)
+        fd = TFd(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.Get() < 0) throw EJournalError(path + ": " + std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0) throw EJournalError(path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0)
+        throw EJournalError(path + ": not a private file of this user");
+    return fd;
+}
 
 }  // namespace
 
 void TRenameJournal::CloseDb::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 
-TRenameJournal::TRenameJournal(const std::string& databasePath, int busyTimeoutMs) {
+std::string TRenameJournal::DefaultPath() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/') return std::string(state) + "/vantelo/journal.db";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return std::string(home) + "/.local/state/vantelo/journal.db";
+    return {};
+}
+
+bool TRenameJournal::IsPlainName(const std::string& name) {
+    return !name.empty() && name.size() <= kMaxNameBytes && name != "." && name != ".." &&
+           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+TRenameJournal::TRenameJournal(const std::string& path, int busyTimeoutMs) : path_(path) {
+    if (path.empty() || path[0] != '/') throw EJournalError("no folder for the rename journal");
+    const std::string folder = path.substr(0, path.rfind('/'));
+    MakeParents(folder);
+    CheckPrivateFolder(folder);
+    OpenPrivateFile(path);  // made 0600 before the engine sees it, and checked
+    lock_ = OpenPrivateFile(path + ".lock");
     sqlite3* raw = nullptr;
-    const int code = sqlite3_open_v2(databasePath.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    const int code =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
     db_.reset(raw);
     if (code != SQLITE_OK) {
         const std::string text = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(code);
         throw EJournalError(text);
     }
     sqlite3_busy_timeout(db_.get(), busyTimeoutMs);
-    // Every commit of this connection reaches the disk before it returns.
-    Exec("PRAGMA synchronous=FULL");
-    Exec(kCreateTable);
-    Exec(kCreatePartsTable);
+    // Every commit of this connection reaches the disk before it returns:
+    // in rollback-journal mode, EXTRA also flushes the folder once the
+    // commit's journal file is gone, so a power cut cannot bring it back.
+    Exec("PRAGMA journal_mode=DELETE");
+    Exec("PRAGMA synchronous=EXTRA");
+    if (sqlite3_exec(db_.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) Raise();
 }
 
-TRenameJournal::~TRenameJournal() = default;
+TRenameJournal::~TRenameJournal() {
+    for (const int64_t id : std::set<int64_t>(owned_)) Unlock(id);
+}
 
 void TRenameJournal::Raise() const { throw EJournalError(sqlite3_errmsg(db_.get())); }
 
@@ -145,9 +321,36 @@ void TRenameJournal::Exec(const char* sql) {
     if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) Raise();
 }
 
+bool TRenameJournal::Lock(int64_t id) {
+    if (owned_.count(id)) return true;
+    struct flock lock{};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(id);
+    lock.l_len = 1;
+    if (::fcntl(lock_.Get(), F_OFD_SETLK, &lock) != 0) {
+        if (errno == EAGAIN || errno == EACCES) return false;
+        throw EJournalError(path_ + ".lock: " + std::strerror(errno));
+    }
+    owned_.insert(id);
+    return true;
+}
+
+void TRenameJournal::Unlock(int64_t id) {
+    if (!owned_.erase(id)) return;
+    struct flock lock{};
+    lock.l_type = F_UNLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(id);
+    lock.l_len = 1;
+    ::fcntl(lock_.Get(), F_OFD_SETLK, &lock);
+}
+
+void TRenameJournal::Release(int64_t id) { Unlock(id); }
+
 std::string TRenameJournal::PackStart(size_t expectedFiles) {
     std::string packed;
-    packed.reserve(1 + expectedFiles * 48);
+    packed.reserve(1 + std::min(expectedFiles, kSliceBytes / 32) * 48);
     packed.push_back(static_cast<char>(kPackVersion));
     return packed;
 }
@@ -177,22 +380,8 @@ std::string TRenameJournal::Pack(const std::vector<File>& files) {
 
 bool TRenameJournal::Unpack(const std::string& packed, std::vector<File>& files) {
     files.clear();
-    if (packed.empty() || static_cast<unsigned char>(packed[0]) != kPackVersion) return false;
-    TReader reader(packed, 1);
-    while (!reader.AtEnd()) {
-        File& file = files.emplace_back();
-        unsigned char mark = 0;
-        if (!reader.Bytes(file.oldName) || !reader.Bytes(file.newName) || !reader.Identity(file.source) ||
-            !reader.Byte(mark))
-            return false;
-        if (mark == kMadeIsSource)
-            file.made = file.source;
-        else if (mark == kMadeFollows) {
-            if (!reader.Identity(file.made)) return false;
-        } else if (mark != kMadeUnknown)
-            return false;
-    }
-    return true;
+    TUnpacker unpacker(files, kMaxFiles);
+    return unpacker.Feed(packed) && unpacker.Finish();
 }
 
 TRenameJournal::PackedSlices TRenameJournal::SlicesOf(const std::string& packedFiles) {
@@ -217,37 +406,55 @@ void TRenameJournal::InTransaction(const std::function<void()>& body) {
     }
 }
 
-int64_t TRenameJournal::Begin(const std::string& directory, const TFileIdentity& directoryIdentity, bool deleteOld,
-                              size_t fileCount, const PackedSlices& packedFiles) {
+int64_t TRenameJournal::Begin(const Folder& folder, bool deleteOld, size_t fileCount, const std::string& token,
+                              const PackedSlices& packedFiles) {
     int64_t id = 0;
     InTransaction([&] {
-        // Finished batches beyond the kept number are dropped.
-        const std::string prune =
-            "DELETE FROM RenameJournal WHERE Phase = 3 AND BatchId <= (SELECT BatchId FROM RenameJournal "
-            "WHERE Phase = 3 ORDER BY BatchId DESC LIMIT 1 OFFSET " +
-            std::to_string(kKeptBatches - 1) + ")";
-        Exec(prune.c_str());
-        Exec("DELETE FROM RenameJournalFiles WHERE BatchId NOT IN (SELECT BatchId FROM RenameJournal)");
+        // Finished batches beyond the kept number are dropped, unless a
+        // process is undoing one of them right now.
+        TStatement old(db_.get(),
+                       "SELECT BatchId FROM Batches WHERE Phase = 3 ORDER BY BatchId DESC LIMIT -1 OFFSET ?");
+        if (!old.Ok()) Raise();
+        old.Bind(1, kKeptBatches - 1);
+        std::vector<int64_t> dropped;
+        while (sqlite3_step(old.Get()) == SQLITE_ROW) dropped.push_back(sqlite3_column_int64(old.Get(), 0));
+        for (const int64_t oldId : dropped) {
+            if (!Lock(oldId)) continue;
+            TStatement remove(db_.get(), "DELETE FROM Batches WHERE BatchId = ? AND Phase = 3");
+            if (!remove.Ok()) Raise();
+            remove.Bind(1, oldId);
+            if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+            RemoveParts(oldId);
+            Unlock(oldId);
+        }
         TStatement insert(db_.get(),
-                          "INSERT INTO RenameJournal(Directory, DirDevice, DirInode, DeleteOld, Phase, FileCount, "
-                          "Files) VALUES (?, ?, ?, ?, ?, ?, ?)");
+                          "INSERT INTO Batches(Directory, DirDevice, DirInode, FsId, DeleteOld, Phase, FileCount, "
+                          "Token) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         if (!insert.Ok()) Raise();
-        insert.BindBlob(1, directory);
-        insert.Bind(2, static_cast<int64_t>(directoryIdentity.device));
-        insert.Bind(3, static_cast<int64_t>(directoryIdentity.inode));
-        insert.Bind(4, deleteOld ? 1 : 0);
-        insert.Bind(5, static_cast<int64_t>(Phase::Making));
-        insert.Bind(6, static_cast<int64_t>(fileCount));
-        insert.BindBlob(7, std::string());
+        insert.BindBlob(1, folder.path);
+        insert.Bind(2, static_cast<int64_t>(folder.identity.device));
+        insert.Bind(3, static_cast<int64_t>(folder.identity.inode));
+        insert.Bind(4, static_cast<int64_t>(folder.fsid));
+        insert.Bind(5, deleteOld ? 1 : 0);
+        insert.Bind(6, static_cast<int64_t>(Phase::Making));
+        insert.Bind(7, static_cast<int64_t>(fileCount));
+        insert.BindText(8, token);
         if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
         id = sqlite3_last_insert_rowid(db_.get());
-        WriteParts(id, packedFiles);
+        // Owned before any other process can see the row.
+        if (!Lock(id)) throw EJournalError("rename journal: batch " + std::to_string(id) + " is taken");
+        try {
+            WriteParts(id, packedFiles);
+        } catch (...) {
+            Unlock(id);
+            throw;
+        }
     });
     return id;
 }
 
 void TRenameJournal::WriteParts(int64_t id, const PackedSlices& packedFiles) {
-    TStatement insert(db_.get(), "INSERT INTO RenameJournalFiles(BatchId, Part, Files) VALUES (?, ?, ?)");
+    TStatement insert(db_.get(), "INSERT INTO BatchFiles(BatchId, Part, Files) VALUES (?, ?, ?)");
     if (!insert.Ok()) Raise();
     std::string slice;
     for (int64_t part = 0; packedFiles(slice); ++part) {
@@ -259,90 +466,217 @@ void TRenameJournal::WriteParts(int64_t id, const PackedSlices& packedFiles) {
     }
 }
 
-void TRenameJournal::SetPhase(int64_t id, Phase phase) {
-    TStatement update(db_.get(), "UPDATE RenameJournal SET Phase = ? WHERE BatchId = ?");
+void TRenameJournal::SetPhase(int64_t id, Phase from, Phase to) {
+    if (!owned_.count(id)) throw EJournalError("rename journal: batch " + std::to_string(id) + " is not ours");
+    TStatement update(db_.get(), "UPDATE Batches SET Phase = ? WHERE BatchId = ? AND Phase = ?");
     if (!update.Ok()) Raise();
-    update.Bind(1, static_cast<int64_t>(phase));
+    update.Bind(1, static_cast<int64_t>(to));
     update.Bind(2, id);
+    update.Bind(3, static_cast<int64_t>(from));
     if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
+    if (sqlite3_changes(db_.get()) != 1)
+        throw EJournalError("rename journal: batch " + std::to_string(id) + " is no longer where it was");
 }
 
-void TRenameJournal::SetPhase(int64_t id, Phase phase, const PackedSlices& packedFiles) {
+void TRenameJournal::SetPhase(int64_t id, Phase from, Phase to, const PackedSlices& packedFiles) {
     // The phase and the files it goes with change together.
     InTransaction([&] {
-        TStatement update(db_.get(), "UPDATE RenameJournal SET Phase = ?, Files = ? WHERE BatchId = ?");
-        if (!update.Ok()) Raise();
-        update.Bind(1, static_cast<int64_t>(phase));
-        update.BindBlob(2, std::string());
-        update.Bind(3, id);
-        if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
+        SetPhase(id, from, to);
         RemoveParts(id);
         WriteParts(id, packedFiles);
     });
 }
 
+void TRenameJournal::AddMade(int64_t id, const std::vector<std::pair<size_t, TFileIdentity>>& made) {
+    if (made.empty()) return;
+    if (!owned_.count(id)) throw EJournalError("rename journal: batch " + std::to_string(id) + " is not ours");
+    std::string packed;
+    for (const auto& [row, identity] : made) {
+        PutNumber(packed, row);
+        PutIdentity(packed, identity);
+    }
+    TStatement insert(db_.get(),
+                      "INSERT INTO BatchMade(BatchId, Part, Made) VALUES (?, "
+                      "(SELECT COALESCE(MAX(Part), -1) + 1 FROM BatchMade WHERE BatchId = ?), ?)");
+    if (!insert.Ok()) Raise();
+    insert.Bind(1, id);
+    insert.Bind(2, id);
+    insert.BindBlob(3, packed);
+    if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
+}
+
 void TRenameJournal::Forget(int64_t id) {
+    if (!owned_.count(id)) throw EJournalError("rename journal: batch " + std::to_string(id) + " is not ours");
     InTransaction([&] {
         RemoveParts(id);
-        TStatement remove(db_.get(), "DELETE FROM RenameJournal WHERE BatchId = ?");
+        TStatement remove(db_.get(), "DELETE FROM Batches WHERE BatchId = ?");
         if (!remove.Ok()) Raise();
         remove.Bind(1, id);
         if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+        if (sqlite3_changes(db_.get()) != 1)
+            throw EJournalError("rename journal: batch " + std::to_string(id) + " is no longer where it was");
     });
+    Unlock(id);
 }
 
 void TRenameJournal::RemoveParts(int64_t id) {
-    TStatement remove(db_.get(), "DELETE FROM RenameJournalFiles WHERE BatchId = ?");
-    if (!remove.Ok()) Raise();
-    remove.Bind(1, id);
-    if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+    for (const char* sql : {"DELETE FROM BatchFiles WHERE BatchId = ?", "DELETE FROM BatchMade WHERE BatchId = ?"}) {
+        TStatement remove(db_.get(), sql);
+        if (!remove.Ok()) Raise();
+        remove.Bind(1, id);
+        if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+    }
 }
 
-std::string TRenameJournal::ReadParts(int64_t id) {
-    TStatement select(db_.get(), "SELECT Files FROM RenameJournalFiles WHERE BatchId = ? ORDER BY Part");
+void TRenameJournal::SetAside(int64_t id) {
+    TStatement select(db_.get(), "SELECT Directory, FileCount, DeleteOld FROM Batches WHERE BatchId = ?");
+    Summary summary;
+    summary.id = id;
+    if (select.Ok()) {
+        select.Bind(1, id);
+        if (sqlite3_step(select.Get()) == SQLITE_ROW) {
+            // Only as much of the folder as a path can be.
+            if (sqlite3_column_bytes(select.Get(), 0) <= static_cast<int>(kMaxPathBytes))
+                summary.directory = select.Blob(0);
+            summary.fileCount = static_cast<size_t>(std::max<int64_t>(0, sqlite3_column_int64(select.Get(), 1)));
+            summary.deleteOld = sqlite3_column_int64(select.Get(), 2) != 0;
+        }
+    }
+    TStatement update(db_.get(), "UPDATE Batches SET Phase = 5 WHERE BatchId = ?");
+    if (!update.Ok()) Raise();
+    update.Bind(1, id);
+    if (sqlite3_step(update.Get()) != SQLITE_DONE) Raise();
+    setAside_.push_back(std::move(summary));
+    Unlock(id);
+}
+
+bool TRenameJournal::ReadBatch(int64_t id, Batch& batch) {
+    TStatement select(db_.get(),
+                      "SELECT length(Directory), Directory, DirDevice, DirInode, FsId, DeleteOld, Phase, FileCount, "
+                      "Token FROM Batches WHERE BatchId = ?");
     if (!select.Ok()) Raise();
     select.Bind(1, id);
-    std::string packed;
+    if (sqlite3_step(select.Get()) != SQLITE_ROW) return false;
+    sqlite3_stmt* row = select.Get();
+    const int64_t pathBytes = sqlite3_column_int64(row, 0);
+    if (pathBytes <= 0 || pathBytes > static_cast<int64_t>(kMaxPathBytes)) return false;
+    batch.id = id;
+    batch.folder.path = select.Blob(1);
+    if (batch.folder.path.empty() || batch.folder.path[0] != '/' ||
+        batch.folder.path.find('\0') != std::string::npos)
+        return false;
+    batch.folder.identity.device = static_cast<dev_t>(sqlite3_column_int64(row, 2));
+    batch.folder.identity.inode = static_cast<ino_t>(sqlite3_column_int64(row, 3));
+    batch.folder.fsid = static_cast<uint64_t>(sqlite3_column_int64(row, 4));
+    batch.deleteOld = sqlite3_column_int64(row, 5) != 0;
+    const int64_t phase = sqlite3_column_int64(row, 6);
+    if (phase < 1 || phase > 5) return false;
+    batch.phase = static_cast<Phase>(phase);
+    const int64_t count = sqlite3_column_int64(row, 7);
+    if (count < 0 || static_cast<uint64_t>(count) > kMaxFiles) return false;
+    batch.fileCount = static_cast<size_t>(count);
+    if (sqlite3_column_bytes(row, 8) > 64) return false;
+    const unsigned char* token = sqlite3_column_text(row, 8);
+    batch.token = token ? reinterpret_cast<const char*>(token) : "";
+    for (const char c : batch.token)
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+
+    // The files, a slice at a time; a slice longer than any writer makes is
+    // not read at all.
+    batch.files.clear();
+    batch.files.reserve(batch.fileCount);
+    TStatement parts(db_.get(), "SELECT length(Files), Files FROM BatchFiles WHERE BatchId = ? ORDER BY Part");
+    if (!parts.Ok()) Raise();
+    parts.Bind(1, id);
+    TUnpacker unpacker(batch.files, batch.fileCount);
     int code;
-    while ((code = sqlite3_step(select.Get())) == SQLITE_ROW) {
-        const void* data = sqlite3_column_blob(select.Get(), 0);
-        packed.append(static_cast<const char*>(data), data ? static_cast<size_t>(sqlite3_column_bytes(select.Get(), 0)) : 0);
+    while ((code = sqlite3_step(parts.Get())) == SQLITE_ROW) {
+        if (sqlite3_column_int64(parts.Get(), 0) > static_cast<int64_t>(2 * kSliceBytes)) return false;
+        if (!unpacker.Feed(parts.Blob(1))) return false;
     }
     if (code != SQLITE_DONE) Raise();
-    return packed;
+    if (!unpacker.Finish() || batch.files.size() != batch.fileCount) return false;
+
+    // The copies built before they were named.
+    TStatement made(db_.get(), "SELECT length(Made), Made FROM BatchMade WHERE BatchId = ? ORDER BY Part");
+    if (!made.Ok()) Raise();
+    made.Bind(1, id);
+    while ((code = sqlite3_step(made.Get())) == SQLITE_ROW) {
+        if (sqlite3_column_int64(made.Get(), 0) > static_cast<int64_t>(2 * kSliceBytes)) return false;
+        const std::string packed = made.Blob(1);
+        TReader reader(packed, 0);
+        while (!reader.AtEnd()) {
+            uint64_t index = 0;
+            TFileIdentity identity;
+            if (!reader.Number(index) || !reader.Identity(identity) || index >= batch.files.size()) return false;
+            // The list's own entry wins once it names the copy; before that it
+            // is unknown, or the old file itself as a rename in place expects.
+            File& file = batch.files[index];
+            if (!file.made.Known() || file.made.SameFile(file.source)) file.made = identity;
+        }
+    }
+    if (code != SQLITE_DONE) Raise();
+    return true;
 }
 
-std::optional<TRenameJournal::Batch> TRenameJournal::ReadOne(const char* where) {
-    const std::string sql = std::string(kColumns) + where;
-    TStatement select(db_.get(), sql.c_str());
+std::optional<TRenameJournal::Batch> TRenameJournal::ClaimRead(int64_t id, std::initializer_list<Phase> phases) {
+    if (!Lock(id)) return std::nullopt;
+    // Owned now: read again what the row says, since its owner may have
+    // moved it on before letting go.
+    TStatement phase(db_.get(), "SELECT Phase FROM Batches WHERE BatchId = ?");
+    if (!phase.Ok()) Raise();
+    phase.Bind(1, id);
+    const bool found = sqlite3_step(phase.Get()) == SQLITE_ROW;
+    const int now = found ? sqlite3_column_int(phase.Get(), 0) : 0;
+    if (!found || std::none_of(phases.begin(), phases.end(), [now](Phase p) { return static_cast<int>(p) == now; })) {
+        Unlock(id);
+        return std::nullopt;
+    }
+    Batch batch;
+    if (!ReadBatch(id, batch)) {
+        batch.files.clear();
+        batch.files.shrink_to_fit();
+        SetAside(id);
+        return std::nullopt;
+    }
+    return batch;
+}
+
+std::optional<TRenameJournal::Batch> TRenameJournal::ClaimUnfinished(const std::set<int64_t>& skip) {
+    std::vector<int64_t> candidates;
+    {
+        TStatement select(db_.get(), "SELECT BatchId FROM Batches WHERE Phase IN (1, 2, 4) ORDER BY BatchId");
+        if (!select.Ok()) Raise();
+        int code;
+        while ((code = sqlite3_step(select.Get())) == SQLITE_ROW) {
+            const int64_t id = sqlite3_column_int64(select.Get(), 0);
+            if (!skip.count(id) && !owned_.count(id)) candidates.push_back(id);
+        }
+        if (code != SQLITE_DONE) Raise();
+    }
+    for (const int64_t id : candidates) {
+        if (std::optional<Batch> batch = ClaimRead(id, {Phase::Making, Phase::Deleting, Phase::Undoing}))
+            return batch;
+    }
+    return std::nullopt;
+}
+
+std::optional<TRenameJournal::Summary> TRenameJournal::LastDone() {
+    TStatement select(db_.get(),
+                      "SELECT BatchId, Directory, FileCount, DeleteOld FROM Batches WHERE Phase = 3 "
+                      "AND length(Directory) BETWEEN 1 AND 4096 ORDER BY BatchId DESC LIMIT 1");
     if (!select.Ok()) Raise();
     const int code = sqlite3_step(select.Get());
     if (code == SQLITE_DONE) return std::nullopt;
     if (code != SQLITE_ROW) Raise();
-    sqlite3_stmt* row = select.Get();
-    auto blob = [row](int column) {
-        const void* data = sqlite3_column_blob(row, column);
-        return std::string(static_cast<const char*>(data), data ? static_cast<size_t>(sqlite3_column_bytes(row, column)) : 0);
-    };
-    Batch batch;
-    batch.id = sqlite3_column_int64(row, 0);
-    batch.directory = blob(1);
-    batch.directoryIdentity.device = static_cast<dev_t>(sqlite3_column_int64(row, 2));
-    batch.directoryIdentity.inode = static_cast<ino_t>(sqlite3_column_int64(row, 3));
-    batch.deleteOld = sqlite3_column_int64(row, 4) != 0;
-    batch.phase = static_cast<Phase>(sqlite3_column_int(row, 5));
-    std::string packed = blob(6);
-    if (packed.empty()) packed = ReadParts(batch.id);
-    if (!Unpack(packed, batch.files)) throw EJournalError("rename journal damaged: batch " + std::to_string(batch.id));
-    return batch;
+    Summary summary;
+    summary.id = sqlite3_column_int64(select.Get(), 0);
+    summary.directory = select.Blob(1);
+    summary.fileCount = static_cast<size_t>(std::max<int64_t>(0, sqlite3_column_int64(select.Get(), 2)));
+    summary.deleteOld = sqlite3_column_int64(select.Get(), 3) != 0;
+    return summary;
 }
 
-std::optional<TRenameJournal::Batch> TRenameJournal::Unfinished() {
-    return ReadOne("WHERE Phase IN (1, 2, 4) ORDER BY BatchId LIMIT 1");
-}
-
-std::optional<TRenameJournal::Batch> TRenameJournal::LastDone() {
-    return ReadOne("WHERE Phase = 3 ORDER BY BatchId DESC LIMIT 1");
-}
+std::optional<TRenameJournal::Batch> TRenameJournal::Claim(int64_t id, Phase phase) { return ClaimRead(id, {phase}); }
 
 }  // namespace vantelo

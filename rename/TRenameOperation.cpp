@@ -3,21 +3,58 @@
 #include "rename/TRenameOperation.h"
 
 #include "rename/EJournalError.h"
+#include "rename/TBatchFolder.h"
+#include "platform/TFsRefusal.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <unistd.h>
 
 namespace vantelo {
+namespace {
 
-TRenameOperation::TRenameOperation(std::string databasePath, TFileOps& ops)
-    : databasePath_(std::move(databasePath)), plan_(ops) {}
+// The copies built and not yet named, removed again on every way out that
+// does not name them.
+class TPendingCopies {
+public:
+    TPendingCopies(TFileOps& ops, int dirFd) : ops_(ops), dirFd_(dirFd) { copies_.reserve(TRenameOperation::kCopiesPerRecord); }
+    ~TPendingCopies() { Drop(); }
+    TPendingCopies(const TPendingCopies&) = delete;
+    TPendingCopies& operator=(const TPendingCopies&) = delete;
+
+    struct Copy {
+        size_t row;
+        TFileOps::TBuiltCopy built;
+    };
+    std::vector<Copy>& Copies() { return copies_; }
+    void Drop() {
+        for (Copy& copy : copies_) ops_.DropCopy(dirFd_, copy.built);
+        copies_.clear();
+    }
+
+private:
+    TFileOps& ops_;
+    int dirFd_;
+    std::vector<Copy> copies_;
+};
+
+}  // namespace
+
+TRenameOperation::TRenameOperation(std::string databasePath, TFileOps& ops, std::string journalPath)
+    : databasePath_(std::move(databasePath)), journalPath_(std::move(journalPath)), plan_(ops) {}
 
 int TRenameOperation::Open(const std::string& directory, const TFileIdentity* expected) {
     return plan_.Open(directory, databasePath_, expected);
 }
 
-std::string TRenameOperation::StagingName(int64_t batchId, size_t index) {
-    return ".vantelo-" + std::to_string(batchId) + "-" + std::to_string(index) + ".part";
+std::string TRenameOperation::StagingName(const std::string& token, size_t index) {
+    return ".vantelo-" + token + "-" + std::to_string(index) + ".part";
+}
+
+std::string TRenameOperation::NewToken() {
+    // ".vantelo-<24 hex>.x" gives the random part.
+    const std::string name = TFileOps::PrivateName("x");
+    return name.substr(9, name.size() - 9 - 2);
 }
 
 TRenameJournal::PackedSlices TRenameOperation::PackedFiles(bool madeIsSource) const {
@@ -39,73 +76,132 @@ TRenameJournal::PackedSlices TRenameOperation::PackedFiles(bool madeIsSource) co
 TRenameOperation::Result TRenameOperation::Fail(TRenameJournal& journal, int64_t id, size_t row, int error,
                                                 Outcome outcome) {
     plan_.RollBack();
-    // A batch that left nothing behind leaves no history; one whose new
-    // files could not all be taken back stays in the journal, and the next
-    // start takes back the rest.
-    if (plan_.MadeCount() == 0) {
+    Result result;
+    result.outcome = outcome;
+    result.error = error;
+    result.failedRow = row;
+    result.leftBehind = plan_.MadeCount();
+    // A batch that left nothing behind leaves no history, once the folder
+    // says so on disk; one whose new files could not all be taken back stays
+    // in the journal, and the next start takes back the rest.
+    if (result.leftBehind == 0 && plan_.FlushForDelete() == 0) {
         try {
             journal.Forget(id);
         } catch (const EJournalError&) {
             // Left in phase Making: the next start finds nothing to undo.
         }
     }
-    Result result;
-    result.outcome = outcome;
-    result.error = error;
-    result.failedRow = row;
     return result;
+}
+
+std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal& journal, int64_t id,
+                                                                   const std::string& token, bool deleteOld,
+                                                                   const Callbacks& callbacks) {
+    const size_t total = plan_.Count();
+    TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd());
+    // The copies built so far are recorded, then named, in order.
+    const auto nameAll = [&]() -> std::optional<Result> {
+        auto& copies = pending.Copies();
+        if (copies.empty()) return std::nullopt;
+        std::vector<std::pair<size_t, TFileIdentity>> made;
+        made.reserve(copies.size());
+        for (const auto& copy : copies) made.emplace_back(copy.row, copy.built.made);
+        journal.AddMade(id, made);
+        for (auto& copy : copies) {
+            const bool wasUnnamed = copy.built.state == TFileOps::TBuiltCopy::State::Unnamed;
+            int error = plan_.NameNew(copy.row, copy.built);
+            if (error != 0 && wasUnnamed && TFsRefusal::CannotLink(error)) {
+                // Unnamed files this file system will not link in: this copy
+                // and every later one is built under its staging name, and
+                // recorded before it gets its own.
+                unnamed_ = false;
+                plan_.Ops().DropCopy(plan_.DirectoryFd(), copy.built);
+                error = plan_.BuildNew(copy.row, !deleteOld, copy.built, StagingName(token, copy.row), flushEachCopy_,
+                                       false);
+                if (error == 0) {
+                    journal.AddMade(id, {{copy.row, copy.built.made}});
+                    error = plan_.NameNew(copy.row, copy.built);
+                }
+            }
+            if (error != 0) {
+                const size_t row = copy.row;
+                pending.Drop();
+                return Fail(journal, id, row, error, Outcome::Failed);
+            }
+        }
+        copies.clear();
+        return std::nullopt;
+    };
+    for (size_t i = 0; i < total; ++i) {
+        if (callbacks.stopRequested && callbacks.stopRequested()) {
+            pending.Drop();
+            return Fail(journal, id, i, ECANCELED, Outcome::Stopped);
+        }
+        if (callbacks.progress)
+            callbacks.progress(i, total, plan_.OldName(i), static_cast<uint64_t>(plan_.At(i).source.size));
+        TFileOps::TBuiltCopy built;
+        if (const int error = plan_.BuildNew(i, !deleteOld, built, StagingName(token, i), flushEachCopy_, unnamed_)) {
+            pending.Drop();
+            return Fail(journal, id, i, error, Outcome::Failed);
+        }
+        if (built.state == TFileOps::TBuiltCopy::State::None) continue;
+        pending.Copies().push_back({i, std::move(built)});
+        if (pending.Copies().size() == kCopiesPerRecord) {
+            if (std::optional<Result> failed = nameAll()) return failed;
+        }
+    }
+    return nameAll();
 }
 
 TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& callbacks) {
     const size_t total = plan_.Count();
     if (total == 0) return {};
-    TRenameJournal journal(databasePath_);
+    TRenameJournal journal(journalPath_);
+    const std::string token = NewToken();
     // On disk before the first file operation. A file renamed in place is
-    // its own new file: when every file is, the journal needs no second
-    // copy of the list once the batch is done.
-    const int64_t id = journal.Begin(plan_.Directory(), plan_.DirectoryIdentity(), deleteOld, total,
-                                     PackedFiles(/*madeIsSource=*/deleteOld));
+    // its own new file, which is how the list starts when the old files go.
+    const TRenameJournal::Folder folder = TBatchFolder::Describe(plan_.Directory(), plan_.DirectoryFd());
+    const int64_t id = journal.Begin(folder, deleteOld, total, token, PackedFiles(/*madeIsSource=*/deleteOld));
 
-    // Pass one: every new name. Kept old files make copies, which a stop
-    // takes back; old files that go are renamed in place, past turning back.
+    // Kept originals' copies are flushed one by one where a flush of the
+    // whole file system never reaches the disk (FUSE), else once at the end.
+    flushEachCopy_ = !deleteOld && !TBatchFolder::SyncfsReaches(plan_.DirectoryFd());
+    unnamed_ = true;
+
+    // Pass one: every new name. A failure or a stop takes the batch back.
     try {
-        if (deleteOld && callbacks.noTurningBack) callbacks.noTurningBack();
-        for (size_t i = 0; i < total; ++i) {
-            if (!deleteOld && callbacks.stopRequested && callbacks.stopRequested())
-                return Fail(journal, id, i, ECANCELED, Outcome::Stopped);
-            if (callbacks.progress)
-                callbacks.progress(i, total, plan_.OldName(i), static_cast<uint64_t>(plan_.At(i).source.size));
-            if (const int error = plan_.MakeNew(i, !deleteOld, StagingName(id, i)))
-                return Fail(journal, id, i, error, Outcome::Failed);
-        }
+        if (std::optional<Result> failed = MakeAll(journal, id, token, deleteOld, callbacks)) return *failed;
     } catch (...) {
-        // An error from a caller's callback: nothing is deleted yet, so the
-        // batch is taken back before the error goes on.
+        // An error from the journal or a caller's callback: nothing is
+        // deleted yet, so the batch is taken back before the error goes on.
         Fail(journal, id, 0, 0, Outcome::Failed);
         throw;
     }
 
     Result result;
     bool deleting = false;
+    TRenameJournal::Phase phase = TRenameJournal::Phase::Making;
     try {
-        bool identitiesChanged = !deleteOld;
+        // Every new name, and every kept original's copy, on disk before the
+        // journal vouches for them: the copies' content first (one flush of
+        // the file system), then the folder's entries.
+        if (!deleteOld && !flushEachCopy_ && ::syncfs(plan_.DirectoryFd()) != 0)
+            return Fail(journal, id, total, errno, Outcome::Failed);
+        if (const int error = plan_.FlushForDelete()) return Fail(journal, id, total, error, Outcome::Failed);
         if (deleteOld) {
-            // Renames, links and copies on disk before any old file goes, and
-            // before the journal calls the batch finished.
-            if (const int error = plan_.FlushForDelete()) return Fail(journal, id, total, error, Outcome::Failed);
             std::vector<size_t> toDelete;
-            for (size_t i = 0; i < total; ++i) {
-                const TRenamePlan::Row& row = plan_.At(i);
-                if (row.state == TRenamePlan::State::Copied) toDelete.push_back(i);
-                if (!row.made.SameState(row.source)) identitiesChanged = true;
-            }
+            for (size_t i = 0; i < total; ++i)
+                if (plan_.At(i).state == TRenamePlan::State::Copied) toDelete.push_back(i);
             if (!toDelete.empty()) {
-                journal.SetPhase(id, TRenameJournal::Phase::Deleting, PackedFiles(false));
+                // The last moment at which the batch can still be taken back.
+                if (callbacks.stopRequested && callbacks.stopRequested())
+                    return Fail(journal, id, total, ECANCELED, Outcome::Stopped);
+                if (callbacks.noTurningBack) callbacks.noTurningBack();
+                journal.SetPhase(id, phase, TRenameJournal::Phase::Deleting, PackedFiles(false));
+                phase = TRenameJournal::Phase::Deleting;
                 deleting = true;
-                identitiesChanged = false;
                 for (const size_t i : toDelete) {
-                    if (callbacks.progress)
-                        callbacks.progress(i, total, plan_.OldName(i), 0);
+                    if (callbacks.progress) callbacks.progress(i, total, plan_.OldName(i), 0);
                     if (const int error = plan_.DeleteOld(i)) {
                         ++result.oldKept;
                         if (std::find(result.oldKeptErrors.begin(), result.oldKeptErrors.end(), error) ==
@@ -113,13 +209,12 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
                             result.oldKeptErrors.push_back(error);
                     }
                 }
+                // The deletions on disk before the batch is called done.
+                plan_.FlushForDelete();
             }
         }
-        if (identitiesChanged) {
-            journal.SetPhase(id, TRenameJournal::Phase::Done, PackedFiles(false));
-        } else {
-            journal.SetPhase(id, TRenameJournal::Phase::Done);
-        }
+        // The new files as they now are, so that undo knows them exactly.
+        journal.SetPhase(id, phase, TRenameJournal::Phase::Done, PackedFiles(false));
     } catch (const EJournalError&) {
         // Before any deletion the batch is taken back, as for a failed file;
         // after, the next start finishes it.

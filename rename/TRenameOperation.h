@@ -8,11 +8,17 @@
 //
 // Run() touches files only: no dataset, no window. It reports progress and
 // asks whether to stop between files, so that it can run on a worker
-// thread. When the old files are kept, every new name is a copy and a stop
-// takes the whole batch back. When they go, each file is renamed in place
-// with one call that never overwrites (a copy or hard link and a deletion
-// where the file system refuses that), and once the first file has been
-// renamed or deleted the batch is finished whatever is asked.
+// thread. When the old files are kept, every new name is a copy. When they
+// go, each file is renamed in place with one call that never overwrites (a
+// hard link or a copy, and a deletion, where the file system refuses that).
+// Until the first old file is deleted, a stop takes the whole batch back
+// (an in-place rename is undone by renaming back); from then on the batch
+// is finished whatever is asked.
+//
+// The batch is owned by this object from its first journal write to its
+// end, so that no other process's recovery takes it for a crashed one. Every
+// copy it builds is recorded in the journal before it gets its name, so
+// that recovery removes only files the batch made.
 #pragma once
 
 #include "platform/TFileOps.h"
@@ -21,6 +27,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,14 +42,14 @@ public:
         // Asked between files while the batch can still be taken back.
         std::function<bool()> stopRequested;
         // Called once, just before the first step that cannot be taken back
-        // (an in-place rename or a deletion): from then on the batch finishes.
+        // (the first deletion of an old file): from then on the batch finishes.
         std::function<void()> noTurningBack;
     };
 
     enum class Outcome {
         Done,     // every new name made (and every old file deleted that could be)
-        Failed,   // a file failed: everything made was taken back
-        Stopped,  // a stop was asked for: everything made was taken back
+        Failed,   // a file failed: what was made was taken back (see leftBehind)
+        Stopped,  // a stop was asked for: what was made was taken back (see leftBehind)
     };
     struct Result {
         Outcome outcome = Outcome::Done;
@@ -52,11 +59,17 @@ public:
         // and stay beside their new names, and their distinct errnos in order.
         size_t oldKept = 0;
         std::vector<int> oldKeptErrors;
+        // Failed or Stopped: new names that could not be taken back (a file
+        // changed meanwhile, a failing disk). The batch then stays pending in
+        // the journal, and the next start tries again.
+        size_t leftBehind = 0;
     };
 
-    // `databasePath`: the tool's database, whose journal records the batch
-    // and whose files the batch never touches.
-    explicit TRenameOperation(std::string databasePath, TFileOps& ops = TFileOps::System());
+    // `databasePath`: the tool's database, whose files the batch never
+    // touches. `journalPath`: the rename journal (TRenameJournal), by default
+    // the user's own.
+    explicit TRenameOperation(std::string databasePath, TFileOps& ops = TFileOps::System(),
+                              std::string journalPath = TRenameJournal::DefaultPath());
 
     // Opens the searched directory; with `expected`, refuses (ESTALE) a
     // directory that is no longer the one the rows were listed from.
@@ -76,19 +89,33 @@ public:
     // deletions began, the batch's end is left to the next start).
     Result Run(bool deleteOld, const Callbacks& callbacks = {});
 
-    // The name under which row `index` of batch `batchId` is built where a
-    // copy cannot be made unnamed; the recovery removes what it finds there.
-    static std::string StagingName(int64_t batchId, size_t index);
+    // The name under which row `index` of the batch with staging token
+    // `token` is built where a copy cannot be made unnamed; the recovery
+    // removes what it finds there. The token is random, kept in the journal.
+    static std::string StagingName(const std::string& token, size_t index);
+    // A fresh random staging token.
+    static std::string NewToken();
+
+    // How many copies are built before their identities are written to the
+    // journal in one go and they get their names.
+    static constexpr size_t kCopiesPerRecord = 128;
 
 private:
     Result Fail(TRenameJournal& journal, int64_t id, size_t row, int error, Outcome outcome);
+    // Pass one: every new name made; answers a Failed or Stopped result, or
+    // nothing when every row was made.
+    std::optional<Result> MakeAll(TRenameJournal& journal, int64_t id, const std::string& token, bool deleteOld,
+                                  const Callbacks& callbacks);
     // The files as the journal keeps them; with `madeIsSource`, each new
     // file noted as its old file (what a rename in place makes).
     // The plan's files for the journal, a slice at a time.
     TRenameJournal::PackedSlices PackedFiles(bool madeIsSource) const;
 
     std::string databasePath_;
+    std::string journalPath_;
     TRenamePlan plan_;
+    bool flushEachCopy_ = false;
+    bool unnamed_ = true;  // copies may be built as unnamed files
 };
 
 }  // namespace vantelo

@@ -2,6 +2,7 @@
 #include "rename/TRenamePlan.h"
 
 #include "platform/TAsciiCase.h"
+#include "platform/TFsRefusal.h"
 #include "rename/TNameRules.h"
 
 #include <algorithm>
@@ -28,21 +29,6 @@ const char* const kDatabaseSuffixes[] = {"", "-wal", "-shm", "-journal"};
 bool IsMalformedName(const std::string& name) {
     return name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
            name.find('\0') != std::string::npos;
-}
-
-// The errors by which linkat says this file system or this file takes no
-// second name (FAT, protected hard links, the link count at its limit).
-bool CannotLinkHere(int error) {
-    return error == EPERM || error == EMLINK || error == EOPNOTSUPP || error == EXDEV ||
-           error == ENOSYS || error == EACCES || error == EINVAL;
-}
-
-// The errors by which renameat2 says this kernel or file system will not
-// rename without replacing (or, EPERM, will not take this old name away, as
-// in an append-only folder): the row is then linked or copied instead, and
-// the old name's deletion decided apart.
-bool CannotRenameHere(int error) {
-    return error == EINVAL || error == ENOSYS || error == EPERM || error == EOPNOTSUPP;
 }
 
 }  // namespace
@@ -235,41 +221,80 @@ TRenamePlan::Failure TRenamePlan::Judge(std::vector<int>* every) {
     return first;
 }
 
-int TRenamePlan::MakeNew(size_t index, bool keepOld, const std::string& stagingName) {
-    if (keepOld) return CopyOne(index, true, stagingName);
-    if (!checked_ || index >= rows_.size()) return ECANCELED;
-    Row& row = rows_[index];
-    if (row.state != State::Pending) return EALREADY;
-    TFileIdentity made;
-    const int error = ops_.RenameAt(dir_.Get(), row.oldName, row.newName, made);
-    if (error == 0) {
-        row.made = made;
-        row.state = State::Renamed;
-        return 0;
-    }
-    if (!CannotRenameHere(error)) return error;
-    return CopyOne(index, false, stagingName);
-}
-
-int TRenamePlan::CopyOne(size_t index, bool keepOld, const std::string& stagingName) {
+int TRenamePlan::BuildNew(size_t index, bool keepOld, TFileOps::TBuiltCopy& built, const std::string& stagingName,
+                          bool flushKept, bool unnamed) {
+    ops_.DropCopy(dir_.Get(), built);
     if (!checked_ || index >= rows_.size()) return ECANCELED;
     Row& row = rows_[index];
     if (row.state != State::Pending) return EALREADY;
     int error = EPERM;
     if (!keepOld) {
+        TFileIdentity made;
+        error = ops_.RenameAt(dir_.Get(), row.oldName, row.newName, made);
+        if (error == 0) {
+            row.made = made;
+            row.state = State::Renamed;
+            return 0;
+        }
+        if (!TFsRefusal::CannotRenameInPlace(error)) return error;
         error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, row.made);
-        if (error == 0) row.source = row.made;
+        if (error == 0) {
+            row.source = row.made;
+            row.state = State::Copied;
+            return 0;
+        }
+        // Any failure but a refusal to link (a taken name, a vanished file,
+        // EIO, ENOSPC...) is final and shown as it is; a copy attempted after
+        // it could only hide it behind a second error.
+        if (!TFsRefusal::CannotLink(error)) return error;
     }
-    // A file system without hard links, or a refusal to link this file:
-    // copy instead. Any other failure (a taken name, a vanished file, EIO,
-    // ENOSPC...) is final and shown as it is; a copy attempted after it
-    // could only hide it behind a second error.
-    if (error != 0 && CannotLinkHere(error)) {
-        // A copy is flushed only when its original is to go: a kept
-        // original is the safe copy until then.
-        error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, row.source, row.made, /*flush=*/!keepOld,
-                            stagingName);
+    // A copy is flushed only when its original is to go: a kept original is
+    // the safe copy until then.
+    return ops_.BuildCopy(dir_.Get(), row.oldName, row.newName, row.source, built, /*flush=*/!keepOld || flushKept,
+                          stagingName, unnamed);
+}
+
+int TRenamePlan::NameNew(size_t index, TFileOps::TBuiltCopy& built) {
+    if (index >= rows_.size()) return ECANCELED;
+    Row& row = rows_[index];
+    if (row.state != State::Pending) return EALREADY;
+    if (const int error = ops_.NameCopy(dir_.Get(), built, row.newName, row.made)) return error;
+    row.state = State::Copied;
+    return 0;
+}
+
+int TRenamePlan::MakeNew(size_t index, bool keepOld, const std::string& stagingName) {
+    TFileOps::TBuiltCopy built;
+    int error = BuildNew(index, keepOld, built, stagingName);
+    const bool wasUnnamed = built.state == TFileOps::TBuiltCopy::State::Unnamed;
+    if (error == 0 && built.state != TFileOps::TBuiltCopy::State::None) error = NameNew(index, built);
+    ops_.DropCopy(dir_.Get(), built);
+    if (error != 0 && wasUnnamed && TFsRefusal::CannotLink(error)) {
+        error = BuildNew(index, keepOld, built, stagingName, false, /*unnamed=*/false);
+        if (error == 0 && built.state != TFileOps::TBuiltCopy::State::None) error = NameNew(index, built);
+        ops_.DropCopy(dir_.Get(), built);
     }
+    return error;
+}
+
+int TRenamePlan::CopyOne(size_t index, bool keepOld, const std::string& stagingName) {
+    if (!checked_ || index >= rows_.size()) return ECANCELED;
+    if (rows_[index].state != State::Pending) return EALREADY;
+    if (!keepOld) {
+        // A hard link where the file system gives one, as BuildNew does after
+        // an in-place rename is refused.
+        Row& row = rows_[index];
+        const int error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, row.made);
+        if (error == 0) {
+            row.source = row.made;
+            row.state = State::Copied;
+            return 0;
+        }
+        if (!TFsRefusal::CannotLink(error)) return error;
+    }
+    Row& row = rows_[index];
+    const int error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, row.source, row.made, /*flush=*/!keepOld,
+                                  stagingName);
     if (error == 0) row.state = State::Copied;
     return error;
 }
@@ -280,13 +305,15 @@ size_t TRenamePlan::RollBack() {
         Row& row = rows_[i];
         // Once its old file is gone, the new file is the only copy: keep it.
         if (row.state != State::Copied && row.state != State::Renamed) continue;
-        struct stat st;
-        if (ops_.StatAt(dir_.Get(), row.newName, st) != 0 || !TFileIdentity::Of(st).SameState(row.made)) continue;
+        const TFileIdentity made = row.made;
+        const TFileOps::Check isMade = [&made](const struct stat& st) {
+            return TFileIdentity::Of(st).SameState(made);
+        };
         if (row.state == State::Copied) {
-            if (ops_.UnlinkAt(dir_.Get(), row.newName) != 0) continue;
+            if (ops_.RemoveIf(dir_.Get(), row.newName, isMade) != 0) continue;
         } else {
             TFileIdentity back;
-            if (ops_.RenameAt(dir_.Get(), row.newName, row.oldName, back) != 0) continue;
+            if (ops_.RenameIf(dir_.Get(), row.newName, row.oldName, isMade, back) != 0) continue;
         }
         row.state = State::Pending;
         ++undone;
@@ -309,17 +336,25 @@ int TRenamePlan::FlushForDelete() {
 int TRenamePlan::DeleteOld(size_t index) {
     if (index >= rows_.size() || rows_[index].state != State::Copied) return ECANCELED;
     Row& row = rows_[index];
-    struct stat oldSt, newSt;
-    if (const int error = ops_.StatAt(dir_.Get(), row.oldName, oldSt)) return error;
+    struct stat newSt;
     if (const int error = ops_.StatAt(dir_.Get(), row.newName, newSt)) return error == ENOENT ? ESTALE : error;
-    const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
-    if (!oldNow.SameState(row.source) || !TFileIdentity::Of(newSt).SameState(row.made)) return ESTALE;
-    // Both names on one file: a hard link of ours, which must still count
-    // both names. On a case-insensitive mount the "two" names may be one
-    // entry, and deleting it would delete the only copy.
-    if (oldNow.SameFile(row.made) && oldSt.st_nlink < 2) return ESTALE;
-    if (const int error = ops_.UnlinkAt(dir_.Get(), row.oldName)) return error;
+    if (!TFileIdentity::Of(newSt).SameState(row.made)) return ESTALE;
+    const TFileIdentity source = row.source;
+    const TFileIdentity made = row.made;
+    const int error = ops_.RemoveIf(dir_.Get(), row.oldName, [&source, &made](const struct stat& oldSt) {
+        const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
+        if (!oldNow.SameState(source)) return false;
+        // Both names on one file: a hard link of ours, which must still count
+        // both names. On a case-insensitive mount the "two" names may be one
+        // entry, and deleting it would delete the only copy.
+        return !oldNow.SameFile(made) || oldSt.st_nlink >= 2;
+    });
+    if (error != 0) return error;
     row.state = State::Deleted;
+    // The new file lost a name: its change time moved, and undo compares
+    // with the file as the batch leaves it.
+    if (ops_.StatAt(dir_.Get(), row.newName, newSt) == 0 && TFileIdentity::Of(newSt).SameFile(made))
+        row.made = TFileIdentity::Of(newSt);
     return 0;
 }
 

@@ -128,25 +128,32 @@ public:
     // Touches nothing; a plan with no failure counts as checked.
     std::vector<int> CheckEvery();
 
-    // Makes row `index`'s new name. When the old file is to go (keepOld
-    // false) it is renamed in place with one call that never overwrites;
-    // where the file system refuses that, the row is made as CopyOne does.
-    // `stagingName` is where a copy is built when unnamed files are missing
-    // (see TFileOps::CopyAt). Returns 0 or errno; a failed row leaves nothing.
-    int MakeNew(size_t index, bool keepOld, const std::string& stagingName = {});
+    // Makes row `index`'s new name, or builds the copy that will become it.
+    // When the old file is to go (keepOld false) it is renamed in place with
+    // one call that never overwrites; where the file system refuses that, a
+    // hard link is made; where it refuses that too, and always when the old
+    // file is kept, a copy is built into `built` (flushed to disk only when
+    // its original is to go) and the row waits for NameNew(). `stagingName`
+    // is where a copy is built when unnamed files are missing (see
+    // TFileOps::BuildCopy). Returns 0 or errno; a failed row leaves nothing.
+    // `flushKept`: flush a kept original's copy too (where the caller cannot
+    // flush the whole file system at once).
+    int BuildNew(size_t index, bool keepOld, TFileOps::TBuiltCopy& built, const std::string& stagingName = {},
+                 bool flushKept = false, bool unnamed = true);
+    // Gives row `index`'s built copy its new name (never overwriting).
+    // Returns 0 or errno; on failure the copy stays in `built` for DropCopy.
+    int NameNew(size_t index, TFileOps::TBuiltCopy& built);
 
-    // Makes row `index`'s new name beside the old one. With keepOld false
-    // (the old file will be deleted) a hard link is made where the file
-    // system allows it, else a copy, flushed to disk; with keepOld true
-    // always an independent copy, left to the system to write back (its
-    // original stays, so nothing can be lost). Returns 0 or errno; a failed
-    // row leaves no file behind.
+    // BuildNew and NameNew in one step, for callers that need not record
+    // the copy's identity in between.
+    int MakeNew(size_t index, bool keepOld, const std::string& stagingName = {});
     int CopyOne(size_t index, bool keepOld, const std::string& stagingName = {});
 
     // Takes back everything this plan made whose old file it has not
     // deleted: a new name beside its old one is removed, and a file renamed
     // in place gets its old name back, each only while the new name still
-    // holds the file made. Rows taken back go back to Pending; a row that
+    // holds the file made (checked so that a file swapped in meanwhile is
+    // never the one removed or renamed). Rows taken back go back to Pending; a row that
     // could not be taken back keeps its state. Returns the number taken back.
     size_t RollBack();
     // Rows made and not taken back (Renamed, Copied or Deleted).
@@ -159,7 +166,8 @@ public:
     // Deletes row `index`'s old entry, only when the row was Copied, the old
     // name still holds the same file in the same state (device, inode, size,
     // modification time) and the new name still holds the file made (for a
-    // hard link: the file still has both names). Returns 0 or errno
+    // hard link: the file still has both names); a file swapped in at the
+    // old name meanwhile is never the one deleted. Returns 0 or errno
     // (ESTALE, ENOENT, ECANCELED for a row not copied...).
     int DeleteOld(size_t index);
 

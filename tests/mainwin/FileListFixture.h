@@ -75,6 +75,8 @@ protected:
         base = std::make_unique<TTempDir>();
         CreateDatabase(base->Path() + "/FileName.mdb");
         std::filesystem::current_path(base->Path());
+        // Each test keeps its rename journal to itself.
+        setenv("XDG_STATE_HOME", (base->Path() + "/state").c_str(), 1);
         TMessageForm::SetAnswerHook([this](const std::string& text, DialogKind kind, const DialogButtons&) {
             notices.push_back(text);
             kinds.push_back(kind);

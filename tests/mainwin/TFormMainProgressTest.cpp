@@ -142,9 +142,10 @@ INSTANTIATE_TEST_SUITE_P(
     Phases, FormMainProgressTest,
     ::testing::Values(StopCase{"LeftToFinish", false, Act::None, true, {texts::kRenameDone}},
                       StopCase{"CancelDuringTheCopies", false, Act::Cancel, false, {}},
-                      StopCase{"CancelOnceOldFilesGo", true, Act::Cancel, true, {texts::kCancelTooLateDeleting}},
+                      // Renames in place are taken back as long as no old file was deleted.
+                      StopCase{"CancelDuringTheRenames", true, Act::Cancel, false, {}},
                       StopCase{"QuitDuringTheCopies", false, Act::Quit, false, {}},
-                      StopCase{"QuitOnceOldFilesGo", true, Act::Quit, true, {}}),
+                      StopCase{"QuitDuringTheRenames", true, Act::Quit, false, {}}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 TEST_F(FormMainProgressTest, SearchOfAStalledMountIsCancelledAtOnceAndLeavesTheListAndItsDirectory)

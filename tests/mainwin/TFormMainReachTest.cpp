@@ -55,7 +55,7 @@ TEST_F(ReachTest, AfterTypingAndRenamingOneCtrlZInTheFieldUndoesTheBatch)
 
     notices.clear();
     QTest::keyClick(replacement, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(notices, (std::vector<std::string>{"撤销上次修改（共 2 个文件）？", "已撤销 2 个文件"}));
+    EXPECT_EQ(notices, (std::vector<std::string>{"撤销上次在 " + work->Path() + " 中的修改（共 2 个文件）？", "已撤销 2 个文件"}));
     EXPECT_FALSE(Exists("a.png") || Exists("b.png"));
     EXPECT_EQ(replacement->text(), "png");  // the field kept its text
 

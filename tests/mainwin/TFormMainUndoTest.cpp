@@ -40,6 +40,9 @@ protected:
     }
 };
 
+// The question names the batch's folder and its number of files.
+#define Question(n) ("撤销上次在 " + work->Path() + " 中的修改（共 " #n " 个文件）？")
+
 TEST_F(UndoTest, CtrlZTwiceAfterTwoBatchesRestoresTheFolderByteForByteAcrossARestart)
 {
     Touch("x1.jpg", "first picture");
@@ -60,8 +63,8 @@ TEST_F(UndoTest, CtrlZTwiceAfterTwoBatchesRestoresTheFolderByteForByteAcrossARes
     PressCtrlZ();
     PressCtrlZ();
     PressCtrlZ();
-    EXPECT_EQ(notices, (std::vector<std::string>{"撤销上次修改（共 2 个文件）？", "已撤销 2 个文件",
-                                                 "撤销上次修改（共 2 个文件）？", "已撤销 2 个文件", "没有可撤销的修改"}));
+    EXPECT_EQ(notices, (std::vector<std::string>{Question(2), "已撤销 2 个文件",
+                                                 Question(2), "已撤销 2 个文件", "没有可撤销的修改"}));
     EXPECT_EQ(kinds, (std::vector<DialogKind>{dkConfirmation, dkCustom, dkConfirmation, dkCustom, dkCustom}));
     EXPECT_TRUE(SameDirectory(before, Snapshot(work->Path())));
     EXPECT_TRUE(errors.empty());
@@ -79,7 +82,7 @@ TEST_F(UndoTest, UndoAsksFirstAndLeavesAloneWhatChangedSince)
 
     confirmAnswer = 7;  // "No": nothing happens
     PressCtrlZ();
-    EXPECT_EQ(notices, std::vector<std::string>{"撤销上次修改（共 3 个文件）？"});
+    EXPECT_EQ(notices, std::vector<std::string>{Question(3)});
     EXPECT_TRUE(Exists("a.png") && !Exists("a.jpg"));
 
     // One new file edited, one old name taken again: both stay as they are.
@@ -88,7 +91,7 @@ TEST_F(UndoTest, UndoAsksFirstAndLeavesAloneWhatChangedSince)
     notices.clear();
     confirmAnswer = 6;
     PressCtrlZ();
-    EXPECT_EQ(notices, (std::vector<std::string>{"撤销上次修改（共 3 个文件）？", "已撤销 1 个文件；2 个文件已被改动，未撤销"}));
+    EXPECT_EQ(notices, (std::vector<std::string>{Question(3), "已撤销 1 个文件；2 个文件已被改动，未撤销"}));
     EXPECT_EQ(work->ReadFile("a.jpg"), "a");
     EXPECT_FALSE(Exists("a.png"));
     EXPECT_EQ(work->ReadFile("b.png"), "edited since");

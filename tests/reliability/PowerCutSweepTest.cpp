@@ -51,13 +51,19 @@ namespace {
 namespace engine {
 
 std::string Database(const std::string& stateDir) { return stateDir + "/FileName.mdb"; }
+std::string Journal(const std::string& stateDir) { return stateDir + "/state/vantelo/journal.db"; }
 
 // Makes `stateDir` ready to hold the tool's own state.
-void PrepareState(const std::string& stateDir) { CreateDatabase(Database(stateDir)); }
+void PrepareState(const std::string& stateDir) {
+    CreateDatabase(Database(stateDir));
+    // A fresh journal too: the tool's own state starts empty.
+    for (const char* suffix : {"", "-journal", ".lock"}) ::unlink((Journal(stateDir) + suffix).c_str());
+}
 
 // Runs `rows` in `directory` as one batch; 0 when it finished, else the
 // errno shown, or -1 for the journal's error.
 int RunBatch(const std::string& directory, const std::string& stateDir, const Rows& rows, bool deleteOld) {
+    ::setenv("XDG_STATE_HOME", (stateDir + "/state").c_str(), 1);
     return RunRenameHandler(directory, Database(stateDir), rows, deleteOld).shown;
 }
 
@@ -65,7 +71,7 @@ int RunBatch(const std::string& directory, const std::string& stateDir, const Ro
 // batches handled, or -1 for the journal's error.
 int Recover(const std::string& stateDir) {
     try {
-        TRenameHistory history(Database(stateDir));
+        TRenameHistory history(Journal(stateDir));
         int handled = 0;
         while (history.RecoverOne().kind != TRenameHistory::Recovery::Kind::None) ++handled;
         return handled;
@@ -78,7 +84,7 @@ int Recover(const std::string& stateDir) {
 // the journal's error.
 long Undoable(const std::string& stateDir) {
     try {
-        const std::optional<size_t> size = TRenameHistory(Database(stateDir)).LastBatchSize();
+        const std::optional<size_t> size = TRenameHistory(Journal(stateDir)).LastBatchSize();
         return size ? static_cast<long>(*size) : -1;
     } catch (const EJournalError&) {
         return -2;

@@ -24,6 +24,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -92,8 +93,9 @@ TEST(DISABLED_ShortCopyDriver, RenamesTheBatch) {
     try {
         const TRenameOperation::Result run = operation.Run(std::getenv("VANTELO_SWEEP_DELETE") != nullptr);
         if (run.outcome != TRenameOperation::Outcome::Done) shown = run.error;
-    } catch (const EJournalError&) {
+    } catch (const EJournalError& error) {
         shown = -1;
+        std::ofstream(std::string(result) + ".journal") << error.what();
     }
     shim.arm(0);
     std::ofstream(result) << shown << " " << shim.calls() << " " << shim.fired() << "\n";
@@ -277,7 +279,7 @@ protected:
             ++failed;
             // Only the fault itself may fail a copy: a short count is no failure,
             // nor is copy_file_range moving nothing (read/write take over).
-            EXPECT_EQ(error, EIO) << where;
+            EXPECT_EQ(error, EIO) << where << (error == -1 ? " " + ReadWhole(scratch_ / "result.journal") : "");
             EXPECT_TRUE(mode == "errno" || (mode == "zero" && call != "copy_file_range"))
                 << where << ": failed with " << error;
         }

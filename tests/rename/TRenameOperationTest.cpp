@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -40,11 +41,12 @@ protected:
         sqlite3_close(db);
     }
     std::string Database() const { return start_ / "FileName.mdb"; }
+    std::string Journal() const { return start_ / "state/vantelo/journal.db"; }
 
     // Runs one batch over `names` (old -> new) and answers its result.
     TRenameOperation::Result RunBatch(const std::vector<std::pair<std::string, std::string>>& names, bool deleteOld,
                                       const TRenameOperation::Callbacks& callbacks = {}) {
-        TRenameOperation operation(Database());
+        TRenameOperation operation(Database(), TFileOps::System(), Journal());
         EXPECT_EQ(operation.Open(dir_.Path()), 0);
         for (const auto& [from, to] : names) operation.Add(from, to);
         EXPECT_FALSE(operation.Check());
@@ -59,35 +61,58 @@ protected:
     test::TTempDir dir_, start_;
 };
 
-TEST_F(RenameOperationTest, TheJournalLivesBesideTheFileListAndKeepsTheFinishedBatchForUndo) {
+TEST_F(RenameOperationTest, TheJournalIsPrivateAndTheFileListGainsNothing) {
     dir_.WriteFile("a.jpg", "a");
     dir_.WriteFile("b.jpg", "b");
     EXPECT_EQ(RunBatch({{"a.jpg", "a.png"}, {"b.jpg", "b.png"}}, true).outcome, TRenameOperation::Outcome::Done);
 
-    TRenameJournal journal(Database());
-    EXPECT_FALSE(journal.Unfinished());
-    const auto batch = journal.LastDone();
+    struct stat st;
+    ASSERT_EQ(stat(Journal().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat((start_ / "state/vantelo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    TRenameJournal journal(Journal());
+    EXPECT_FALSE(journal.ClaimUnfinished());
+    const auto summary = journal.LastDone();
+    ASSERT_TRUE(summary);
+    EXPECT_EQ(summary->directory, dir_.Path());
+    EXPECT_TRUE(summary->deleteOld);
+    EXPECT_EQ(summary->fileCount, 2u);
+    const auto batch = journal.Claim(summary->id, TRenameJournal::Phase::Done);
     ASSERT_TRUE(batch);
-    EXPECT_EQ(batch->directory, dir_.Path());
-    EXPECT_TRUE(batch->deleteOld);
     ASSERT_EQ(batch->files.size(), 2u);
     EXPECT_EQ(batch->files[1].oldName, "b.jpg");
     EXPECT_EQ(batch->files[1].newName, "b.png");
-    struct stat st;
     ASSERT_EQ(lstat((dir_ / "b.png").c_str(), &st), 0);
-    EXPECT_TRUE(batch->files[1].made.SameState(TFileIdentity::Of(st)));
+    EXPECT_TRUE(batch->files[1].made.Untouched(TFileIdentity::Of(st)));
 
-    // The file list is as it was.
+    // The file list is as it was, and its database holds no table of ours.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Database().c_str(), &db), SQLITE_OK);
     sqlite3_stmt* statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT FileName, FileEnable FROM Tellarin", -1, &statement, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT group_concat(name) FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%'", -1, &statement, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "a.jpg");
-    EXPECT_EQ(sqlite3_column_int(statement, 1), 1);
-    EXPECT_EQ(sqlite3_step(statement), SQLITE_DONE);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "Tellarin");
     sqlite3_finalize(statement);
     sqlite3_close(db);
+}
+
+TEST_F(RenameOperationTest, AJournalFolderOthersMayWriteOrThatIsNotTheUsersIsRefused) {
+    const std::string folder = start_ / "shared";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    EXPECT_THROW(TRenameJournal(folder + "/journal.db"), EJournalError);
+    ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
+    // A journal file others may write is refused too.
+    const std::string file = folder + "/journal.db";
+    ::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600));
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    EXPECT_THROW(TRenameJournal{file}, EJournalError);
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    EXPECT_NO_THROW(TRenameJournal{file});
+    // A relative path is no place for it.
+    EXPECT_THROW(TRenameJournal("state/journal.db"), EJournalError);
 }
 
 TEST_F(RenameOperationTest, AStopDuringTheCopiesTakesTheBatchBackAndLeavesNoHistory) {
@@ -103,14 +128,14 @@ TEST_F(RenameOperationTest, AStopDuringTheCopiesTakesTheBatchBackAndLeavesNoHist
     EXPECT_EQ(result.outcome, TRenameOperation::Outcome::Stopped);
     EXPECT_EQ(reported, (std::vector<size_t>{0, 1}));
     EXPECT_FALSE(Exists("a.md") || Exists("b.md") || Exists("c.md"));
-    EXPECT_EQ(TRenameHistory(Database()).LastBatchSize(), std::nullopt);
+    EXPECT_EQ(TRenameHistory(Journal()).LastBatchSize(), std::nullopt);
 }
 
 TEST_F(RenameOperationTest, AnErrorFromTheCallerPartWayTakesTheBatchBackInBothModes) {
     for (const bool deleteOld : {false, true}) {
         test::TTempDir dir;
         for (const char* name : {"a.txt", "b.txt"}) dir.WriteFile(name, name);
-        TRenameOperation operation(Database());
+        TRenameOperation operation(Database(), TFileOps::System(), Journal());
         ASSERT_EQ(operation.Open(dir.Path()), 0);
         operation.Add("a.txt", "a.md");
         operation.Add("b.txt", "b.md");
@@ -123,20 +148,25 @@ TEST_F(RenameOperationTest, AnErrorFromTheCallerPartWayTakesTheBatchBackInBothMo
         struct stat st;
         EXPECT_EQ(dir.ReadFile("a.txt"), "a.txt") << deleteOld;
         EXPECT_NE(lstat((dir / "a.md").c_str(), &st), 0) << deleteOld;
-        EXPECT_EQ(TRenameHistory(Database()).RecoverOne().kind, TRenameHistory::Recovery::Kind::None) << deleteOld;
+        EXPECT_EQ(TRenameHistory(Journal()).RecoverOne().kind, TRenameHistory::Recovery::Kind::None) << deleteOld;
     }
 }
 
-TEST_F(RenameOperationTest, OnceOldFilesGoTheBatchCannotBeStoppedAndSaysSoOnce) {
-    for (const char* name : {"a.txt", "b.txt"}) dir_.WriteFile(name, name);
+TEST_F(RenameOperationTest, AStopInDeleteModeBeforeAnyOldFileGoesRenamesEverythingBack) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) dir_.WriteFile(name, name);
     int turns = 0;
+    size_t seen = 0;
     TRenameOperation::Callbacks callbacks;
     callbacks.noTurningBack = [&] { ++turns; };
-    callbacks.stopRequested = [] { return true; };
-    EXPECT_EQ(RunBatch({{"a.txt", "a.md"}, {"b.txt", "b.md"}}, true, callbacks).outcome,
-              TRenameOperation::Outcome::Done);
-    EXPECT_EQ(turns, 1);
-    EXPECT_TRUE(Exists("a.md") && Exists("b.md") && !Exists("a.txt"));
+    callbacks.progress = [&](size_t, size_t, const std::string&, uint64_t) { ++seen; };
+    callbacks.stopRequested = [&] { return seen == 2; };
+    const auto result = RunBatch({{"a.txt", "a.md"}, {"b.txt", "b.md"}, {"c.txt", "c.md"}}, true, callbacks);
+    EXPECT_EQ(result.outcome, TRenameOperation::Outcome::Stopped);
+    EXPECT_EQ(result.leftBehind, 0u);
+    EXPECT_EQ(turns, 0);  // in-place renames are taken back: the turn never came
+    EXPECT_TRUE(Exists("a.txt") && Exists("b.txt") && Exists("c.txt"));
+    EXPECT_FALSE(Exists("a.md") || Exists("b.md") || Exists("c.md"));
+    EXPECT_EQ(TRenameHistory(Journal()).LastBatchSize(), std::nullopt);
 }
 
 TEST_F(RenameOperationTest, UndoGivesEachFileBackOnlyWhereThatLosesNothing) {
@@ -169,13 +199,13 @@ TEST_F(RenameOperationTest, UndoGivesEachFileBackOnlyWhereThatLosesNothing) {
         // give the original an old one.
         const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
         ::utimensat(AT_FDCWD, (dir / "f.old").c_str(), times, 0);
-        TRenameOperation operation(Database());
+        TRenameOperation operation(Database(), TFileOps::System(), Journal());
         ASSERT_EQ(operation.Open(dir.Path()), 0);
         operation.Add("f.old", "f.new");
         ASSERT_FALSE(operation.Check());
         ASSERT_EQ(operation.Run(c.deleteOld).outcome, TRenameOperation::Outcome::Done) << c.why;
         c.since(dir);
-        TRenameHistory history(Database());
+        TRenameHistory history(Journal());
         EXPECT_EQ(history.LastBatchSize(), std::optional<size_t>(1)) << c.why;
         const auto result = history.UndoLast();
         ASSERT_TRUE(result) << c.why;
@@ -198,7 +228,7 @@ TEST_F(RenameOperationTest, OnlyTheNewestFinishedBatchesAreKept) {
     for (int i = 0; i < batches; ++i)
         ASSERT_EQ(RunBatch({{"f" + std::to_string(i), "f" + std::to_string(i + 1)}}, true).outcome,
                   TRenameOperation::Outcome::Done);
-    TRenameHistory history(Database());
+    TRenameHistory history(Journal());
     int undone = 0;
     while (history.UndoLast()) ++undone;
     EXPECT_EQ(undone, TRenameJournal::kKeptBatches);
@@ -211,7 +241,7 @@ TEST_F(RenameOperationTest, ADamagedOrForeignJournalValueIsRefused) {
     const TFileIdentity big{~dev_t{0}, ~ino_t{0}, off_t{1} << 62, {-5, 999999999}};
     const TFileIdentity small{2049, 12, 0, {1700000000, 0}};
     const std::vector<TRenameJournal::File> all = {
-        {"a", "b", big, small}, {"c", "d", small, small}, {"e", "f", small, {}}, {"", std::string(300, 'x'), {}, big}};
+        {"a", "b", big, small}, {"c", "d", small, small}, {"e", "f", small, {}}};
     std::vector<TRenameJournal::File> back;
     ASSERT_TRUE(TRenameJournal::Unpack(TRenameJournal::Pack(all), back));
     ASSERT_EQ(back.size(), all.size());
@@ -230,19 +260,16 @@ TEST_F(RenameOperationTest, ADamagedOrForeignJournalValueIsRefused) {
     EXPECT_FALSE(TRenameJournal::Unpack(packed.substr(0, packed.size() - 1), read));
     EXPECT_FALSE(TRenameJournal::Unpack(std::string("\x01") + packed.substr(1), read));
     EXPECT_FALSE(TRenameJournal::Unpack("", read));
+    // Names that are not one plain component of a path are refused.
+    for (const std::string& bad : {std::string(), std::string(".."), std::string("a/b"), std::string(256, 'x'),
+                                   std::string("a\0b", 3)}) {
+        std::string forged = TRenameJournal::PackStart();
+        TRenameJournal::PackFile(forged, "ok", bad, {}, {});
+        EXPECT_FALSE(TRenameJournal::Unpack(forged, read)) << bad;
+    }
 }
 
-TEST_F(RenameOperationTest, AJournalListLongerThanOneSliceReadsBackWholeAndAnOlderRowStillReads) {
-    const auto count = [&](const char* sql) {
-        sqlite3* db = nullptr;
-        EXPECT_EQ(sqlite3_open(Database().c_str(), &db), SQLITE_OK);
-        sqlite3_stmt* statement = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK);
-        const int rows = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
-        sqlite3_finalize(statement);
-        sqlite3_close(db);
-        return rows;
-    };
+TEST_F(RenameOperationTest, AJournalListLongerThanOneSliceReadsBackWholeAndPhasesMoveOnlyFromWhereTheyAre) {
     // Some three megabytes packed.
     std::vector<TRenameJournal::File> files(30000);
     for (size_t i = 0; i < files.size(); ++i) {
@@ -258,53 +285,191 @@ TEST_F(RenameOperationTest, AJournalListLongerThanOneSliceReadsBackWholeAndAnOld
                 return false;
         return true;
     };
-    TRenameJournal journal(Database());
-    const std::string listed = TRenameJournal::Pack(files);
-    const int64_t id = journal.Begin("/some/dir", {3, 4, 0, {}}, true, files.size(), TRenameJournal::SlicesOf(listed));
-    EXPECT_GT(count("SELECT COUNT(*) FROM RenameJournalFiles"), 1);
-    auto unfinished = journal.Unfinished();
+    int64_t id = 0;
+    {
+        TRenameJournal writer(Journal());
+        const std::string listed = TRenameJournal::Pack(files);
+        id = writer.Begin({"/some/dir", {3, 4, 0, {}}, 7}, true, files.size(), "abc", TRenameJournal::SlicesOf(listed));
+        // Owned by the writer: another reader cannot take it.
+        TRenameJournal other(Journal());
+        EXPECT_FALSE(other.ClaimUnfinished());
+        // A phase moves only from the phase it is in.
+        EXPECT_THROW(writer.SetPhase(id, TRenameJournal::Phase::Deleting, TRenameJournal::Phase::Done), EJournalError);
+        writer.SetPhase(id, TRenameJournal::Phase::Making, TRenameJournal::Phase::Deleting);
+    }
+    TRenameJournal journal(Journal());
+    auto unfinished = journal.ClaimUnfinished();
     ASSERT_TRUE(unfinished);
+    EXPECT_EQ(unfinished->phase, TRenameJournal::Phase::Deleting);
+    EXPECT_EQ(unfinished->folder.fsid, 7u);
     EXPECT_TRUE(sameFiles(unfinished->files, files));
-
-    // A phase alone leaves the list as it is; with a list, the list is replaced.
-    journal.SetPhase(id, TRenameJournal::Phase::Deleting);
-    EXPECT_TRUE(sameFiles(journal.Unfinished()->files, files));
     for (auto& file : files) file.made = {1, file.source.inode + 100000, 10, {1, 2}};
     const std::string madeFiles = TRenameJournal::Pack(files);
-    journal.SetPhase(id, TRenameJournal::Phase::Done, TRenameJournal::SlicesOf(madeFiles));
-    auto done = journal.LastDone();
+    journal.SetPhase(id, TRenameJournal::Phase::Deleting, TRenameJournal::Phase::Done, TRenameJournal::SlicesOf(madeFiles));
+    journal.Release(id);
+    const auto done = journal.Claim(id, TRenameJournal::Phase::Done);
     ASSERT_TRUE(done);
     EXPECT_TRUE(sameFiles(done->files, files));
     journal.Forget(id);
     EXPECT_FALSE(journal.LastDone());
-    EXPECT_EQ(count("SELECT COUNT(*) FROM RenameJournalFiles"), 0);
+    EXPECT_THROW(journal.Forget(id), EJournalError);
+}
 
-    // A batch recorded with its list in its own row, as the journal once
-    // wrote it, is read the same.
-    const std::vector<TRenameJournal::File> older = {{"x", "y", {1, 2, 3, {4, 5}}, {}}};
+// Writes a batch row straight into the journal, as a damaged or forged one.
+void ForgeBatch(const std::string& journalPath, const std::string& directory, int64_t count, const std::string& files) {
+    TRenameJournal make(journalPath);  // the tables
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(journalPath.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "INSERT INTO Batches(Directory, DirDevice, DirInode, FsId, DeleteOld, Phase, FileCount, "
+                                 "Token) VALUES (?, 1, 2, 0, 1, 1, ?, 'x')",
+                                 -1, &insert, nullptr),
+              SQLITE_OK);
+    sqlite3_bind_blob(insert, 1, directory.data(), static_cast<int>(directory.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert, 2, count);
+    ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_finalize(insert);
+    const std::string sql = "INSERT INTO BatchFiles VALUES (" + std::to_string(sqlite3_last_insert_rowid(db)) + ", 0, ?)";
+    ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &insert, nullptr), SQLITE_OK);
+    sqlite3_bind_blob64(insert, 1, files.data(), files.size(), SQLITE_TRANSIENT);
+    ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+}
+
+TEST_F(RenameOperationTest, ADamagedOrForgedBatchIsSetAsideOnceAndNeverBlocksTheNext) {
+    const auto packedName = [](const std::string& oldName, const std::string& newName) {
+        std::string packed = TRenameJournal::PackStart();
+        TRenameJournal::PackFile(packed, oldName, newName, {1, 2, 3, {4, 5}}, {});
+        return packed;
+    };
+    ForgeBatch(Journal(), dir_.Path(), 1, packedName("../../.ssh/id_rsa", "x"));   // a name that leaves the folder
+    ForgeBatch(Journal(), "relative/dir", 1, packedName("a", "b"));               // a folder that is no path
+    ForgeBatch(Journal(), dir_.Path(), 2, packedName("a", "b"));                  // a count that does not match
+    ForgeBatch(Journal(), dir_.Path(), 1, std::string(32 << 20, '\x03'));         // 32 MiB in one slice
+    // A sound batch after them: a crash after its first rename.
+    dir_.WriteFile("a.txt", "a");
+    {
+        TRenameOperation operation(Database(), TFileOps::System(), Journal());
+        ASSERT_EQ(operation.Open(dir_.Path()), 0);
+        operation.Add("a.txt", "a.md");
+        ASSERT_FALSE(operation.Check());
+        ASSERT_EQ(operation.Run(true).outcome, TRenameOperation::Outcome::Done);
+    }
+    TRenameHistory history(Journal());
+    // Forge the sound batch back into Making, as a crash would leave it.
     {
         sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(Database().c_str(), &db), SQLITE_OK);
-        sqlite3_stmt* insert = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(db,
-                                     "INSERT INTO RenameJournal(Directory, DirDevice, DirInode, DeleteOld, Phase, "
-                                     "FileCount, Files) VALUES ('/d', 1, 2, 1, 1, 1, ?)",
-                                     -1, &insert, nullptr),
-                  SQLITE_OK);
-        const std::string packed = TRenameJournal::Pack(older);
-        sqlite3_bind_blob(insert, 1, packed.data(), static_cast<int>(packed.size()), SQLITE_TRANSIENT);
-        EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
-        sqlite3_finalize(insert);
+        ASSERT_EQ(sqlite3_open(Journal().c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "UPDATE Batches SET Phase = 1 WHERE Phase = 3", nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
     }
-    unfinished = journal.Unfinished();
-    ASSERT_TRUE(unfinished);
-    EXPECT_TRUE(sameFiles(unfinished->files, older));
+    const auto recovery = history.RecoverOne();
+    EXPECT_EQ(recovery.kind, TRenameHistory::Recovery::Kind::Undone);
+    EXPECT_EQ(recovery.files, 1u);
+    EXPECT_TRUE(Exists("a.txt") && !Exists("a.md"));
+    const auto setAside = history.TakeSetAside();
+    ASSERT_EQ(setAside.size(), 4u);
+    EXPECT_EQ(setAside[0].directory, dir_.Path());
+    EXPECT_EQ(history.RecoverOne().kind, TRenameHistory::Recovery::Kind::None);
+    // Reported once: the next start finds nothing to say.
+    TRenameHistory next(Journal());
+    EXPECT_EQ(next.RecoverOne().kind, TRenameHistory::Recovery::Kind::None);
+    EXPECT_TRUE(next.TakeSetAside().empty());
+}
+
+TEST_F(RenameOperationTest, RecoveryRemovesOnlyCopiesItRecordedNeverALookAlike) {
+    // A keep-mode batch cut short: the second row's new name now holds a
+    // user's file with the same size and time as its original.
+    dir_.WriteFile("a.txt", "aaaa");
+    dir_.WriteFile("b.txt", "bbbb");
+    int64_t id = 0;
+    {
+        TRenameOperation operation(Database(), TFileOps::System(), Journal());
+        ASSERT_EQ(operation.Open(dir_.Path()), 0);
+        operation.Add("a.txt", "a.md");
+        operation.Add("b.txt", "b.md");
+        ASSERT_FALSE(operation.Check());
+        ASSERT_EQ(operation.Run(false).outcome, TRenameOperation::Outcome::Done);
+        id = TRenameJournal(Journal()).LastDone()->id;
+    }
+    ::unlink((dir_ / "b.md").c_str());
+    dir_.WriteFile("b.md", "user");  // same size
+    struct stat st;
+    ASSERT_EQ(stat((dir_ / "b.txt").c_str(), &st), 0);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir_ / "b.md").c_str(), times, 0), 0);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Journal().c_str(), &db), SQLITE_OK);
+        // Back to Making, as a crash before the batch was done leaves it.
+        const std::string sql = "UPDATE Batches SET Phase = 1 WHERE BatchId = " + std::to_string(id);
+        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    TRenameHistory history(Journal());
+    const auto recovery = history.RecoverOne();
+    EXPECT_EQ(recovery.kind, TRenameHistory::Recovery::Kind::Undone);
+    EXPECT_EQ(recovery.files, 1u);
+    EXPECT_FALSE(Exists("a.md"));
+    EXPECT_EQ(dir_.ReadFile("b.md"), "user");
+}
+
+TEST_F(RenameOperationTest, ABatchWhoseFolderIsAwayStaysPendingUntilItIsBack) {
+    test::TTempDir holder;
+    const std::string folder = holder / "stick";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    {
+        std::FILE* f = std::fopen((folder + "/a.txt").c_str(), "w");
+        std::fputs("a", f);
+        std::fclose(f);
+    }
+    {
+        TRenameOperation operation(Database(), TFileOps::System(), Journal());
+        ASSERT_EQ(operation.Open(folder), 0);
+        operation.Add("a.txt", "a.md");
+        ASSERT_FALSE(operation.Check());
+        ASSERT_EQ(operation.Run(true).outcome, TRenameOperation::Outcome::Done);
+    }
+    ASSERT_EQ(::rename(folder.c_str(), (holder / "unplugged").c_str()), 0);
+    {
+        TRenameHistory history(Journal());
+        const auto away = history.UndoLast();
+        ASSERT_TRUE(away);
+        EXPECT_TRUE(away->folderAway);
+        EXPECT_EQ(away->folder, folder);
+    }
+    ASSERT_EQ(::rename((holder / "unplugged").c_str(), folder.c_str()), 0);
+    TRenameHistory history(Journal());
+    const auto undone = history.UndoLast();
+    ASSERT_TRUE(undone);
+    EXPECT_EQ(undone->undone, 1u);
+    struct stat st;
+    EXPECT_EQ(lstat((folder + "/a.txt").c_str(), &st), 0);
+}
+
+TEST_F(RenameOperationTest, UndoNoticesAChangeThatKeptSizeAndTime) {
+    dir_.WriteFile("f.old", "data");
+    ASSERT_EQ(RunBatch({{"f.old", "f.new"}}, true).outcome, TRenameOperation::Outcome::Done);
+    struct stat st;
+    ASSERT_EQ(stat((dir_ / "f.new").c_str(), &st), 0);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    dir_.WriteFile("f.new", "DATA");  // same size, as touch -r would leave it
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir_ / "f.new").c_str(), times, 0), 0);
+    const auto result = TRenameHistory(Journal()).UndoLast();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->changed, 1u);
+    EXPECT_EQ(dir_.ReadFile("f.new"), "DATA");
+    EXPECT_FALSE(Exists("f.old"));
 }
 
 TEST_F(RenameOperationTest, AJournalThatCannotBeOpenedRaisesBeforeAnyFileIsTouched) {
     dir_.WriteFile("a.txt", "a");
-    TRenameOperation operation(start_ / "missing.mdb");
+    // The journal's folder is a file: it cannot be made.
+    test::TTempDir other;
+    other.WriteFile("state", "");
+    TRenameOperation operation(Database(), TFileOps::System(), other / "state/vantelo/journal.db");
     ASSERT_EQ(operation.Open(dir_.Path()), 0);
     operation.Add("a.txt", "a.md");
     ASSERT_FALSE(operation.Check());
