@@ -772,11 +772,15 @@ void TDataGrid::Paint(QPaintEvent* event)
         painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
         painter.fillRect(QRect(sizingX_, 0, 1, client.height()), Qt::white);
     } else if (mouseState_ == MouseState::Moving && moveTarget_ > 0 && moveTarget_ != movingColumn_) {
-        // The move marker: a bar on the edge the column would take.
+        // The move marker: a bar on the edge the column would take, kept
+        // inside the client area when that edge lies past it.
+        constexpr int markerWidth = 3;
         for (const ColumnSpan& span : spans)
             if (span.gridColumn == moveTarget_) {
-                const int x = moveTarget_ > movingColumn_ ? span.left + span.width - 1 : span.left - 1;
-                painter.fillRect(QRect(x, 0, 3, geometry.TitleRowHeight()), palette().color(QPalette::Highlight));
+                int x = moveTarget_ > movingColumn_ ? span.left + span.width - 1 : span.left - 1;
+                x = std::max(0, std::min(x, client.width() - markerWidth));
+                painter.fillRect(QRect(x, 0, markerWidth, geometry.TitleRowHeight()),
+                                 palette().color(QPalette::Highlight));
             }
     }
 }
@@ -793,7 +797,11 @@ void TDataGrid::PaintCell(QPainter& painter, int column, int row, const QRect& c
         if (column == 0 && spacer) {
             painter.fillRect(cell, Color());
             if (open && currentRow_ == row) {
-                DrawIndicator(painter, cell, kGlyphArrow);
+                // With no records the arrow stands where a first row's would,
+                // in one row's height at the spacer's top.
+                DrawIndicator(painter, QRect(cell.left(), cell.top(), cell.width(),
+                                             std::min(cell.height(), geometry_.DefaultRowHeight())),
+                              kGlyphArrow);
                 glyphRow_ = row;
             }
             return;
@@ -1093,7 +1101,12 @@ void TDataGrid::MouseDown(QMouseEvent* event)
         if (border > 0) {
             mouseState_ = MouseState::Sizing;
             sizingColumn_ = border;
-            sizingX_ = p.x();
+            // The line starts on the column's own border and follows the
+            // pointer once it moves: a press released in place sizes nothing.
+            const ColumnSpan* span = Geometry().FindSpan(border);
+            sizingX_ = span != nullptr ? std::clamp(span->left + span->width, 0, ClientRect().width() - 1) : p.x();
+            sizingPressX_ = p.x();
+            sizingMoved_ = false;
             Invalidate(QRect(ClientRect().left() + sizingX_, ClientRect().top(), 1, ClientRect().height()));
         } else if (column > 0 && (options_ & dgColumnResize)) {
             mouseState_ = MouseState::Moving;
@@ -1127,6 +1140,9 @@ void TDataGrid::MouseMove(QMouseEvent* event)
             unsetCursor();
         break;
     case MouseState::Sizing: {
+        if (p.x() == sizingPressX_ && !sizingMoved_)
+            break;
+        sizingMoved_ = true;
         const QRect client = ClientRect();
         Invalidate(QRect(client.left() + sizingX_, client.top(), 1, client.height()));
         sizingX_ = std::clamp(p.x(), 0, client.width() - 1);
@@ -1203,8 +1219,10 @@ void TDataGrid::MouseUp(QMouseEvent* event)
         // The pointer may be released beyond the right edge: the column then
         // grows past the client area and the horizontal bar comes.
         const int width = std::max(p.x(), 0) - (cell.left() - ClientRect().left());
-        // A width of one pixel or less is taken for a slip and ignored.
-        if (!cell.isNull() && width > 1)
+        // A width of one pixel or less is taken for a slip and ignored, and
+        // a press released where it was changes nothing.
+        const bool moved = sizingMoved_ || p.x() != sizingPressX_;
+        if (moved && !cell.isNull() && width > 1)
             Column(sizingColumn_ - 1).SetWidth(width);
     } else if (state == MouseState::Moving) {
         InvalidateRow(0);

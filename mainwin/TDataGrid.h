@@ -270,6 +270,8 @@ private:
     MouseState mouseState_ = MouseState::Normal;
     int sizingColumn_ = -1;
     int sizingX_ = 0;
+    int sizingPressX_ = 0;
+    bool sizingMoved_ = false;
     int movingColumn_ = -1;
     int moveTarget_ = -1;
     int trackDistance_ = 0;

@@ -429,6 +429,11 @@ TEST_F(GridNavigationTest, DraggingATitleBorderResizesButOnePixelIsIgnored)
         QTest::mouseMove(grid, QPoint(toX, y));
         QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(toX, y));
     };
+    // A press released where it was, anywhere in the border's zone, keeps the width.
+    for (const int offset : {-3, 0, 4}) {
+        QTest::mouseClick(grid, Qt::LeftButton, {}, QPoint(LineAfter(1) + offset, y));
+        EXPECT_EQ(grid->Column(0).Width(), 80) << "plain click at " << offset;
+    }
     drag(left + 1);
     EXPECT_EQ(grid->Column(0).Width(), 80) << "one pixel";
     drag(left);
@@ -653,6 +658,26 @@ TEST_F(GridHorizontalScrollTest, BarContextMenuSpeaksChineseAndScrollsTheColumns
     ChooseFromBarMenu(bar, QPoint(bar->width() - 1, middle.y()), kBarScrollHere);
     EXPECT_EQ(grid->LeftColumn(), 1);
     EXPECT_EQ(RecNo(), 1) << "the columns scroll, the cursor stays";
+}
+
+TEST_F(GridHorizontalScrollTest, MoveMarkerStaysInViewWhenTheTargetEdgeIsPastTheClient)
+{
+    OpenWith(3);
+    WidenFileNameBeyondTheClient();
+    const QRect client = grid->ClientRect();
+    ASSERT_GT(grid->CellRect(2, 0).right(), client.right());
+    // FileIndex dragged onto FileName would take FileName's right edge,
+    // which lies past the visible area: the marker stands at the client's
+    // right edge instead.
+    const QRect title = grid->CellRect(1, 0);
+    QTest::mousePress(grid, Qt::LeftButton, {}, title.center());
+    QTest::mouseMove(grid, QPoint(grid->CellRect(2, 0).left() + 20, title.center().y()));
+    const QImage image = Grab();
+    const QRgb marker = grid->palette().color(QPalette::Highlight).rgb();
+    for (int x = client.right() - 2; x <= client.right(); ++x)
+        EXPECT_EQ(image.pixel(x, title.top() + 3), marker) << "x " << x;
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(grid->CellRect(2, 0).left() + 20, title.center().y()));
+    EXPECT_EQ(grid->Column(0).FieldName(), "FileName");
 }
 
 TEST_F(GridHorizontalScrollTest, DraggingATitleOutsideScrollsTheColumnsUntilItComesBack)

@@ -82,7 +82,7 @@ TEST_F(GridPaintTest, LinesAroundFixedCellsAreBlackAndBetweenDataCellsSilver)
     EXPECT_NE(image.pixel(1, 100), Base());
 }
 
-TEST_F(GridPaintTest, OpenEmptyQueryShowsTheArrowCentredInTheSpacersFlatIndicatorCell)
+TEST_F(GridPaintTest, OpenEmptyQueryShowsTheArrowAtTheTopOfTheSpacersFlatIndicatorCell)
 {
     query.Open();
     EXPECT_EQ(grid->DataRowCount(), 0);
@@ -90,10 +90,14 @@ TEST_F(GridPaintTest, OpenEmptyQueryShowsTheArrowCentredInTheSpacersFlatIndicato
     const QImage image = Grab();
     const QRect spacer = grid->CellRect(0, grid->SpacerRow());
     EXPECT_EQ(spacer, QRect(2, 2 + 17, 11, 304 - 35));
-    // Flat and window-coloured; the glyph 8 pixels left of its right edge.
-    const QPoint glyph(spacer.left() + 11 - 8, (2 * spacer.top() + spacer.height() - 11) / 2);
-    EXPECT_EQ(glyph, QPoint(5, 148));
+    // Flat and window-coloured; the glyph 8 pixels left of its right edge,
+    // centred in the height of one row at the spacer's top: where a first
+    // row's arrow stands, not half-way down the empty body.
+    const QPoint glyph(spacer.left() + 11 - 8, (2 * spacer.top() + 16 - 11) / 2);
+    EXPECT_EQ(glyph, QPoint(5, 21));
     EXPECT_TRUE(GlyphAt(image, glyph, kArrow, Base()));
+    for (int y = spacer.top() + 17; y <= spacer.bottom(); ++y)
+        ASSERT_EQ(image.pixel(glyph.x() + 1, y), Base()) << "nothing below the first row's height, y " << y;
     EXPECT_EQ(image.pixel(spacer.left(), spacer.top() + 5), Base()) << "no bevel";
     // No scroll bar for no rows; the footer counts none.
     EXPECT_TRUE(grid->VerticalScrollBar()->isHidden());
