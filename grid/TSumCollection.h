@@ -3,7 +3,7 @@
 // update ends after a change, the collection says so (the sum list recounts).
 #pragma once
 
-#include "mainwin/TSumItem.h"
+#include "grid/TSumItem.h"
 
 #include <functional>
 #include <memory>

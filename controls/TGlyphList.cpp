@@ -1,4 +1,4 @@
-#include "mainwin/TGlyphList.h"
+#include "controls/TGlyphList.h"
 
 #include <QColor>
 #include <QPainter>

@@ -1,11 +1,11 @@
-#include "mainwin/TButtonGlyph.h"
+#include "controls/TButtonGlyph.h"
 
 #include <QPainter>
 #include <QPalette>
 #include <QString>
 
-#include "mainwin/TGlyphCache.h"
-#include "mainwin/TGlyphList.h"
+#include "controls/TGlyphCache.h"
+#include "controls/TGlyphList.h"
 
 // The resource initialiser is named at global scope, outside any namespace.
 static void InitVanteloResources()

@@ -1,8 +1,8 @@
-#include "mainwin/TGlyphCache.h"
+#include "controls/TGlyphCache.h"
 
 #include <algorithm>
 
-#include "mainwin/TGlyphList.h"
+#include "controls/TGlyphList.h"
 
 namespace vantelo {
 

@@ -1,7 +1,7 @@
-#include "mainwin/TGridColumn.h"
+#include "grid/TGridColumn.h"
 
-#include "mainwin/TDataGrid.h"
-#include "mainwin/TGridDataLink.h"
+#include "grid/TDataGrid.h"
+#include "grid/TGridDataLink.h"
 #include "store/TDataSet.h"
 
 namespace vantelo {

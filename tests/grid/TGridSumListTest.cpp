@@ -5,7 +5,7 @@
 
 #include "TDataGridFixture.h"
 
-#include "mainwin/TSumItem.h"
+#include "grid/TSumItem.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
-#include "mainwin/TGridDataLink.h"
+#include "grid/TGridDataLink.h"
 
-#include "mainwin/TDataGrid.h"
+#include "grid/TDataGrid.h"
 
 namespace vantelo {
 

@@ -1,4 +1,4 @@
-#include "mainwin/TActionList.h"
+#include "controls/TActionList.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -9,8 +9,8 @@
 #include <algorithm>
 
 #include "app/THandlerGuard.h"
-#include "mainwin/TAction.h"
-#include "mainwin/TButtonGlyph.h"
+#include "controls/TAction.h"
+#include "controls/TButtonGlyph.h"
 
 namespace vantelo {
 

@@ -1,7 +1,7 @@
 // The grid's layout arithmetic without a widget: rows and the data window for
 // a client height, hit tests on rows and columns, the first shown column, the
 // tracking timer, and what the vertical scroll bar shows and does.
-#include "mainwin/TGridGeometry.h"
+#include "grid/TGridGeometry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "mainwin/TGridColumnTitle.h"
+#include "grid/TGridColumnTitle.h"
 
-#include "mainwin/TDataGrid.h"
-#include "mainwin/TGridColumn.h"
+#include "grid/TDataGrid.h"
+#include "grid/TGridColumn.h"
 
 namespace vantelo {
 

@@ -4,8 +4,8 @@
 // builds columns from the dataset's fields: they come from the stored form.
 #pragma once
 
-#include "mainwin/TGridColumnFooter.h"
-#include "mainwin/TGridColumnTitle.h"
+#include "grid/TGridColumnFooter.h"
+#include "grid/TGridColumnTitle.h"
 #include "store/TField.h"
 
 #include <QColor>

@@ -1,8 +1,8 @@
-#include "mainwin/TGridColumnFooter.h"
+#include "grid/TGridColumnFooter.h"
 
-#include "mainwin/TDataGrid.h"
-#include "mainwin/TGridColumn.h"
-#include "mainwin/TGridSumList.h"
+#include "grid/TDataGrid.h"
+#include "grid/TGridColumn.h"
+#include "grid/TGridSumList.h"
 
 namespace vantelo {
 

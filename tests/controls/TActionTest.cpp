@@ -13,9 +13,9 @@
 
 #include <memory>
 
-#include "mainwin/TAction.h"
-#include "mainwin/TActionList.h"
-#include "mainwin/TSpeedButton.h"
+#include "controls/TAction.h"
+#include "controls/TActionList.h"
+#include "controls/TSpeedButton.h"
 
 using namespace vantelo;
 

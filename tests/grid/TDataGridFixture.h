@@ -13,10 +13,10 @@
 #include <QTest>
 #include <QWidget>
 
-#include "mainwin/TDataGrid.h"
-#include "mainwin/TGridColumn.h"
-#include "mainwin/TGridDataLink.h"
-#include "mainwin/TGridSumList.h"
+#include "grid/TDataGrid.h"
+#include "grid/TGridColumn.h"
+#include "grid/TGridDataLink.h"
+#include "grid/TGridSumList.h"
 #include "store/TDataSource.h"
 #include "store/TMemoryDataSet.h"
 #include "ui_FormMain.h"

@@ -8,9 +8,9 @@
 
 #include <memory>
 
-#include "mainwin/TButtonGlyph.h"
-#include "mainwin/TGlyphCache.h"
-#include "mainwin/TGlyphList.h"
+#include "controls/TButtonGlyph.h"
+#include "controls/TGlyphCache.h"
+#include "controls/TGlyphList.h"
 
 using namespace vantelo;
 

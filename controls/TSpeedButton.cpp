@@ -1,4 +1,4 @@
-#include "mainwin/TSpeedButton.h"
+#include "controls/TSpeedButton.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -7,8 +7,8 @@
 #include <cmath>
 
 #include "app/THandlerGuard.h"
-#include "mainwin/TAction.h"
-#include "mainwin/TActionList.h"
+#include "controls/TAction.h"
+#include "controls/TActionList.h"
 
 namespace vantelo {
 

@@ -1,4 +1,4 @@
-#include "mainwin/TGridSumList.h"
+#include "grid/TGridSumList.h"
 
 #include <algorithm>
 

@@ -29,7 +29,7 @@
 // shown only while the columns are wider than the client area.
 #pragma once
 
-#include "mainwin/TGridGeometry.h"
+#include "grid/TGridGeometry.h"
 
 #include <QElapsedTimer>
 #include <QRegion>

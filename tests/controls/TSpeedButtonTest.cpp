@@ -13,10 +13,10 @@
 #include <memory>
 
 #include "app/TApplication.h"
-#include "mainwin/TAction.h"
-#include "mainwin/TActionList.h"
+#include "controls/TAction.h"
+#include "controls/TActionList.h"
 #include "mainwin/TFormMain.h"
-#include "mainwin/TSpeedButton.h"
+#include "controls/TSpeedButton.h"
 
 using namespace vantelo;
 

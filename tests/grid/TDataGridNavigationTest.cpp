@@ -6,7 +6,7 @@
 #include "TDataGridFixture.h"
 
 #include "app/TApplication.h"
-#include "mainwin/GridTexts.h"
+#include "grid/GridTexts.h"
 
 #include <QContextMenuEvent>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "mainwin/TSumCollection.h"
+#include "grid/TSumCollection.h"
 
 #include "store/TField.h"
 

@@ -1,4 +1,4 @@
-#include "mainwin/TGridGeometry.h"
+#include "grid/TGridGeometry.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,11 +1,11 @@
-#include "mainwin/TAction.h"
+#include "controls/TAction.h"
 
 #include <QAction>
 #include <QWidget>
 
 #include <algorithm>
 
-#include "mainwin/TActionList.h"
+#include "controls/TActionList.h"
 
 namespace vantelo {
 

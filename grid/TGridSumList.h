@@ -13,7 +13,7 @@
 // items carry numbers (sum and average items stay 0).
 #pragma once
 
-#include "mainwin/TSumCollection.h"
+#include "grid/TSumCollection.h"
 #include "store/TDataSet.h"
 
 #include <array>

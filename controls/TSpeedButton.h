@@ -10,9 +10,9 @@
 
 #include <functional>
 
-#include "mainwin/TAction.h"
-#include "mainwin/TActionList.h"
-#include "mainwin/TButtonGlyph.h"
+#include "controls/TAction.h"
+#include "controls/TActionList.h"
+#include "controls/TButtonGlyph.h"
 
 namespace vantelo {
 
