@@ -27,13 +27,25 @@
 // Horizontal scrolling goes by whole columns: LeftColumn() is the first
 // stored column shown right of the indicator, which never scrolls. The bar is
 // shown only while the columns are wider than the client area.
+//
+// The grid is the owner of its parts and keeps the layout, the data window
+// and the repainting; each part sees it only through the part's own small
+// interface: the columns (TGridColumnOwner), the data link
+// (TGridDataLink::Owner), the title row's column sizing and moving
+// (TGridTitleRow), the mouse and key state machine (TGridInput) and the
+// scroll bars (TGridScrollBars). TGridPainter paints from what the grid
+// hands it for one paint; TGridGeometry does the arithmetic under all of them.
 #pragma once
 
+#include "grid/TGridColumnOwner.h"
+#include "grid/TGridDataLink.h"
 #include "grid/TGridGeometry.h"
+#include "grid/TGridInput.h"
+#include "grid/TGridScrollBars.h"
+#include "grid/TGridTitleRow.h"
 
 #include <QElapsedTimer>
 #include <QRegion>
-#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -48,10 +60,14 @@ class TDataSource;
 class TDataSet;
 class TField;
 class TGridColumn;
-class TGridDataLink;
 class TGridSumList;
 
-class TDataGrid : public QWidget {
+class TDataGrid : public QWidget,
+                  public TGridColumnOwner,
+                  public TGridDataLink::Owner,
+                  private TGridTitleRow::Owner,
+                  private TGridInput::Owner,
+                  private TGridScrollBars::Owner {
     Q_OBJECT
 public:
     enum TGridOption : unsigned {
@@ -78,13 +94,13 @@ public:
     // The shortest time between two synchronous repaints during a walk.
     static constexpr int kFrameMilliseconds = 16;
     // The interval of the column scrolling while a title is dragged outside.
-    static constexpr int kColumnScrollMilliseconds = 60;
+    static constexpr int kColumnScrollMilliseconds = TGridTitleRow::kColumnScrollMilliseconds;
 
     explicit TDataGrid(QWidget* parent = nullptr);
     ~TDataGrid() override;
 
     // --- data ---------------------------------------------------------------
-    TDataSource* DataSource() const;
+    TDataSource* DataSource() const { return link_->DataSource(); }
     // Attaches the grid to source (null detaches) and points the sum list at
     // its dataset. An open dataset is shown at once.
     void SetDataSource(TDataSource* source);
@@ -92,7 +108,7 @@ public:
     TGridSumList& SumList() const { return *sumList_; }
 
     // --- columns ------------------------------------------------------------
-    int ColumnCount() const { return static_cast<int>(columns_.size()); }
+    int ColumnCount() const override { return static_cast<int>(columns_.size()); }
     TGridColumn& Column(int index) const { return *columns_[static_cast<size_t>(index)]; }
     TGridColumn& AddColumn();
     void ClearColumns();
@@ -103,14 +119,16 @@ public:
     TGridOptions Options() const { return options_; }
     // Row select clears the editing options.
     void SetOptions(TGridOptions options);
-    bool ReadOnly() const { return readOnly_; }
+    bool ReadOnly() const override { return readOnly_; }
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
-    QColor Color() const;
-    QColor FixedColor() const;
-    QColor FooterColor() const;
-    QFont TitleFont() const { return titleFont_; }
+    QColor Color() const override { return palette().color(QPalette::Base); }
+    QColor FixedColor() const override { return palette().color(QPalette::Button); }
+    QColor FooterColor() const override { return palette().color(QPalette::Base); }
+    // The data cells' font: the widget's.
+    QFont Font() const override { return font(); }
+    QFont TitleFont() const override { return titleFont_; }
     void SetTitleFont(const QFont& font);
-    QFont FooterFont() const { return footerFont_; }
+    QFont FooterFont() const override { return footerFont_; }
     void SetFooterFont(const QFont& font);
 
     // --- events ---------------------------------------------------------------
@@ -127,39 +145,40 @@ public:
     int SpacerRow() const { return geometry_.SpacerRow(); }
     int FooterRow() const { return geometry_.FooterRow(); }
     int SpacerHeight() const { return geometry_.SpacerHeight(); }
-    int CurrentRow() const { return currentRow_; }
+    int CurrentRow() const override { return currentRow_; }
     // Data rows that fit entirely (at least 1): the page of the keys and bar.
-    int VisibleDataRows() const;
+    int VisibleDataRows() const override { return Geometry().VisibleDataRows(); }
     // The first stored column shown right of the indicator (horizontal scroll).
     int LeftColumn() const { return geometry_.LeftColumn(); }
     // The largest LeftColumn(): how many columns can be scrolled off to the
     // left (0 when every column fits, or with no columns).
-    int MaxLeftColumn() const;
+    int MaxLeftColumn() const { return Geometry().MaxLeftColumn(); }
     // Scrolls the columns so that column (clamped to 0..MaxLeftColumn()) is
     // the first one shown; the bar follows.
-    void SetLeftColumn(int column);
+    void SetLeftColumn(int column) override;
     QRect ClientRect() const;
     // A cell without its lines; empty for a column scrolled out of view.
     QRect CellRect(int column, int row) const;
-    QScrollBar* VerticalScrollBar() const { return vbar_; }
-    QScrollBar* HorizontalScrollBar() const { return hbar_; }
+    QScrollBar* VerticalScrollBar() const { return bars_->Vertical(); }
+    QScrollBar* HorizontalScrollBar() const { return bars_->Horizontal(); }
     // Synchronous repaints made after scrolls so far.
     int SynchronousRepaints() const { return syncRepaints_; }
 
     // --- called by the data link, the columns and the footers ---------------
-    void LinkActiveChanged();
-    void LinkDataSetChanged();
-    void LinkDataSetScrolled(int distance);
-    void LinkEditingChanged();
-    void LinkRecordChanged(TField* field);
-    void LinkLayoutChanged();
-    void ColumnChanged(bool layout);
-    void InvalidateFooter();
+    void LinkActiveChanged() override;
+    void LinkDataSetChanged() override;
+    void LinkDataSetScrolled(int distance) override { ScrollBy(distance); }
+    void LinkEditingChanged() override;
+    void LinkRecordChanged(TField* field) override;
+    void LinkLayoutChanged() override { FullLayout(); }
+    void ColumnChanged(bool layout) override;
+    void InvalidateFooter() override;
+    int IndexOfColumn(const TGridColumn& column) const override;
+    TDataSet* ColumnDataSet() const override { return link_->DataSet(); }
+    TSumCollection& FooterSums() override;
 
 protected:
     bool event(QEvent* event) override;
-    // The scroll bars' context menus, and the wheel over the vertical bar.
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -173,9 +192,6 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    using ColumnSpan = TGridGeometry::ColumnSpan;
-    enum class MouseState { Normal, Sizing, Moving, Tracking };
-
     // stored settings
     void ApplyStoredSetting(const QByteArray& name);
     void LoadColumns(const QStringList& lines);
@@ -185,60 +201,31 @@ private:
     void RowLayout();
     void FollowDataSet();
     void ScrollBy(int distance);
-    void UpdateScrollBar();
-    // Shows or hides the horizontal bar as the column widths ask and sets its
-    // range; true when its visibility changed (the client height did).
-    bool SyncHorizontalBar();
-    void PlaceScrollBars();
-    bool IsOpen() const;
-    TDataSet* OpenDataSet() const;
+    bool IsOpen() const { return link_->Active(); }
+    TDataSet* OpenDataSet() const override { return IsOpen() ? link_->DataSet() : nullptr; }
     // The layout with the client size as the widget has it now.
-    const TGridGeometry& Geometry() const;
+    const TGridGeometry& Geometry() const override;
     // Gives the layout the stored columns' widths and visibility.
     void SyncColumns();
-    const std::vector<ColumnSpan>& ColumnSpans() const { return Geometry().Spans(); }
     QRect RowRect(int row) const;  // widget coordinates, full client width, line included
     QRect DataBandRect() const;
-    QPoint ToClient(QPoint widgetPoint) const;
-    int RowAt(int clientY) const;      // -1 outside
-    int ColumnAt(int clientX) const;   // -1 outside, 0 indicator
-    int BorderColumnAt(int clientX) const;  // sizing zone of a grid column, or -1
+    int BorderColumnAt(int clientX) const override;  // sizing zone of a grid column, or -1
+    void ScrollColumns(int by) override;
+    void MoveCursorBy(int distance) override;
+    void SetCurrentColumn(int column) override { currentColumn_ = column; }
+    bool ColumnsMovable() const override { return (options_ & dgColumnResize) != 0; }
+    void ClientHeightChanged() override;
+    void WheelOverBar(QWheelEvent* event) override { wheelEvent(event); }
+    void TitleColumnResized(int gridColumn, int width) override;
+    void TitleColumnMoved(int fromGridColumn, int toGridColumn) override;
 
     // invalidation and the synchronous repaint
     void Invalidate(const QRect& rect);
-    void InvalidateAll();
+    void InvalidateClient(const QRect& rect) override;
+    void InvalidateAll() override;
     void InvalidateRow(int row);
     bool RepaintAllowed() const;
     void RepaintNow();
-
-    // painting
-    void Paint(QPaintEvent* event);
-    void PaintCell(QPainter& painter, int column, int row, const QRect& rect, const ColumnSpan* span);
-    void DrawCellText(QPainter& painter, const QRect& rect, int dx, int dy, int alignment, const QString& text,
-                      const QFont& font, const QColor& background, const QColor& foreground);
-    void DrawIndicator(QPainter& painter, const QRect& rect, int glyph);
-    void DrawFocusRect(QPainter& painter, const QRect& rect);
-
-    // input
-    void KeyDown(QKeyEvent* event);
-    void MouseDown(QMouseEvent* event);
-    void MouseMove(QMouseEvent* event);
-    void MouseUp(QMouseEvent* event);
-    void TrackTo(int clientY);
-    void TrackTick();
-    void Wheel(int angleDelta);
-    // The vertical bar: its actions, a thumb released (or put) at a
-    // position, and the thumb put back on the cursor's record.
-    void ScrollBarAction(int action);
-    void ThumbReleasedAt(int position);
-    void SyncBarToCursor();
-    // The bar's context menu at pos (bar coordinates).
-    void BarMenu(QScrollBar* bar, QPoint pos, QPoint globalPos);
-    void ScrollColumns(int by);
-    void MoveScrollTick();
-    void StopMoveScroll();
-    void CancelMouseMode();
-    void MoveCursorBy(int distance);
 
     std::unique_ptr<TGridSumList> sumList_;
     std::unique_ptr<TGridDataLink> link_;
@@ -255,30 +242,16 @@ private:
     int glyphRow_ = -1;
     int layoutLock_ = 0;
 
-    QScrollBar* vbar_ = nullptr;
-    QScrollBar* hbar_ = nullptr;
-    TGridGeometry::ScrollInfo barInfo_;
-    bool barInfoValid_ = false;
-    int lastBarPosition_ = 0;
-
     QRegion pending_;
     bool bandStale_ = false;
     QElapsedTimer lastRepaint_;
     int syncRepaints_ = 0;
     bool painting_ = false;
 
-    MouseState mouseState_ = MouseState::Normal;
-    int sizingColumn_ = -1;
-    int sizingX_ = 0;
-    int sizingPressX_ = 0;
-    bool sizingMoved_ = false;
-    int movingColumn_ = -1;
-    int moveTarget_ = -1;
-    int trackDistance_ = 0;
-    QTimer trackTimer_;
-    int moveScrollDirection_ = 0;  // -1 left, 1 right, while a title is dragged outside
-    QTimer moveScrollTimer_;
-    int wheelRemainder_ = 0;
+    // The parts, made after the state they read and gone before it.
+    std::unique_ptr<TGridScrollBars> bars_;
+    std::unique_ptr<TGridTitleRow> titleRow_;
+    std::unique_ptr<TGridInput> input_;
 };
 
 }  // namespace vantelo

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "grid/TGridColumnFooter.h"
+#include "grid/TGridColumnOwner.h"
 #include "grid/TGridColumnTitle.h"
 #include "store/TField.h"
 
@@ -16,15 +17,13 @@
 
 namespace vantelo {
 
-class TDataGrid;
-
 class TGridColumn {
 public:
-    explicit TGridColumn(TDataGrid& grid);
+    explicit TGridColumn(TGridColumnOwner& grid);
     TGridColumn(const TGridColumn&) = delete;
     TGridColumn& operator=(const TGridColumn&) = delete;
 
-    TDataGrid& Grid() const { return grid_; }
+    TGridColumnOwner& Grid() const { return grid_; }
     // Position among the grid's columns (0-based).
     int Index() const;
 
@@ -56,11 +55,16 @@ public:
     TGridColumnFooter& Footer() { return footer_; }
     const TGridColumnFooter& Footer() const { return footer_; }
 
+    // Takes the settings of one stored column line, "Key=Value" pairs
+    // separated by ";" (keys in GridTexts.h); unknown keys and pairs without
+    // "=" are skipped.
+    void Load(const QString& line);
+
     // Tells the grid that the column changed: a relayout, or only a repaint.
     void Changed(bool layout);
 
 private:
-    TDataGrid& grid_;
+    TGridColumnOwner& grid_;
     std::string fieldName_;
     bool visible_ = true;
     int width_ = 64;

@@ -1,8 +1,7 @@
 #include "grid/TGridColumnFooter.h"
 
-#include "grid/TDataGrid.h"
 #include "grid/TGridColumn.h"
-#include "grid/TGridSumList.h"
+#include "grid/TSumCollection.h"
 
 namespace vantelo {
 
@@ -73,7 +72,7 @@ void TGridColumnFooter::FreeSumItem()
         return;
     TSumItem* item = sumItem_;
     sumItem_ = nullptr;
-    column_.Grid().SumList().SumCollection().Remove(item);
+    column_.Grid().FooterSums().Remove(item);
 }
 
 void TGridColumnFooter::EnsureSumItem()
@@ -94,7 +93,7 @@ void TGridColumnFooter::EnsureSumItem()
     }
     if (sumItem_ != nullptr && sumItem_->GroupOperation() == operation && sumItem_->FieldName() == name)
         return;
-    TSumCollection& collection = column_.Grid().SumList().SumCollection();
+    TSumCollection& collection = column_.Grid().FooterSums();
     collection.BeginUpdate();
     FreeSumItem();
     sumItem_ = &collection.Add(operation, std::move(name));

@@ -1,6 +1,5 @@
 #include "grid/TGridColumnTitle.h"
 
-#include "grid/TDataGrid.h"
 #include "grid/TGridColumn.h"
 
 namespace vantelo {

@@ -1,10 +1,8 @@
 #include "grid/TGridDataLink.h"
 
-#include "grid/TDataGrid.h"
-
 namespace vantelo {
 
-TGridDataLink::TGridDataLink(TDataGrid& grid) : grid_(grid)
+TGridDataLink::TGridDataLink(Owner& owner) : grid_(owner)
 {
     SetVisualControl(true);
 }

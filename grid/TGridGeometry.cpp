@@ -117,6 +117,28 @@ int TGridGeometry::MaxLeftColumn() const
     return best >= 0 ? best : lastVisible;
 }
 
+int TGridGeometry::LeftColumnScrolledBy(int by) const
+{
+    int left = leftColumn_;
+    const int count = static_cast<int>(columns_.size());
+    const int step = by < 0 ? -1 : 1;
+    for (int remaining = std::abs(by); remaining > 0; --remaining) {
+        int next = left + step;
+        while (next >= 0 && next < count && !columns_[static_cast<size_t>(next)].visible)
+            next += step;
+        if (next < 0 || next > MaxLeftColumn())
+            break;
+        left = next;
+    }
+    return left;
+}
+
+int TGridGeometry::ShownColumns() const
+{
+    return static_cast<int>(
+        std::count_if(columns_.begin(), columns_.end(), [](const ColumnExtent& column) { return column.visible; }));
+}
+
 int TGridGeometry::ColumnsWidth() const
 {
     int width = kIndicatorWidth + kLineWidth;

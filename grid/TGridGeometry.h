@@ -118,6 +118,12 @@ public:
     // of the indicator (the last shown column when even it does not; 0 with
     // no shown columns).
     int MaxLeftColumn() const;
+    // The first shown column after scrolling by whole columns (negative: to
+    // the left), stepping over hidden ones: left stops at the first column,
+    // right once nothing is hidden on the right.
+    int LeftColumnScrolledBy(int by) const;
+    // The stored columns that are shown (scrolled out or not).
+    int ShownColumns() const;
     // The indicator and every shown column with their lines.
     int ColumnsWidth() const;
     bool NeedsHorizontalBar() const { return ColumnsWidth() > clientWidth_; }
