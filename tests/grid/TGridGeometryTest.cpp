@@ -130,6 +130,34 @@ TEST(GridGeometryTest, LeftColumnStopsWhereTheRestFits)
     EXPECT_EQ(geometry.ColumnAt(5), 0);
 }
 
+TEST(GridGeometryTest, ScrollingByWholeColumnsStepsOverHiddenOnesAndStopsAtTheEnds)
+{
+    // Four columns, the second hidden; from column 2 on the rest fits.
+    G geometry;
+    geometry.SetClientSize(400, 304);
+    geometry.SetColumns({{300, true}, {100, false}, {300, true}, {50, true}});
+    ASSERT_EQ(geometry.MaxLeftColumn(), 2);
+    EXPECT_EQ(geometry.ShownColumns(), 3);
+    const struct {
+        const char* what;
+        int from;
+        int by;
+        int left;
+    } cases[] = {
+        {"right over the hidden column", 0, 1, 2},
+        {"right past the end stops", 2, 1, 2},
+        {"two at once stops at the last that leaves nothing hidden", 0, 5, 2},
+        {"left over the hidden column", 2, -1, 0},
+        {"left past the start stops", 0, -1, 0},
+        {"by nothing", 2, 0, 2},
+    };
+    for (const auto& c : cases) {
+        geometry.SetLeftColumn(c.from);
+        EXPECT_EQ(geometry.LeftColumnScrolledBy(c.by), c.left) << c.what;
+        EXPECT_EQ(geometry.LeftColumn(), c.from) << "only answers: " << c.what;
+    }
+}
+
 TEST(GridGeometryTest, TrackingOutsideTheBandSpeedsUpWithDistance)
 {
     G geometry = Configured(640, 304);
