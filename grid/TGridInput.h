@@ -12,6 +12,7 @@
 
 #include "grid/TGridGeometry.h"
 
+#include <QPoint>
 #include <QTimer>
 
 class QKeyEvent;

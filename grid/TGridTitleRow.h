@@ -13,11 +13,11 @@
 
 #include "grid/TGridGeometry.h"
 
+#include <QPoint>
 #include <QTimer>
 
 class QColor;
 class QPainter;
-class QPoint;
 class QRect;
 class QWidget;
 
