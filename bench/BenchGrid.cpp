@@ -1,11 +1,11 @@
-// bench-libs: vantelo_mainwin Qt6::Test
+// bench-libs: vantelo_grid vantelo_controls Qt6::Test
 // The grid with 1,000,000 rows behind it: open plus the footer's recount plus
 // the first paint, and a Down key at row 500,000 (a scroll of the band and a
 // synchronous repaint). Prints the median of each over several runs; the key
 // should stay under one display frame (16 ms).
 #include "app/TApplication.h"
-#include "mainwin/TDataGrid.h"
-#include "mainwin/TGridColumn.h"
+#include "grid/TDataGrid.h"
+#include "grid/TGridColumn.h"
 #include "store/TDataSource.h"
 #include "store/TMemoryDataSet.h"
 #include "ui_FormMain.h"

@@ -76,7 +76,7 @@
 #include "mainwin/MainTexts.h"
 #include "mainwin/TFormMain.h"
 #include "rename/TRenameOperation.h"
-#include "mainwin/TSpeedButton.h"
+#include "controls/TSpeedButton.h"
 #include "platform/TCodePage.h"
 #include "platform/TDirectoryListing.h"
 #include "store/OpenQuery.h"

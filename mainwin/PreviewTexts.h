@@ -65,6 +65,5 @@ inline constexpr const char* kKeyChooseDirectory = "Ctrl+O";
 inline constexpr const char* kChooseDirectoryDescription = "选择目录 (Ctrl+O)";
 inline constexpr const char* kSearchDescription = "列出名称含目标字符的文件 (Ctrl+F)";
 inline constexpr const char* kRenameDescription = "修改列表中的全部文件 (Ctrl+R)，Ctrl+Z 撤销";
-inline constexpr const char* kGridName = "文件列表";
 
 }  // namespace vantelo::previewtexts

@@ -31,24 +31,25 @@
 #include "mainwin/MainTexts.h"
 #include "mainwin/ProgressTexts.h"
 #include "mainwin/TBackgroundWork.h"
-#include "mainwin/TDataGrid.h"
-#include "mainwin/TAction.h"
-#include "mainwin/TActionList.h"
-#include "mainwin/TButtonGlyph.h"
+#include "grid/GridTexts.h"
+#include "grid/TDataGrid.h"
+#include "controls/TAction.h"
+#include "controls/TActionList.h"
+#include "controls/TButtonGlyph.h"
 #include "mainwin/PreviewTexts.h"
-#include "mainwin/TDataGridAccessible.h"
+#include "grid/TDataGridAccessible.h"
 #include "mainwin/TFieldUndo.h"
 #include "mainwin/TGridRowTip.h"
 #include "mainwin/TListCheck.h"
 #include "mainwin/TPreviewForm.h"
-#include "mainwin/TSpeedButtonAccessible.h"
+#include "controls/TSpeedButtonAccessible.h"
 #include "rename/TRenamePreview.h"
 #include "platform/TFileOps.h"
 #include "rename/EJournalError.h"
 #include "rename/TNameRules.h"
 #include "rename/TRenameHistory.h"
 #include "rename/TRenameOperation.h"
-#include "mainwin/TSpeedButton.h"
+#include "controls/TSpeedButton.h"
 #include "platform/TCodePage.h"
 #include "platform/TDirectoryListing.h"
 #include "store/EPostNotHeld.h"
@@ -1013,7 +1014,7 @@ void TFormMain::SetUpReach()
     ui_->Button1->setAccessibleDescription(Utf8(previewtexts::kChooseDirectoryDescription));
     ui_->SpeedButton1->setAccessibleDescription(Utf8(previewtexts::kSearchDescription));
     ui_->SpeedButton2->setAccessibleDescription(Utf8(previewtexts::kRenameDescription));
-    ui_->DBGrid1->setAccessibleName(Utf8(previewtexts::kGridName));
+    ui_->DBGrid1->setAccessibleName(Utf8(gridtexts::kGridName));
 
     // The preview opens from a small link in the gap under the rename
     // button, outside every control's place and out of the tab order.

@@ -3,8 +3,8 @@
 #include <QHelpEvent>
 #include <QToolTip>
 
-#include "mainwin/TDataGrid.h"
-#include "mainwin/TGridDataLink.h"
+#include "grid/TDataGrid.h"
+#include "grid/TGridDataLink.h"
 #include "store/TDataSet.h"
 #include "store/TField.h"
 

@@ -81,7 +81,9 @@ TEST(DISABLED_FormMainFaultDriver, SearchesThenRenames)
     TComponent::RegisterModule(*module);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    ASSERT_TRUE(notices.empty() && errors.empty()) << "start-up failed before the sweep began";
+    ASSERT_TRUE(notices.empty() && errors.empty())
+        << "start-up failed before the sweep began: " << ::testing::PrintToString(notices) << " "
+        << ::testing::PrintToString(errors);
 
     auto type = [](QLineEdit* edit, const std::string& narrow) {
         edit->setText(QString::fromStdU16String(TCodePage::Active().ToWide(narrow)));
@@ -145,6 +147,8 @@ RunResult RunChild(const std::string& shim, const std::string& work, const std::
                       {"VANTELO_FAULT_ARMED", std::nullopt},
                       {"VANTELO_SWEEP_WORK", work},
                       {"VANTELO_SWEEP_BASE", base},
+                      // Each run keeps its rename journal to itself.
+                      {"XDG_STATE_HOME", base + "/state"},
                       {"VANTELO_SWEEP_RESULT", resultPath},
                       {"VANTELO_SWEEP_DELETE", deleteOld ? std::optional<std::string>("1") : std::nullopt}},
                      scratch + "/log");
@@ -268,8 +272,11 @@ bool EngineTextFor(const std::string& call, int error, const std::string& text)
     const auto says = [&](const char* words) { return text.find(words) != std::string::npos; };
     // The rename's journal opens a connection of its own: a failed open of
     // its file is reported as such, or as a file it may only read.
+    // The journal's own files (its folder, the database, the lock) are
+    // opened and checked first, and a failure there names the file.
     const bool journalOpen = (call == "open" || call == "openat" || call == "fstat") &&
-        (says("unable to open database file") || says("attempt to write a readonly database"));
+        (says("unable to open database file") || says("attempt to write a readonly database") ||
+         says("vantelo/journal.db"));
     return says("disk I/O error") || (error == ENOSPC && says("database or disk is full")) ||
         (call == "pread" && error == EIO && says("database disk image is malformed")) || journalOpen;
 }

@@ -10,9 +10,9 @@
 
 #include "app/TApplication.h"
 #include "app/TMessageForm.h"
-#include "mainwin/TDataGrid.h"
+#include "grid/TDataGrid.h"
 #include "mainwin/TFormMain.h"
-#include "mainwin/TSpeedButton.h"
+#include "controls/TSpeedButton.h"
 #include "store/TShareDataModule.h"
 #include "ui_FormMain.h"
 
