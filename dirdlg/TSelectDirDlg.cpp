@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
-#include <QTimer>
 #include <QWindow>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include <filesystem>
 
 #include "app/TApplication.h"
+#include "app/TFramePlacement.h"
 #include "app/THandlerGuard.h"
 #include "app/TMessageForm.h"
 #include "dirdlg/DirDlgTexts.h"
@@ -33,9 +33,6 @@ constexpr int kDesignPixelsPerInch = 96;
 constexpr int kFontPoints = 8;
 constexpr int kClientWidth = 424;
 constexpr int kClientHeight = 255;
-// How long after showing the dialog a frame that the window manager adds
-// may still move it to the centre.
-constexpr qint64 kSettlingMilliseconds = 1500;
 
 struct TScriptedResult {
     bool accepted;
@@ -177,6 +174,17 @@ TSelectDirDlg::TSelectDirDlg(QWidget* parent) : TModalForm(parent)
     connect(HelpButton, &QPushButton::clicked, this, [this] { Guarded(this, [this] { HelpButtonClick(); }); });
     connect(NetButton, &QPushButton::clicked, this, [this] { Guarded(this, [this] { NetClick(); }); });
 
+    // Centred on the screen by the outer size (frame included); div
+    // truncates toward zero.
+    placement_ = new TFramePlacement(*this, [this](const QSize& outer) {
+        const QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
+        if (!target)
+            return pos();
+        const QRect area = target->geometry();
+        return QPoint(area.left() + (area.width() - outer.width()) / 2,
+                      area.top() + (area.height() - outer.height()) / 2);
+    });
+
     FormCreate();
     DirList->setFocus();
 }
@@ -300,12 +308,7 @@ void TSelectDirDlg::showEvent(QShowEvent* event)
     TModalForm::showEvent(event);
     if (!placed_) {
         placed_ = true;
-        shown_.start();
-        CentreOnScreen();
-        // The window manager adds its frame after the window is mapped; the
-        // frame may only be known then. Look again a few times meanwhile.
-        for (const int delay : {50, 150, 400, 900})
-            QTimer::singleShot(delay, this, [this] { CentreForTheFrame(); });
+        placement_->Place();
     }
     if (ModalScript()) {
         auto script = std::move(ModalScript());
@@ -313,50 +316,6 @@ void TSelectDirDlg::showEvent(QShowEvent* event)
         QMetaObject::invokeMethod(
             this, [this, script] { script(*this); }, Qt::QueuedConnection);
     }
-}
-
-QSize TSelectDirDlg::OuterSize() const
-{
-    // Asked of the window itself: the widget's own frame geometry is only
-    // brought up to date when the window moves or changes size, and the
-    // window manager may tell its frame after both.
-    if (const QWindow* window = windowHandle())
-        return window->frameGeometry().size();
-    return frameGeometry().size();
-}
-
-void TSelectDirDlg::CentreOnScreen()
-{
-    // Centred on the screen by the outer size (frame included); div
-    // truncates toward zero. The position moved to is the frame's.
-    const QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (!target)
-        return;
-    centredFrame_ = OuterSize();
-    const QRect area = target->geometry();
-    const QPoint frameTopLeft(area.left() + (area.width() - centredFrame_.width()) / 2,
-                              area.top() + (area.height() - centredFrame_.height()) / 2);
-    // The window places its frame there by what it knows of the frame now.
-    if (QWindow* window = windowHandle())
-        window->setFramePosition(frameTopLeft);
-    else
-        move(frameTopLeft);
-}
-
-void TSelectDirDlg::CentreForTheFrame()
-{
-    // Only while the dialog is settling in: once the frame is known and
-    // the dialog placed by it, a move is the user's.
-    if (!isVisible() || !shown_.isValid() || shown_.elapsed() > kSettlingMilliseconds)
-        return;
-    if (OuterSize() != centredFrame_)
-        CentreOnScreen();
-}
-
-void TSelectDirDlg::moveEvent(QMoveEvent* event)
-{
-    TModalForm::moveEvent(event);
-    CentreForTheFrame();
 }
 
 void TSelectDirDlg::SetNextResult(bool accepted, const std::string& directory)

@@ -11,7 +11,6 @@
 // that of the classic face.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QSize>
 
@@ -29,6 +28,7 @@ namespace vantelo {
 
 class TDirectoryListBox;
 class TDriveComboBox;
+class TFramePlacement;
 class TFileListBox;
 class TPathLabel;
 
@@ -105,22 +105,16 @@ protected:
     // The first show centres the dialog on the screen by its outer size;
     // when the window manager's frame becomes known in the moments after
     // (it is added once the window is mapped), the dialog is centred again
-    // by the real outer size.
+    // by the real outer size (see TFramePlacement).
     void showEvent(QShowEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
 
 private:
-    // The dialog's size with the window manager's frame, as far as known.
-    QSize OuterSize() const;
-    void CentreOnScreen();
-    void CentreForTheFrame();
 
     bool editable_ = false;
     bool confirmMissing_ = false;
     int helpContext_ = 0;
     bool placed_ = false;
-    QElapsedTimer shown_;
-    QSize centredFrame_;
+    TFramePlacement* placement_ = nullptr;  // owned by the dialog
 };
 
 // Runs the chooser modally. `directory` names the folder to open first

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/TApplication.h"
+#include "app/TFramePlacement.h"
 #include "app/THandlerGuard.h"
 #include "app/TMessageForm.h"
 #include "dirdlg/TSelectDirDlg.h"
@@ -126,14 +127,19 @@ TFormMain::~TFormMain()
 
 void TFormMain::PlaceCentred()
 {
-    // Centred on the whole desktop (all monitors), never off its top-left.
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
+    // Centred on the whole desktop (all monitors) by the outer size, the
+    // window manager's frame included, never off its top-left.
+    if (!QGuiApplication::primaryScreen())
         return;
-    const QRect desktop = screen->virtualGeometry();
-    const QSize outer = frameGeometry().size();
-    move(std::max(0, (desktop.width() - outer.width()) / 2) + desktop.left(),
-         std::max(0, (desktop.height() - outer.height()) / 2) + desktop.top());
+    // Owned by the window; it places the window again while the window
+    // manager is still framing it.
+    auto* placement = new TFramePlacement(*this, [](const QSize& outer) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect desktop = screen ? screen->virtualGeometry() : QRect();
+        return QPoint(std::max(0, (desktop.width() - outer.width()) / 2) + desktop.left(),
+                      std::max(0, (desktop.height() - outer.height()) / 2) + desktop.top());
+    });
+    placement->Place();
 }
 
 void TFormMain::showEvent(QShowEvent* event)
