@@ -712,6 +712,7 @@ void TFormMain::ActionBeginExecute()
                 if (batch->openError)
                     return;
                 batch->operation.Reserve(batch->names.size());
+                batch->operation.SetTarget(target);
                 for (auto& names = batch->names; !names.empty(); names.pop_front()) {
                     std::string newName = ReplaceAllIgnoreCase(names.front(), target, replacement);
                     batch->operation.Add(std::move(names.front()), std::move(newName));
@@ -795,8 +796,15 @@ void TFormMain::ActionBeginExecute()
     }
     if (result.outcome != TRenameOperation::Outcome::Done) {
         putBack();
-        if (!quitting)
-            ShowCopyFailure(result.error);
+        if (quitting)
+            return;
+        // The grid shows the row that stopped the batch (the last one when
+        // the folder itself failed to be flushed).
+        if (query.Active() && query.RecordCount() > 0) {
+            query.First();
+            query.MoveBy(static_cast<int>(std::min(result.failedRow, operation.Count() - 1)));
+        }
+        ShowCopyFailure(result.error);
         return;
     }
 

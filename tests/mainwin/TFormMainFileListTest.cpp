@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "FileListFixture.h"
+#include "mainwin/MainTexts.h"
+#include "platform/TFileOps.h"
 #include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
 
 using FileListTest = FileListFixture;
@@ -170,6 +172,50 @@ TEST_F(FileListTest, ASubdirectoryOnTheListStopsTheBatchWithItsNumber)
     EXPECT_EQ(notices[0], "新文件生成失败，失败号为：21");
     EXPECT_FALSE(Exists("a_txt"));
 }
+
+// Fails the making of one new name with EIO, however it is made.
+class FailingOneNewName : public TFileOps {
+public:
+    explicit FailingOneNewName(std::string name) : name_(std::move(name)) {}
+    int Fault(Step step, const std::string& name) override
+    {
+        const bool making = step == Step::Link || step == Step::Rename || step == Step::CopyCommit;
+        return making && name == name_ ? EIO : 0;
+    }
+
+private:
+    std::string name_;
+};
+
+// With the old files kept (copies) and deleted (renames in place).
+class FilePassFailureTest : public FileListFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FilePassFailureTest, ShowsItsBoxWithTheGridOnTheFailingRow)
+{
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"})
+        Touch(name, name);
+    FailingOneNewName ops("c.png");
+    Start();
+    form->SetFileOps(ops);
+    Search(work->Path(), "jpg");
+    ASSERT_EQ(GridRows(), 5);
+    std::string currentWhenShown;
+    TMessageForm::SetAnswerHook([&](const std::string& text, DialogKind, const DialogButtons&) {
+        notices.push_back(text);
+        currentWhenShown = form->ADOQuery1->FieldByName("FileName").AsString();
+        return 1;
+    });
+    Rename("jpg", "png", GetParam());
+    EXPECT_EQ(notices, std::vector<std::string>{"新文件生成失败，失败号为：5"});
+    EXPECT_EQ(currentWhenShown, "c.jpg");
+    EXPECT_EQ(GridRows(), 5);
+    // The batch was taken back.
+    for (const char* name : {"a", "b", "c", "d", "e"})
+        EXPECT_TRUE(Exists(std::string(name) + ".jpg") && !Exists(std::string(name) + ".png")) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(OldFiles, FilePassFailureTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Deleted" : "Kept"; });
 
 TEST_F(FileListTest, NamesResolveAgainstTheSearchedDirectoryWhereverTheProcessStands)
 {
