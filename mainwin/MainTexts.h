@@ -18,6 +18,8 @@ inline constexpr const char* kRenameDone = "文件名称修改成功";
 inline constexpr const char* kCancelTooLateDeleting = "已开始删除原文件，修改已全部完成";
 inline constexpr const char* kCancelTooLateDone = "取消前修改已全部完成";
 inline constexpr const char* kDatabaseOpenFailed = "数据库打开失败";
+// A rename of a list that a failed search left half written.
+inline constexpr const char* kSearchUnfinished = "上次搜索未完成，请重新搜索";
 
 // The rename button's tooltip.
 inline constexpr const char* kRenameHint = "修改文件（Ctrl+Z 撤销上次修改）";

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -173,6 +174,23 @@ void TFormMain::ShowCopyFailure(int error)
 }
 
 namespace {
+
+// Sets a flag when the scope is left by an error.
+class TMarkOnError {
+public:
+    explicit TMarkOnError(bool& flag) : flag_(flag), errors_(std::uncaught_exceptions()) {}
+    ~TMarkOnError()
+    {
+        if (std::uncaught_exceptions() > errors_)
+            flag_ = true;
+    }
+    TMarkOnError(const TMarkOnError&) = delete;
+    TMarkOnError& operator=(const TMarkOnError&) = delete;
+
+private:
+    bool& flag_;
+    int errors_;
+};
 
 // Switches the row under the cursor off and moves on.
 void SwitchRowOff(TDataSet& query)
@@ -607,6 +625,10 @@ void TFormMain::ActionSearchExecute()
     // worker goes on, the rest once it is done.
     const auto found = std::make_shared<TSearchFindings>();
     TADOQuery& temp = *ShareDataModule->ADOQueryTemp;
+    // An error that ends the search part-way leaves its rows written over
+    // the old list, which is not switched off: the table then holds names
+    // of two folders, and no rename acts on it until a search completes.
+    const TMarkOnError unfinished(searchUnfinished_);
     TPostBatch batch(temp.Connection());
     TBackgroundWork work(this, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
     TEarlySearchWrite early(*found, temp, work);
@@ -667,6 +689,7 @@ void TFormMain::ActionSearchExecute()
     if (written && ADOQuery1->Active()) {
         searchedDirectory_ = found->listed;
         searchedIdentity_ = found->identity;
+        searchUnfinished_ = false;
     }
 }
 
@@ -685,6 +708,10 @@ void TFormMain::ActionBeginExecute()
     TADOQuery& query = *ADOQuery1;
     if (!query.Active() || query.RecordCount() <= 0)
         return;
+    if (searchUnfinished_) {
+        Tell(texts::kSearchUnfinished);
+        return;
+    }
 
     // The names are read from the grid's rows here; the worker then opens
     // the directory the list belongs to (which must still be the folder that

@@ -78,6 +78,9 @@ private:
     std::unique_ptr<TComponent> components_;
     std::string searchedDirectory_;
     std::optional<TFileIdentity> searchedIdentity_;
+    // A search ended by an error part-way: the table mixes its rows with the
+    // previous list's, and renames are refused until a search completes.
+    bool searchUnfinished_ = false;
     TFileOps* fileOps_;
     std::function<void(size_t)> listingStep_;
     bool shownOnce_ = false;

@@ -217,6 +217,52 @@ TEST_P(FilePassFailureTest, ShowsItsBoxWithTheGridOnTheFailingRow)
 INSTANTIATE_TEST_SUITE_P(OldFiles, FilePassFailureTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Deleted" : "Kept"; });
 
+TEST_F(FileListTest, AfterASearchFailedPartWayARenameIsRefusedUntilASearchCompletes)
+{
+    for (const char* name : {"old1.o", "old2.o", "old3.o", "old4.o"})
+        Touch(name);
+    TTempDir other;
+    for (const char* name : {"a.k", "b.k", "c.k"})
+        other.WriteFile(name, name);
+    Start();
+    Search(work->Path(), ".o");
+    ASSERT_EQ(GridRows(), 4);
+    // The database refuses one of the second folder's names.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((base->Path() + "/FileName.mdb").c_str(), &db), SQLITE_OK);
+    for (const char* when : {"INSERT", "UPDATE"}) {
+        const std::string trigger = std::string("CREATE TRIGGER refuse_") + when + " BEFORE " + when +
+                                    " ON Tellarin WHEN NEW.FileName = 'b.k' BEGIN SELECT RAISE(ABORT, 'refused'); END";
+        ASSERT_EQ(sqlite3_exec(db, trigger.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    sqlite3_close(db);
+    Search(other.Path(), ".k");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("refused"), std::string::npos) << errors[0];
+
+    // Neither the list on screen nor the table's mix of both folders is renamed.
+    Rename(".", "_", false);
+    EXPECT_EQ(notices, std::vector<std::string>{"上次搜索未完成，请重新搜索"});
+    EXPECT_STREQ(texts::kSearchUnfinished, "上次搜索未完成，请重新搜索");
+    for (const char* name : {"old1_o", "old2_o", "old3_o", "old4_o"})
+        EXPECT_FALSE(Exists(name)) << name;
+    EXPECT_FALSE(std::filesystem::exists(other / "a_k"));
+
+    // A folder that cannot be listed is no completed search.
+    notices.clear();
+    Search(work->Path() + "/missing", ".k");
+    Rename(".", "_", false);
+    EXPECT_EQ(notices, std::vector<std::string>{"上次搜索未完成，请重新搜索"});
+
+    // A search that completes lists one folder again, and its list is renamed.
+    notices.clear();
+    Search(other.Path(), "a.");
+    ASSERT_EQ(GridRows(), 1);
+    Rename("a.", "z.", false);
+    EXPECT_EQ(notices, std::vector<std::string>{"文件名称修改成功"});
+    EXPECT_EQ(other.ReadFile("z.k"), "a.k");
+}
+
 TEST_F(FileListTest, NamesResolveAgainstTheSearchedDirectoryWhereverTheProcessStands)
 {
     Start();
