@@ -186,20 +186,23 @@ void TFormMain::ShowCopyFailure(int error)
 
 namespace {
 
-// Sets a flag when the scope is left by an error.
-class TMarkOnError {
+// Runs `onError` when the scope is left by an error.
+class TOnError {
 public:
-    explicit TMarkOnError(bool& flag) : flag_(flag), errors_(std::uncaught_exceptions()) {}
-    ~TMarkOnError()
+    explicit TOnError(std::function<void()> onError)
+        : onError_(std::move(onError)), errors_(std::uncaught_exceptions())
+    {
+    }
+    ~TOnError()
     {
         if (std::uncaught_exceptions() > errors_)
-            flag_ = true;
+            onError_();
     }
-    TMarkOnError(const TMarkOnError&) = delete;
-    TMarkOnError& operator=(const TMarkOnError&) = delete;
+    TOnError(const TOnError&) = delete;
+    TOnError& operator=(const TOnError&) = delete;
 
 private:
-    bool& flag_;
+    std::function<void()> onError_;
     int errors_;
 };
 
@@ -700,11 +703,18 @@ void TFormMain::ActionSearchExecute()
     // worker goes on, the rest once it is done.
     const auto found = std::make_shared<TSearchFindings>();
     TADOQuery& temp = *ShareDataModule->ADOQueryTemp;
-    // An error that ends the search part-way leaves its rows written over
-    // the old list, which is not switched off: the table then holds names
-    // of two folders, and no rename acts on it until a search completes.
-    const TMarkOnError unfinished(searchUnfinished_);
-    TPostBatch batch(temp.Connection());
+    // An error after this search changed rows leaves them written over the
+    // old list, which is not switched off: the table then holds names of
+    // two folders, and no rename acts on it until a search completes. An
+    // error before any change (a database another process keeps locked)
+    // leaves the list with its own folder.
+    TADOConnection* const connection = temp.Connection();
+    const int64_t changesBefore = connection ? connection->RowsChanged() : 0;
+    const TOnError unfinished([&] {
+        if (connection && connection->RowsChanged() != changesBefore)
+            searchUnfinished_ = true;
+    });
+    TPostBatch batch(connection);
     TBackgroundWork work(this, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
     TEarlySearchWrite early(*found, temp, work);
     const TBackgroundWork::Outcome outcome =

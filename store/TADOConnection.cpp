@@ -167,6 +167,11 @@ std::string TADOConnection::ConnectionStringValue(std::string_view text, std::st
     return found;
 }
 
+int64_t TADOConnection::RowsChanged() const
+{
+    return db_ ? static_cast<int64_t>(sqlite3_total_changes64(db_.get())) : 0;
+}
+
 std::string TADOConnection::QuotedValue(std::string_view value)
 {
     const bool bare = !value.empty() && value.find_first_of(";\"'") == std::string_view::npos &&

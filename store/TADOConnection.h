@@ -33,6 +33,7 @@
 #include "store/TWriteQueue.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <memory>
 #include <string>
@@ -97,6 +98,10 @@ public:
     int OpenAttempts() const { return openAttempts_; }
     // The engine handle while connected, else null.
     sqlite3* Handle() const { return db_.get(); }
+    // Rows inserted, updated or deleted by this connection's statements
+    // since it connected (those of a transaction rolled back since
+    // included); 0 while not connected.
+    int64_t RowsChanged() const;
 
     // Connects when not connected (raising the engine's error).
     void CheckActive();

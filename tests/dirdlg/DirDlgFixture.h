@@ -1,7 +1,8 @@
 // Shared set-up of the chooser's GUI tests: a fresh folder tree made current,
 // the error box captured instead of shown, and the process state the chooser
 // touches (current directory, drive table, remembered folders, test hooks)
-// put back afterwards.
+// put back afterwards. The drive table holds "/" and the mounts a test makes
+// in its folder, never the machine's others.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include "dirdlg/TSelectDirDlg.h"
 #include "platform/TCurrentDirectory.h"
 #include "platform/TDrives.h"
+#include "support/TOwnDrives.h"
 #include "support/TTempDir.h"
 
 namespace vantelo::test {
@@ -28,6 +30,9 @@ protected:
     {
         saved_ = TCurrentDirectory::Get();
         root_ = TCurrentDirectory::Set(dir_.Path());
+        // The chooser asks every drive that may stall whether it answers:
+        // only the test's own are there to ask.
+        TDrives::SetTableOverride(OwnDrives(root_));
         Application->SetMessageBoxHook([this](const std::string& text, const std::string&, unsigned) {
             boxes_.push_back(text);
             return TApplication::IDOK;

@@ -72,6 +72,7 @@ protected:
         mount_ = std::make_unique<test::TStallMount>(Path("dead"));
         if (!mount_->Mounted())
             GTEST_SKIP() << mount_->WhyNot();
+        TDrives::SetTableOverride(test::OwnDrives(root_));
         mount_->Stall();
     }
     void TearDown() override

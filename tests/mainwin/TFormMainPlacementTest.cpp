@@ -47,8 +47,8 @@ TEST_F(FormMainUnderWindowManager, CentredOnTheDesktopWithItsFrame)
         return QPoint(std::max(0, (desktop.width() - outer.width()) / 2) + desktop.left(),
                       std::max(0, (desktop.height() - outer.height()) / 2) + desktop.top());
     };
-    // The assertion below says where it stands if it never gets there.
-    (void)QTest::qWaitFor([&] { return window.frameGeometry().topLeft() == centred(); }, 3000);
+    const bool settled = QTest::qWaitFor([&] { return window.frameGeometry().topLeft() == centred(); }, 3000);
+    EXPECT_TRUE(settled);
     EXPECT_EQ(window.frameGeometry().topLeft(), centred())
         << "frame " << window.frameGeometry().width() << "x" << window.frameGeometry().height() << " at ("
         << window.frameGeometry().x() << ", " << window.frameGeometry().y() << ")";

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <thread>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/TCurrentDirectory.h"
 #include "platform/TDrives.h"
+#include "support/TOwnDrives.h"
 #include "support/TStallMount.h"
 #include "support/TTempDir.h"
 
@@ -257,12 +260,23 @@ TEST(TDrives, NetworkAndFuseMountsAreNeverTouchedToBuildTheTableAndOnlyTheyAreAs
             << drive.mountPoint;
 }
 
+// Makes Current() answer a table until the scope ends.
+class TTableInUse {
+public:
+    explicit TTableInUse(std::vector<TDrive> table) { TDrives::SetTableOverride(std::move(table)); }
+    ~TTableInUse() { TDrives::SetTableOverride(std::nullopt); }
+    TTableInUse(const TTableInUse&) = delete;
+    TTableInUse& operator=(const TTableInUse&) = delete;
+};
+
 TEST(TDrives, AStalledMountIsListedUnavailableUntilItAnswersAgain)
 {
     test::TTempDir dir;
     test::TStallMount mount(dir / "dead");
     if (!mount.Mounted())
         GTEST_SKIP() << mount.WhyNot();
+    const TTableInUse own(test::OwnDrives(dir.Path()));
+    ASSERT_EQ(TDrives::Current().size(), 2u);
     mount.Stall();
     const auto find = [&](const std::vector<TDrive>& drives) {
         const TDrive* drive = TDrives::Find(drives, dir / "dead");
@@ -287,13 +301,26 @@ TEST(TDrives, AStalledMountIsListedUnavailableUntilItAnswersAgain)
     EXPECT_TRUE(find(TDrives::CurrentChecked()).available);
 }
 
-TEST(TDrives, ThisMachinesTableHasTheRoot)
+TEST(TDrives, TheSystemsTableIsReadWithTheRootAndAMountOfTheTestsOwn)
 {
+    // Reading the table asks nothing of a mount that may stall; the mount
+    // looked for is one this test made, in its private namespace.
+    test::TTempDir dir;
+    ASSERT_EQ(mkdir((dir / "ram").c_str(), 0755), 0);
+    const bool mounted = kPrivateMounts && mount("vantelo-test", (dir / "ram").c_str(), "tmpfs", 0, "size=1m") == 0;
+    const int mountError = errno;
     const std::vector<TDrive> drives = TDrives::Current();
     ASSERT_FALSE(drives.empty());
     EXPECT_EQ(drives.front().mountPoint, "/");
     for (const TDrive& drive : drives)
         EXPECT_FALSE(TDrives::IsPseudoFileSystem(drive.fsType) && drive.mountPoint != "/") << drive.mountPoint;
+    if (!mounted)
+        GTEST_SKIP() << "no mount of the test's own: " << (kPrivateMounts ? std::strerror(mountError) : "no private namespace");
+    const TDrive* ram = TDrives::Find(drives, dir / "ram");
+    ASSERT_TRUE(ram);
+    EXPECT_EQ(ram->kind, TDriveKind::RamDisk);
+    EXPECT_EQ(ram->source, "vantelo-test");
+    EXPECT_EQ(umount2((dir / "ram").c_str(), MNT_DETACH), 0);
 }
 
 }  // namespace
