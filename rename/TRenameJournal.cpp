@@ -417,7 +417,9 @@ int64_t TRenameJournal::Begin(const Folder& folder, bool deleteOld, size_t fileC
         if (!old.Ok()) Raise();
         old.Bind(1, kKeptBatches - 1);
         std::vector<int64_t> dropped;
-        while (sqlite3_step(old.Get()) == SQLITE_ROW) dropped.push_back(sqlite3_column_int64(old.Get(), 0));
+        int code;
+        while ((code = sqlite3_step(old.Get())) == SQLITE_ROW) dropped.push_back(sqlite3_column_int64(old.Get(), 0));
+        if (code != SQLITE_DONE) Raise();
         for (const int64_t oldId : dropped) {
             if (!Lock(oldId)) continue;
             TStatement remove(db_.get(), "DELETE FROM Batches WHERE BatchId = ? AND Phase = 3");
@@ -626,7 +628,12 @@ std::optional<TRenameJournal::Batch> TRenameJournal::ClaimRead(int64_t id, std::
     TStatement phase(db_.get(), "SELECT Phase FROM Batches WHERE BatchId = ?");
     if (!phase.Ok()) Raise();
     phase.Bind(1, id);
-    const bool found = sqlite3_step(phase.Get()) == SQLITE_ROW;
+    const int code = sqlite3_step(phase.Get());
+    if (code != SQLITE_ROW && code != SQLITE_DONE) {
+        Unlock(id);
+        Raise();
+    }
+    const bool found = code == SQLITE_ROW;
     const int now = found ? sqlite3_column_int(phase.Get(), 0) : 0;
     if (!found || std::none_of(phases.begin(), phases.end(), [now](Phase p) { return static_cast<int>(p) == now; })) {
         Unlock(id);

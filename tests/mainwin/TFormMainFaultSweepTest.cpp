@@ -137,6 +137,7 @@ RunResult RunChild(const std::string& shim, const std::string& work, const std::
 {
     const std::string resultPath = scratch + "/result";
     ::unlink(resultPath.c_str());
+    std::filesystem::remove_all(scratch + "/state");
     const ShimChild child =
         RunUnderShim(shim, "DISABLED_FormMainFaultDriver.SearchesThenRenames",
                      {{"VANTELO_FAULT_CALL", fault.call},
@@ -148,7 +149,7 @@ RunResult RunChild(const std::string& shim, const std::string& work, const std::
                       {"VANTELO_SWEEP_WORK", work},
                       {"VANTELO_SWEEP_BASE", base},
                       // Each run keeps its rename journal to itself.
-                      {"XDG_STATE_HOME", base + "/state"},
+                      {"XDG_STATE_HOME", scratch + "/state"},
                       {"VANTELO_SWEEP_RESULT", resultPath},
                       {"VANTELO_SWEEP_DELETE", deleteOld ? std::optional<std::string>("1") : std::nullopt}},
                      scratch + "/log");
@@ -544,9 +545,10 @@ TEST_F(FormMainFaultSweep, EveryFailingCallKeepingTheOldFilesLosesNothingAndIsRe
 {
     const Tally runs = SweepAll({{false, EIO, false}, {false, ENOSPC, false}});
     // The sweep reached both kinds of failure: the rename's and the engine's.
+    // (With the journal in a file of its own, the list's pages are not read
+    // again after the copies, so the engine's failures all come before them.)
     EXPECT_GT(runs[static_cast<int>(Outcome::CopyFailure)], 0);
     EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxBefore)], 0);
-    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxAfter)], 0);
 }
 
 TEST_F(FormMainFaultSweep, EveryFailingCallDeletingTheOldFilesLosesNothingAndIsReported)
@@ -554,7 +556,6 @@ TEST_F(FormMainFaultSweep, EveryFailingCallDeletingTheOldFilesLosesNothingAndIsR
     const Tally runs = SweepAll({{true, EIO, false}, {true, ENOSPC, false}});
     EXPECT_GT(runs[static_cast<int>(Outcome::CopyFailure)], 0);
     EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxBefore)], 0);
-    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxAfter)], 0);
 }
 
 TEST_F(FormMainFaultSweep, DyingAtEveryCallLosesNothingAndLeavesASoundDatabase)
@@ -572,7 +573,6 @@ TEST_F(FormMainFaultSweep, EveryFailingOrFatalDatabaseWriteOverSeveralPagesLoses
             modes.push_back(mode);
     const Tally runs = SweepAll(modes, kEngineCalls);
     EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxBefore)], 0);
-    EXPECT_GT(runs[static_cast<int>(Outcome::ErrorBoxAfter)], 0);
     EXPECT_GT(runs[static_cast<int>(Outcome::Killed)], 0);
 }
 

@@ -15,10 +15,8 @@
 // finished, with the journal offering it to Ctrl+Z, or taken back, with the
 // journal offering nothing.
 //
-// Today's engine does not pass every configuration (see kConfigs): those
-// that fail are skipped unless VANTELO_POWER_CUT_SWEEP=1, which runs them
-// all; every failing cut point is then listed with the call the power was
-// cut at. VANTELO_POWER_CUT_CALLS=<folder> keeps each configuration's calls.
+// Every failing cut point is listed with the call the power was cut at.
+// VANTELO_POWER_CUT_CALLS=<folder> keeps each configuration's calls.
 #include "DirState.h"
 #include "RenameRun.h"
 
@@ -198,7 +196,6 @@ struct Config {
     bool deleteOld;
     bool stateOnDisk;  // the database and journal on the file system that is cut
     bool fallbacks;    // no RENAME_NOREPLACE, no hard links
-    const char* failsToday = nullptr;  // why today's engine fails it, if it does
 };
 
 std::string ConfigName(const ::testing::TestParamInfo<Config>& info) { return info.param.name; }
@@ -206,9 +203,6 @@ std::string ConfigName(const ::testing::TestParamInfo<Config>& info) { return in
 class PowerCutSweep : public ::testing::TestWithParam<Config> {
 protected:
     void SetUp() override {
-        const char* all = std::getenv("VANTELO_POWER_CUT_SWEEP");
-        if (GetParam().failsToday && !(all && std::string(all) == "1"))
-            GTEST_SKIP() << GetParam().failsToday << " (VANTELO_POWER_CUT_SWEEP=1 runs it)";
         disk_.emplace(temp_ / "disk");
         if (!disk_->Mounted()) GTEST_SKIP() << disk_->WhyNot();
         photos_ = disk_->MountPoint() + "/photos";
@@ -381,15 +375,11 @@ TEST_P(PowerCutSweep, EveryOriginalSurvivesUnderOneNameAndTheBatchEndsAtOneEnd) 
 
 const Config kConfigs[] = {
     {"KeepStateOnDisk", false, true, false},
-    {"KeepStateElsewhere", false, false, false,
-     "keep-mode copies are neither flushed nor their folder before the journal says done"},
-    {"DeleteStateOnDisk", true, true, false,
-     "the journal's commit is not durable: its rollback journal is deleted without a folder flush"},
+    {"KeepStateElsewhere", false, false, false},
+    {"DeleteStateOnDisk", true, true, false},
     {"DeleteStateElsewhere", true, false, false},
-    {"DeleteFallbacksStateOnDisk", true, true, true,
-     "the journal's commit is not durable: its rollback journal is deleted without a folder flush"},
-    {"DeleteFallbacksStateElsewhere", true, false, true,
-     "the old files' deletions are not flushed before the journal says done"},
+    {"DeleteFallbacksStateOnDisk", true, true, true},
+    {"DeleteFallbacksStateElsewhere", true, false, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Batches, PowerCutSweep, ::testing::ValuesIn(kConfigs), ConfigName);
