@@ -143,9 +143,9 @@ void TWriteQueue::Push(int shape, int64_t rowId, const std::vector<TCell>& cells
     for (const TCell& cell : cells) {
         HeldCell held;
         held.kind = cell.kind;
-        held.integer = cell.integer;
+        held.value = cell.integer;
         if (cell.kind == TCell::Kind::Text || cell.kind == TCell::Kind::Blob) {
-            held.offset = static_cast<uint32_t>(bytes_.size());
+            held.value = static_cast<int64_t>(bytes_.size());
             held.length = static_cast<uint32_t>(cell.bytes.size());
             bytes_.append(cell.bytes);
         }
@@ -297,9 +297,9 @@ bool TWriteQueue::SameValues(const Row& row, const std::vector<TCell>& cells) co
         if (held.kind != cell.kind)
             return false;
         if (cell.kind == TCell::Kind::Text || cell.kind == TCell::Kind::Blob) {
-            if (std::string_view(bytes_).substr(held.offset, held.length) != cell.bytes)
+            if (std::string_view(bytes_).substr(static_cast<size_t>(held.value), held.length) != cell.bytes)
                 return false;
-        } else if (held.integer != cell.integer) {
+        } else if (held.value != cell.integer) {
             return false;
         }
     }
@@ -356,10 +356,10 @@ void TWriteQueue::Bind(TSqliteStatement& statement, int& place, const Row& row) 
         const HeldCell& cell = cells_[row.firstCell + k];
         switch (cell.kind) {
         case TCell::Kind::Integer:
-            statement.BindInt(place, cell.integer);
+            statement.BindInt(place, cell.value);
             break;
         case TCell::Kind::Text:
-            statement.BindTextInPlace(place, std::string_view(bytes_).substr(cell.offset, cell.length));
+            statement.BindTextInPlace(place, std::string_view(bytes_).substr(static_cast<size_t>(cell.value), cell.length));
             break;
         default:
             statement.BindNull(place);

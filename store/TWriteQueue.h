@@ -146,11 +146,11 @@ private:
         int64_t count;
         Owner* owner;
     };
+    // A value: the integer, or where its bytes are in bytes_.
     struct HeldCell {
-        TCell::Kind kind = TCell::Kind::Null;
-        int64_t integer = 0;
-        uint32_t offset = 0;
+        int64_t value = 0;
         uint32_t length = 0;
+        TCell::Kind kind = TCell::Kind::Null;
     };
     enum class RunResult { Written, Refused, Lost };
 
