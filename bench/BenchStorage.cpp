@@ -10,7 +10,10 @@
 //   - the switch-off walk of a batch rename: an edit of each of that many
 //     rows through a query whose view holds a window of 30 rows, with its
 //     notifications held, in one batch.
-// Usage: BenchStorage [rows-to-open] [posts]
+// Usage: BenchStorage [rows-to-open] [posts] [--batched K]
+// With --batched, only the posts in one batch and the switch-off walk run,
+// K times each in turn, and a last line gives their medians: the figures to
+// hold against another build's on a busy machine.
 #include "store/OpenQuery.h"
 #include "store/TADOConnection.h"
 #include "store/TADOQuery.h"
@@ -22,6 +25,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +33,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 using namespace vantelo;
 
@@ -132,8 +137,14 @@ void BenchOpen(int rows)
     std::filesystem::remove_all(folder);
 }
 
-void BenchPosts(int posts, bool batched)
+struct PostTimes {
+    double inserted = 0;
+    double edited = 0;
+};
+
+PostTimes BenchPosts(int posts, bool batched)
 {
+    PostTimes times;
     const std::filesystem::path folder = MakeDatabase();
     {
         TShareDataModule module;
@@ -169,12 +180,15 @@ void BenchPosts(int posts, bool batched)
         std::printf("%s: %d inserts %.3f s (%.0f posts/s), %d edits %.3f s (%.0f posts/s)\n",
                     batched ? "in one batch" : "no batch   ", posts, inserted, posts / inserted, posts, edited,
                     posts / edited);
+        times = {inserted, edited};
     }
     std::filesystem::remove_all(folder);
+    return times;
 }
 
-void BenchWindowWalk(int posts)
+double BenchWindowWalk(int posts)
 {
+    double walked = 0;
     const std::filesystem::path folder = MakeDatabase();
     FillRows(posts);
     {
@@ -197,21 +211,50 @@ void BenchWindowWalk(int posts)
         }
         connection.CommitBatch();
         query.EnableControls();
-        const double walked = Seconds(start);
+        walked = Seconds(start);
         std::printf("walk of a 30-row window, in one batch: %d edits %.3f s (%.0f posts/s)\n", posts, walked,
                     posts / walked);
         view.SetDataSource(nullptr);
     }
     std::filesystem::remove_all(folder);
+    return walked;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const int rows = argc > 1 ? std::atoi(argv[1]) : 1'000'000;
-    const int posts = argc > 2 ? std::atoi(argv[2]) : 100'000;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    int batchedRuns = 0;
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == "--batched") {
+            batchedRuns = std::atoi(args[i + 1].c_str());
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+            break;
+        }
+    }
+    const int rows = args.size() > 0 ? std::atoi(args[0].c_str()) : 1'000'000;
+    const int posts = args.size() > 1 ? std::atoi(args[1].c_str()) : 100'000;
     Schema();
+    if (batchedRuns > 0) {
+        std::vector<double> inserts, edits, walks;
+        for (int run = 0; run < batchedRuns; ++run) {
+            const PostTimes times = BenchPosts(posts, true);
+            inserts.push_back(times.inserted);
+            edits.push_back(times.edited);
+            walks.push_back(BenchWindowWalk(posts));
+        }
+        std::printf("medians of %d: inserts %.4f s, edits %.4f s, walk %.4f s\n", batchedRuns, Median(inserts),
+                    Median(edits), Median(walks));
+        return 0;
+    }
     BenchOpen(rows);
     BenchPosts(posts, true);
     BenchWindowWalk(posts);

@@ -290,8 +290,13 @@ void TADOConnection::SchemaMayHaveChanged()
 
 int64_t TADOConnection::SchemaStamp()
 {
-    if (db_ && !InTransaction())
+    // Outside a transaction (edits held without the lock) the stamp is read
+    // again once anything ran on the connection; a rule another connection
+    // makes meanwhile is met when the held rows are written under the lock.
+    if (db_ && !InTransaction() && stampSerial_ != changeSerial_) {
         SchemaMayHaveChanged();
+        stampSerial_ = changeSerial_;
+    }
     return schemaStamp_;
 }
 

@@ -151,9 +151,9 @@ public:
     void CheckFailure() const;
     // True while the batch has failed.
     bool BatchFailed() const { return failed_; }
-    // PRAGMA schema_version as read when the open transaction began, or now
-    // when none is open: changes when the database's tables, indexes or
-    // triggers change.
+    // PRAGMA schema_version as read when the open transaction began, or,
+    // when none is open, since anything last ran on the connection: changes
+    // when the database's tables, indexes or triggers change.
     int64_t SchemaStamp();
     // Statements that may have changed the schema ran inside the open
     // transaction: the stamp is read again.
@@ -248,6 +248,7 @@ private:
     bool failed_ = false;
     std::string failure_;
     int64_t schemaStamp_ = 0;
+    uint64_t stampSerial_ = 0;  // changeSerial_ when the stamp was read outside a transaction
     // Writes the held posts inside the write transaction, beginning it if
     // they were held without it.
     void WriteHeldRows();

@@ -712,6 +712,19 @@ void TCustomADODataSet::RereadRows(const std::vector<int64_t>& rowIds)
     StorageRowsChanged();
 }
 
+bool TCustomADODataSet::CellsOf(int shape, int64_t rowId, std::vector<TCell>& cells)
+{
+    const auto entry = std::find_if(heldShapes_.begin(), heldShapes_.end(),
+                                    [&](const THeldShape& held) { return held.number == shape; });
+    const std::optional<size_t> row = rows_.Find(rowId);
+    if (entry == heldShapes_.end() || !row)
+        return false;
+    cells.clear();
+    for (const int column : entry->columns)
+        cells.push_back(rows_.Cell(*row, column));
+    return true;
+}
+
 TSqliteStatement& TCustomADODataSet::ReadBackStatement(sqlite3* db)
 {
     if (!readBack_) {

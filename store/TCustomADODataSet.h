@@ -145,6 +145,9 @@ private:
     // Rows the connection could not write as posted: each is read again
     // from the table, and one the table does not hold leaves the result.
     void RereadRows(const std::vector<int64_t>& rowIds) override;
+    // The values a held row of the shape was written with: the row as the
+    // result shows it.
+    bool CellsOf(int shape, int64_t rowId, std::vector<TCell>& cells) override;
     // Whether the table still has the row, for a held edit.
     bool StillInTable(sqlite3* db, const TADOConnection& connection, int64_t rowId);
 

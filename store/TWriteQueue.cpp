@@ -143,9 +143,9 @@ void TWriteQueue::Push(int shape, int64_t rowId, const std::vector<TCell>& cells
     for (const TCell& cell : cells) {
         HeldCell held;
         held.kind = cell.kind;
-        held.integer = cell.integer;
+        held.value = cell.integer;
         if (cell.kind == TCell::Kind::Text || cell.kind == TCell::Kind::Blob) {
-            held.offset = static_cast<uint32_t>(bytes_.size());
+            held.value = static_cast<int64_t>(bytes_.size());
             held.length = static_cast<uint32_t>(cell.bytes.size());
             bytes_.append(cell.bytes);
         }
@@ -178,11 +178,54 @@ void TWriteQueue::DropHeld()
     given_.clear();
 }
 
-void TWriteQueue::ForgetOwner(const Owner* owner)
+void TWriteQueue::ForgetOwner(Owner* owner)
 {
-    for (Row& row : rows_)
-        if (row.owner == owner)
-            row.owner = nullptr;
+    const auto owns = [&](const Row& row) { return row.owner == owner; };
+    if (std::none_of(rows_.begin(), rows_.end(), owns))
+        return;
+    // Rebuilt in order, the owner's referenced rows as copies of what it
+    // shows now, every row without it.
+    std::vector<Row> rows = std::move(rows_);
+    std::vector<HeldCell> cells = std::move(cells_);
+    std::string bytes = std::move(bytes_);
+    const size_t written = written_;
+    rows_.clear();
+    cells_.clear();
+    bytes_.clear();
+    std::vector<TCell> values;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        Row row = rows[i];
+        if (i == written)
+            written_ = rows_.size(), writtenBytes_ = bytes_.size();
+        if (row.firstCell == kByReference && row.owner == owner) {
+            for (int64_t k = 0; k < row.count; ++k) {
+                if (!owner->CellsOf(row.shape, row.rowId + k, values))
+                    values.assign(shapes_[static_cast<size_t>(row.shape)].columns.size(), TCell{});
+                Push(row.shape, row.rowId + k, values, nullptr);
+            }
+            continue;
+        }
+        if (row.firstCell != kByReference) {
+            // Its own values, moved along.
+            values.clear();
+            for (size_t k = 0; k < shapes_[static_cast<size_t>(row.shape)].columns.size(); ++k) {
+                const HeldCell& held = cells[row.firstCell + k];
+                TCell cell;
+                cell.kind = held.kind;
+                cell.integer = held.value;
+                if (held.kind == TCell::Kind::Text || held.kind == TCell::Kind::Blob)
+                    cell.bytes = std::string_view(bytes).substr(static_cast<size_t>(held.value), held.length);
+                values.push_back(cell);
+            }
+            const int64_t count = row.count;
+            Push(row.shape, row.rowId, values, owns(row) ? nullptr : row.owner);
+            rows_.back().count = count;
+            continue;
+        }
+        rows_.push_back(row);
+    }
+    if (written >= rows.size())
+        written_ = rows_.size(), writtenBytes_ = bytes_.size();
 }
 
 void TWriteQueue::DropFrom(Place from)
@@ -219,6 +262,31 @@ std::optional<TWriteQueue::Failure> TWriteQueue::Write(sqlite3* db)
                 return failure;
         }
         first += count;
+    }
+    // Kept from now on as references to the rows their owners show, runs of
+    // consecutive rows as one range. The held rows' values are the last
+    // ones in cells_ and bytes_.
+    if (written_ < rows_.size()) {
+        std::vector<Row> tail(rows_.begin() + static_cast<std::ptrdiff_t>(written_), rows_.end());
+        cells_.resize(tail.front().firstCell);
+        bytes_.resize(writtenBytes_);
+        rows_.resize(written_);
+        for (Row row : tail) {
+            if (!row.owner) {
+                rows_.push_back(row);  // cannot happen: held rows have an owner
+                continue;
+            }
+            row.firstCell = kByReference;
+            if (!rows_.empty()) {
+                Row& last = rows_.back();
+                if (last.firstCell == kByReference && last.owner == row.owner && last.shape == row.shape &&
+                    last.rowId <= INT64_MAX - last.count && last.rowId + last.count == row.rowId) {
+                    last.count += row.count;
+                    continue;
+                }
+            }
+            rows_.push_back(row);
+        }
     }
     written_ = rows_.size();
     writtenBytes_ = bytes_.size();
@@ -297,9 +365,9 @@ bool TWriteQueue::SameValues(const Row& row, const std::vector<TCell>& cells) co
         if (held.kind != cell.kind)
             return false;
         if (cell.kind == TCell::Kind::Text || cell.kind == TCell::Kind::Blob) {
-            if (std::string_view(bytes_).substr(held.offset, held.length) != cell.bytes)
+            if (std::string_view(bytes_).substr(static_cast<size_t>(held.value), held.length) != cell.bytes)
                 return false;
-        } else if (held.integer != cell.integer) {
+        } else if (held.value != cell.integer) {
             return false;
         }
     }
@@ -349,6 +417,25 @@ TSqliteStatement& TWriteQueue::Statement(sqlite3* db, int shape, size_t rows, bo
     return statements_.emplace(key, TSqliteStatement(db, sql)).first->second;
 }
 
+void TWriteQueue::BindValues(TSqliteStatement& statement, int& place, const Row& row, int64_t rowId)
+{
+    if (row.firstCell != kByReference) {
+        Bind(statement, place, row);
+        return;
+    }
+    if (!row.owner || !row.owner->CellsOf(row.shape, rowId, scratch_))
+        throw EOleException(AdoTexts::kRowMissing, SQLITE_NOTFOUND, "SQLite");
+    for (const TCell& cell : scratch_) {
+        if (cell.kind == TCell::Kind::Integer)
+            statement.BindInt(place, cell.integer);
+        else if (cell.kind == TCell::Kind::Text)
+            statement.BindTextInPlace(place, cell.bytes);
+        else
+            statement.BindNull(place);
+        ++place;
+    }
+}
+
 void TWriteQueue::Bind(TSqliteStatement& statement, int& place, const Row& row) const
 {
     const size_t count = shapes_[static_cast<size_t>(row.shape)].columns.size();
@@ -356,10 +443,10 @@ void TWriteQueue::Bind(TSqliteStatement& statement, int& place, const Row& row) 
         const HeldCell& cell = cells_[row.firstCell + k];
         switch (cell.kind) {
         case TCell::Kind::Integer:
-            statement.BindInt(place, cell.integer);
+            statement.BindInt(place, cell.value);
             break;
         case TCell::Kind::Text:
-            statement.BindTextInPlace(place, std::string_view(bytes_).substr(cell.offset, cell.length));
+            statement.BindTextInPlace(place, std::string_view(bytes_).substr(static_cast<size_t>(cell.value), cell.length));
             break;
         default:
             statement.BindNull(place);
@@ -440,7 +527,7 @@ void TWriteQueue::WriteOne(sqlite3* db, size_t index, int64_t rowId)
     int place = 1;
     if (insert)
         statement.BindInt(place++, rowId);
-    Bind(statement, place, row);
+    BindValues(statement, place, row, rowId);
     if (!insert)
         statement.BindInt(place, rowId);
     statement.Run();

@@ -9,7 +9,9 @@
 //
 // Every post of the transaction stays here until it commits, the held ones
 // and those written at once alike, so that a failure keeps the per-row
-// contract: when a row is refused as the held rows are written (an edited
+// contract (a held row once written is kept as a reference to the row its
+// dataset shows, consecutive rows as one range, so that a long batch costs
+// no memory here): when a row is refused as the held rows are written (an edited
 // row gone, a rule the table gained, a full disk) the run is written again
 // row by row under a savepoint each to find it; when the engine lost the
 // whole transaction (a full disk at the commit), the rows are written again
@@ -42,6 +44,9 @@ public:
     class Owner {
     public:
         virtual void RereadRows(const std::vector<int64_t>& rowIds) = 0;
+        // The values of the shape's columns as the owner shows the row now
+        // (views valid until its rows change); false when it has no such row.
+        virtual bool CellsOf(int shape, int64_t rowId, std::vector<TCell>& cells) = 0;
 
     protected:
         ~Owner() = default;
@@ -132,13 +137,16 @@ public:
     void DropHeld();
     // Forgets every row (their transaction is over).
     void Clear();
-    // The owner is going: its rows are kept, but it is not told about them.
-    void ForgetOwner(const Owner* owner);
+    // The owner is going: its rows are kept as the values it shows now, and
+    // it is not told about them.
+    void ForgetOwner(Owner* owner);
     // Drops the prepared statements, before the handle they belong to goes.
     void DropStatements() { statements_.clear(); }
 
 private:
-    // Kept posts: an insert, or an edit of the `count` rows from rowId on.
+    // Kept posts: an insert, or an edit of the `count` rows from rowId on;
+    // firstCell kByReference: the values are the owner's (CellsOf).
+    static constexpr uint32_t kByReference = UINT32_MAX;
     struct Row {
         int shape;
         uint32_t firstCell;
@@ -146,11 +154,11 @@ private:
         int64_t count;
         Owner* owner;
     };
+    // A value: the integer, or where its bytes are in bytes_.
     struct HeldCell {
-        TCell::Kind kind = TCell::Kind::Null;
-        int64_t integer = 0;
-        uint32_t offset = 0;
+        int64_t value = 0;
         uint32_t length = 0;
+        TCell::Kind kind = TCell::Kind::Null;
     };
     enum class RunResult { Written, Refused, Lost };
 
@@ -168,6 +176,8 @@ private:
     // row changed nothing.
     void WriteOne(sqlite3* db, size_t index, int64_t rowId);
     void Bind(TSqliteStatement& statement, int& place, const Row& row) const;
+    // The same for any kept row, referenced ones through their owner.
+    void BindValues(TSqliteStatement& statement, int& place, const Row& row, int64_t rowId);
     TSqliteStatement& Statement(sqlite3* db, int shape, size_t rows, bool range);
     // Runs a savepoint statement of the queue's own (prepared once).
     bool Savepoint(sqlite3* db, int which);
@@ -176,6 +186,7 @@ private:
     std::vector<Row> rows_;
     std::vector<HeldCell> cells_;
     std::string bytes_;
+    std::vector<TCell> scratch_;  // a referenced row's values while it is bound
     // rows_[0, written_) are in the open transaction; the rest are held.
     size_t written_ = 0;
     size_t writtenBytes_ = 0;

@@ -371,12 +371,14 @@ TEST_F(WriteQueueTest, ARowRefusedWhenHeldRowsAreWrittenFailsEveryLaterStepOfThe
 // transaction at the commit, and the batch's posts are written again to find
 // the first that does not fit. The rows before it are in the table, the
 // commit tells the engine's text, and the query holds what the table holds,
-// whether the posts were held back or written at once (a table with a
-// trigger).
+// whether the posts were held back (their query open or closed by then) or
+// written at once (a table with a trigger).
 TEST_F(WriteQueueTest, ADiskThatFillsDuringABatchKeepsTheRowsBeforeTheFirstThatDoesNotFit)
 {
-    for (const bool held : {true, false}) {
-        SCOPED_TRACE(held ? "held back" : "written at once");
+    for (const int way : {0, 1, 2}) {
+        const bool held = way != 2;
+        const bool closed = way == 1;
+        SCOPED_TRACE(closed ? "held back, written, query closed" : held ? "held back" : "written at once");
         test::TFullDiskVfs disk;
         TDatabaseFolder folder;
         auto view = folder.Open();
@@ -387,7 +389,14 @@ TEST_F(WriteQueueTest, ADiskThatFillsDuringABatchKeepsTheRowsBeforeTheFirstThatD
         test::TFullDiskVfs::SetRoom(64 * 1024);
         connection.BeginBatch();
         EXPECT_TRUE(InsertRows(0, 3000, [](int i) { return "IMG_" + std::to_string(100000 + i) + ".jpg"; }).empty());
+        if (closed) {
+            // Written by an open, then their query goes before the commit.
+            OpenOn(other, "Select * From Tellarin");
+            query.Close();
+        }
         EXPECT_EQ(ErrorOf([&] { connection.CommitBatch(); }), "EDatabaseError: database or disk is full");
+        if (closed)
+            OpenOn(query, "Select * From Tellarin");
         EXPECT_GT(test::TFullDiskVfs::Refusals(), 0);
         test::TFullDiskVfs::SetRoom(-1);
         EXPECT_FALSE(connection.InTransaction());
