@@ -464,6 +464,59 @@ TEST_F(RenameOperationTest, UndoNoticesAChangeThatKeptSizeAndTime) {
     EXPECT_FALSE(Exists("f.old"));
 }
 
+TEST_F(RenameOperationTest, ASecondStartsRecoveryNeverTouchesARunningBatch) {
+    for (const bool deleteOld : {false, true}) {
+        test::TTempDir dir;
+        for (int i = 0; i < 40; ++i) dir.WriteFile("f" + std::to_string(i) + ".k", "content " + std::to_string(i));
+        TRenameOperation operation(Database(), TFileOps::System(), Journal());
+        ASSERT_EQ(operation.Open(dir.Path()), 0);
+        for (int i = 0; i < 40; ++i) operation.Add("f" + std::to_string(i) + ".k", "f" + std::to_string(i) + ".r");
+        ASSERT_FALSE(operation.Check());
+        // Half-way through, another start (a journal of its own, as another
+        // process has) looks for unfinished batches and for one to undo.
+        TRenameHistory::Recovery seen;
+        std::optional<size_t> undoable = 0;
+        TRenameOperation::Callbacks callbacks;
+        callbacks.progress = [&](size_t done, size_t, const std::string&, uint64_t) {
+            if (done != 20) return;
+            TRenameHistory other(Journal());
+            seen = other.RecoverOne();
+            undoable = other.LastBatchSize();
+        };
+        ASSERT_EQ(operation.Run(deleteOld, callbacks).outcome, TRenameOperation::Outcome::Done) << deleteOld;
+        EXPECT_EQ(seen.kind, TRenameHistory::Recovery::Kind::None) << deleteOld;
+        EXPECT_EQ(undoable, std::nullopt) << deleteOld;
+        for (int i = 0; i < 40; ++i) {
+            EXPECT_EQ(dir.ReadFile("f" + std::to_string(i) + ".r"), "content " + std::to_string(i)) << deleteOld;
+            struct stat st;
+            EXPECT_EQ(lstat((dir / ("f" + std::to_string(i) + ".k")).c_str(), &st) == 0, !deleteOld) << i;
+        }
+        // Once it is done, the batch is the one Ctrl+Z offers.
+        EXPECT_EQ(TRenameHistory(Journal()).LastBatchSize(), std::optional<size_t>(40)) << deleteOld;
+        ASSERT_TRUE(TRenameHistory(Journal()).UndoLast());
+    }
+}
+
+TEST_F(RenameOperationTest, ADatabaseCarryingAJournalOfThePreviousLayoutIsNeverReadForBatches) {
+    // A folder received from someone else carries a FileName.mdb whose
+    // journal table points at a file elsewhere.
+    test::TTempDir elsewhere;
+    elsewhere.WriteFile("secret", "mine");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Database().c_str(), &db), SQLITE_OK);
+    const std::string sql =
+        "CREATE TABLE RenameJournal(BatchId INTEGER PRIMARY KEY AUTOINCREMENT, Directory BLOB NOT NULL, "
+        "DirDevice INTEGER NOT NULL, DirInode INTEGER NOT NULL, DeleteOld INTEGER NOT NULL, Phase INTEGER NOT NULL, "
+        "FileCount INTEGER NOT NULL, Files BLOB NOT NULL); INSERT INTO RenameJournal VALUES (1, '" +
+        elsewhere.Path() + "', 0, 0, 1, 4, 1, x'02')";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    TRenameHistory history(Journal());
+    EXPECT_EQ(history.RecoverOne().kind, TRenameHistory::Recovery::Kind::None);
+    EXPECT_FALSE(history.UndoLast());
+    EXPECT_EQ(elsewhere.ReadFile("secret"), "mine");
+}
+
 TEST_F(RenameOperationTest, AJournalThatCannotBeOpenedRaisesBeforeAnyFileIsTouched) {
     dir_.WriteFile("a.txt", "a");
     // The journal's folder is a file: it cannot be made.
