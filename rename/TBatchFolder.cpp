@@ -2,6 +2,8 @@
 #include "rename/TBatchFolder.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/statfs.h>
@@ -55,12 +57,16 @@ int TBatchFolder::Open(const TRenameJournal::Folder& folder) {
     if (::fstat(opened.Get(), &st) != 0 || ::fstatfs(opened.Get(), &sf) != 0) return errno;
     recordedDevice_ = folder.identity.device;
     device_ = st.st_dev;
-    if (TFileIdentity::Of(st).SameFile(folder.identity)) {
+    if (InodesMadeUp(sf)) {
+        // Numbers made up at mount time hold only within one mount, and a
+        // mount made again cannot be told from the same one (a stick plugged
+        // in again gets the same device and often the same mount id): the
+        // folder is known by its path and its files by name, size and time.
+        strength_ = Strength::Weak;
+    } else if (TFileIdentity::Of(st).SameFile(folder.identity)) {
         strength_ = Strength::Exact;
     } else if (folder.fsid != 0 && FsIdOf(sf) == folder.fsid && st.st_ino == folder.identity.inode) {
         strength_ = Strength::Replugged;
-    } else if (InodesMadeUp(sf) && FsIdOf(sf) == folder.fsid) {
-        strength_ = Strength::Weak;
     } else {
         return ESTALE;
     }

@@ -1,9 +1,10 @@
 // The folder a batch worked in, as the journal knows it, and how to find it
 // again later: by its path, checked against its own identity, or, where a
 // re-plugged disk got a new device number, against its file system's
-// identity (statfs f_fsid). Where inode numbers do not survive a remount
-// (FUSE without fixed inode numbers, FAT, exFAT), files can only be told by
-// name, size and modification time: the weaker check, which the caller says.
+// identity (statfs f_fsid). Where inode numbers are made up at mount time
+// (FUSE, FAT, exFAT), a mount made again cannot be told from the same one,
+// so files there are told by name, size and modification time: the weaker
+// check, which the caller says.
 #pragma once
 
 #include "platform/TFd.h"
@@ -20,7 +21,7 @@ public:
     enum class Strength {
         Exact,      // the same folder: files are told by device and inode
         Replugged,  // the same file system under a new device number
-        Weak,       // inode numbers not kept: files told by name, size and time
+        Weak,       // inode numbers made up at mount time: files told by name, size and time
     };
 
     // Whether syncfs() on the file system of `fd` reaches its disk: not on

@@ -5,6 +5,7 @@
 #include "DirState.h"
 #include "RenameRun.h"
 
+#include "rename/TRenameHistory.h"
 #include "support/TExfatMount.h"
 #include "support/TTempDir.h"
 
@@ -112,6 +113,39 @@ TEST_F(ExfatOverFuse, ABatchFinishesByStagedCopies) {
         EXPECT_EQ(after.count(oldName), 0u) << oldName;
         EXPECT_EQ(after.count(newName), 1u) << newName;
     }
+}
+
+// A stick unplugged and plugged in again gives its files new inode numbers:
+// Ctrl+Z still undoes the batch, by the same staged copies, telling the files
+// by name, size and time and saying that the check was the weaker one.
+TEST_F(ExfatOverFuse, UndoAfterARemountGivesEveryFileBackByStagedCopies) {
+    test::TTempDir state;
+    ::setenv("XDG_STATE_HOME", (state / "state").c_str(), 1);
+    Rows rows;
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "photo-" + std::to_string(i) + ".jpg";
+        Write(name, std::string(static_cast<size_t>(700 * i + 3), static_cast<char>('k' + i)));
+        rows.emplace_back(name, "image-" + std::to_string(i) + ".jpg");
+    }
+    const DirState before = Snapshot(root_);
+    const std::string database = state / "FileName.mdb";
+    CreateDatabase(database);
+    ASSERT_EQ(RunRenameHandler(root_, database, rows, /*deleteOld=*/true).shown, 0);
+    ASSERT_TRUE(stick_.Remount()) << stick_.WhyNot();
+
+    const auto undone = TRenameHistory().UndoLast();
+    ASSERT_TRUE(undone);
+    EXPECT_FALSE(undone->folderAway);
+    EXPECT_TRUE(undone->weakCheck);
+    EXPECT_EQ(undone->undone, rows.size());
+    EXPECT_EQ(undone->changed, 0u);
+    const DirState after = Snapshot(root_);
+    for (const auto& [oldName, newName] : rows) {
+        ASSERT_EQ(after.count(oldName), 1u) << oldName;
+        EXPECT_TRUE(after.at(oldName).SameContent(before.at(oldName))) << oldName;
+        EXPECT_EQ(after.count(newName), 0u) << newName;
+    }
+    EXPECT_EQ(after.size(), before.size());  // no staging or private name left
 }
 
 }  // namespace
