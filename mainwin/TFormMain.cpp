@@ -56,6 +56,7 @@
 #include "store/OpenQuery.h"
 #include "store/TADOConnection.h"
 #include "store/TADOQuery.h"
+#include "store/TDataFolder.h"
 #include "store/TDataSource.h"
 #include "store/TNotice.h"
 #include "store/TShareDataModule.h"
@@ -607,8 +608,21 @@ void TFormMain::RecoverUnfinishedBatches()
         // "取消" leaves the batch pending for the next start.
         const auto run = std::make_shared<TRecoveryRun>();
         TBackgroundWork work(this, texts::kRecovering, TBackgroundWork::StopPolicy::AbandonWork);
-        const TBackgroundWork::Outcome outcome = work.Run([run, journal, ops = fileOps_](TWorkProgress& progress) {
+        // Batches the per-user database kept in the tool's earlier layout are
+        // taken over once; no other database is ever read for batches.
+        std::string earlier;
+        if (const char* home = std::getenv("HOME")) {
+            const char* data = std::getenv("XDG_DATA_HOME");
+            const std::string userFolder = TDataFolder::UserFolder(data ? data : "", home);
+            char own[PATH_MAX], user[PATH_MAX];
+            if (!userFolder.empty() && realpath(DatabasePath().c_str(), own) &&
+                realpath((userFolder + "/" + TDataFolder::kDatabaseName).c_str(), user) && std::string(own) == user)
+                earlier = user;
+        }
+        const TBackgroundWork::Outcome outcome = work.Run([run, journal, earlier, ops = fileOps_](TWorkProgress& progress) {
             TRenameHistory history(journal, *ops);
+            if (!earlier.empty())
+                history.TakeOver(earlier);
             const TRenameHistory::Callbacks callbacks = HistoryCallbacks(progress);
             for (;;) {
                 const TRenameHistory::Recovery recovery = history.RecoverOne(callbacks);

@@ -57,6 +57,10 @@ public:
     // EJournalError.
     Recovery RecoverOne(const Callbacks& callbacks = {});
 
+    // Takes over the batches of the tool's database of the earlier layout
+    // (see TRenameJournal::TakeOver); pass only the per-user data folder's.
+    size_t TakeOver(const std::string& databasePath) { return Journal().TakeOver(databasePath); }
+
     // Batches found damaged so far and set aside, each to be reported once.
     std::vector<TRenameJournal::Summary> TakeSetAside();
 

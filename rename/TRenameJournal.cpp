@@ -25,8 +25,11 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS BatchFiles(BatchId INTEGER NOT NULL, Part INTEGER NOT NULL, "
     "Files BLOB NOT NULL, PRIMARY KEY(BatchId, Part));"
     "CREATE TABLE IF NOT EXISTS BatchMade(BatchId INTEGER NOT NULL, Part INTEGER NOT NULL, "
-    "Made BLOB NOT NULL, PRIMARY KEY(BatchId, Part));";
+    "Made BLOB NOT NULL, PRIMARY KEY(BatchId, Part));"
+    "CREATE TABLE IF NOT EXISTS TakenOver(Source BLOB PRIMARY KEY);";
 constexpr unsigned char kPackVersion = 3;
+// The list as the journal wrote it when it lived in the tool's database.
+constexpr unsigned char kEarlierPackVersion = 2;
 // How a file's new identity is kept after its old one.
 enum MadeMark : unsigned char { kMadeUnknown = 0, kMadeIsSource = 1, kMadeFollows = 2 };
 
@@ -93,7 +96,10 @@ bool IsUnknown(const TFileIdentity& identity) { return SameIdentity(identity, TF
 // text ends first; a value out of bounds marks the text malformed.
 class TReader {
 public:
-    TReader(const std::string& text, size_t at) : text_(text), at_(at) {}
+    // `version`: the packed list's version (the earlier one kept no change
+    // or birth times).
+    TReader(const std::string& text, size_t at, unsigned char version = kPackVersion)
+        : text_(text), at_(at), version_(version) {}
     bool Number(uint64_t& value) {
         value = 0;
         for (int shift = 0; shift < 64; shift += 7) {
@@ -147,6 +153,7 @@ public:
             malformed_ = true;
             return false;
         }
+        if (version_ < kPackVersion) return Time(identity.mtime);
         return Time(identity.mtime) && Time(identity.ctime) && Time(identity.btime);
     }
     bool AtEnd() const { return at_ == text_.size(); }
@@ -156,6 +163,7 @@ public:
 private:
     const std::string& text_;
     size_t at_;
+    unsigned char version_;
     bool malformed_ = false;
 };
 
@@ -182,19 +190,21 @@ int ReadFile(TReader& reader, TRenameJournal::File& file) {
 // slices; memory stays at the files read plus one slice.
 class TUnpacker {
 public:
-    explicit TUnpacker(std::vector<TRenameJournal::File>& files, size_t limit) : files_(files), limit_(limit) {}
+    TUnpacker(std::vector<TRenameJournal::File>& files, size_t limit, bool acceptEarlier = false)
+        : files_(files), limit_(limit), acceptEarlier_(acceptEarlier) {}
     // False when the text so far is not a packed list.
     bool Feed(const std::string& slice) {
         pending_.append(slice);
         size_t at = 0;
         if (!versionSeen_) {
             if (pending_.empty()) return true;
-            if (static_cast<unsigned char>(pending_[0]) != kPackVersion) return false;
+            version_ = static_cast<unsigned char>(pending_[0]);
+            if (version_ != kPackVersion && !(acceptEarlier_ && version_ == kEarlierPackVersion)) return false;
             versionSeen_ = true;
             at = 1;
         }
         for (;;) {
-            TReader reader(pending_, at);
+            TReader reader(pending_, at, version_);
             if (reader.AtEnd()) break;
             TRenameJournal::File file;
             const int read = ReadFile(reader, file);
@@ -214,6 +224,8 @@ public:
 private:
     std::vector<TRenameJournal::File>& files_;
     size_t limit_;
+    bool acceptEarlier_;
+    unsigned char version_ = kPackVersion;
     std::string pending_;
     bool versionSeen_ = false;
 };
@@ -396,6 +408,11 @@ TRenameJournal::PackedSlices TRenameJournal::SlicesOf(const std::string& packedF
 }
 
 void TRenameJournal::InTransaction(const std::function<void()>& body) {
+    // Inside a transaction already (taking batches over): part of it.
+    if (sqlite3_get_autocommit(db_.get()) == 0) {
+        body();
+        return;
+    }
     Exec("BEGIN IMMEDIATE");
     try {
         body();
@@ -685,5 +702,87 @@ std::optional<TRenameJournal::Summary> TRenameJournal::LastDone() {
 }
 
 std::optional<TRenameJournal::Batch> TRenameJournal::Claim(int64_t id, Phase phase) { return ClaimRead(id, {phase}); }
+
+size_t TRenameJournal::TakeOver(const std::string& databasePath) {
+    // Only a database that is this user's own file, which no one else may
+    // write, is ever read for batches.
+    struct stat st;
+    if (::lstat(databasePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 022) != 0)
+        return 0;
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(databasePath.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+    const std::unique_ptr<sqlite3, CloseDb> old(raw);
+    if (code != SQLITE_OK) return 0;
+    sqlite3_busy_timeout(old.get(), 5000);
+    {
+        TStatement table(old.get(), "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'RenameJournal'");
+        if (!table.Ok() || sqlite3_step(table.Get()) != SQLITE_ROW) return 0;
+    }
+    // Taken over once: a source already taken over only loses its tables.
+    bool taken = false;
+    {
+        TStatement seen(db_.get(), "SELECT 1 FROM TakenOver WHERE Source = ?");
+        if (!seen.Ok()) Raise();
+        seen.BindBlob(1, databasePath);
+        taken = sqlite3_step(seen.Get()) == SQLITE_ROW;
+    }
+    size_t batches = 0;
+    if (!taken) {
+        const bool parts = [&] {
+            TStatement table(old.get(), "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'RenameJournalFiles'");
+            return table.Ok() && sqlite3_step(table.Get()) == SQLITE_ROW;
+        }();
+        TStatement rows(old.get(),
+                        "SELECT BatchId, Directory, DirDevice, DirInode, DeleteOld, Phase, FileCount, Files FROM "
+                        "RenameJournal WHERE Phase BETWEEN 1 AND 4 AND length(Directory) BETWEEN 1 AND 4096 "
+                        "ORDER BY BatchId");
+        if (!rows.Ok()) return 0;
+        InTransaction([&] {
+            while (sqlite3_step(rows.Get()) == SQLITE_ROW) {
+                Folder folder;
+                folder.path = rows.Blob(1);
+                if (folder.path[0] != '/' || folder.path.find('\0') != std::string::npos) continue;
+                folder.identity.device = static_cast<dev_t>(sqlite3_column_int64(rows.Get(), 2));
+                folder.identity.inode = static_cast<ino_t>(sqlite3_column_int64(rows.Get(), 3));
+                const int64_t count = sqlite3_column_int64(rows.Get(), 6);
+                if (count < 0 || static_cast<uint64_t>(count) > kMaxFiles) continue;
+                // The list: in the row itself, or in its slices; every name
+                // checked as the journal checks its own.
+                std::vector<File> files;
+                files.reserve(static_cast<size_t>(count));
+                TUnpacker unpacker(files, static_cast<size_t>(count), /*acceptEarlier=*/true);
+                bool sound = true;
+                if (sqlite3_column_bytes(rows.Get(), 7) > 0) {
+                    sound = sqlite3_column_bytes(rows.Get(), 7) <= static_cast<int>(2 * kSliceBytes) &&
+                            unpacker.Feed(rows.Blob(7));
+                } else if (parts) {
+                    TStatement slices(old.get(),
+                                      "SELECT length(Files), Files FROM RenameJournalFiles WHERE BatchId = ? ORDER BY Part");
+                    if (!slices.Ok()) continue;
+                    slices.Bind(1, sqlite3_column_int64(rows.Get(), 0));
+                    while (sound && sqlite3_step(slices.Get()) == SQLITE_ROW)
+                        sound = sqlite3_column_int64(slices.Get(), 0) <= static_cast<int64_t>(2 * kSliceBytes) &&
+                                unpacker.Feed(slices.Blob(1));
+                }
+                if (!sound || !unpacker.Finish() || files.size() != static_cast<size_t>(count)) continue;
+                const int64_t id = Begin(folder, sqlite3_column_int64(rows.Get(), 4) != 0, files.size(), "",
+                                         SlicesOf(Pack(files)));
+                const Phase phase = static_cast<Phase>(sqlite3_column_int(rows.Get(), 5));
+                if (phase != Phase::Making) SetPhase(id, Phase::Making, phase);
+                Unlock(id);
+                ++batches;
+            }
+            TStatement mark(db_.get(), "INSERT INTO TakenOver(Source) VALUES (?)");
+            if (!mark.Ok()) Raise();
+            mark.BindBlob(1, databasePath);
+            if (sqlite3_step(mark.Get()) != SQLITE_DONE) Raise();
+        });
+    }
+    // The tables go from the database, which gains nothing of ours again.
+    sqlite3_exec(old.get(), "DROP TABLE IF EXISTS RenameJournalFiles; DROP TABLE IF EXISTS RenameJournal", nullptr,
+                 nullptr, nullptr);
+    return batches;
+}
 
 }  // namespace vantelo

@@ -149,6 +149,14 @@ public:
     // `phase`, and reads it whole; nothing when it is not (undone or taken
     // by another process meanwhile). A damaged one is set aside.
     std::optional<Batch> Claim(int64_t id, Phase phase);
+    // Takes over, once, the batches a database of the tool's earlier layout
+    // kept in its own tables (RenameJournal, RenameJournalFiles), then drops
+    // those tables. Only a database that is this user's own regular file,
+    // writable by no one else, is read (the caller passes only the per-user
+    // data folder's); each batch's names are checked as the journal's own,
+    // and one that fails is left out. Answers the number of batches taken.
+    size_t TakeOver(const std::string& databasePath);
+
     // Batches set aside by this object's reads, with their folders when
     // those could be read.
     std::vector<Summary> TakeSetAside() { return std::exchange(setAside_, {}); }

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -515,6 +516,71 @@ TEST_F(RenameOperationTest, ADatabaseCarryingAJournalOfThePreviousLayoutIsNeverR
     EXPECT_EQ(history.RecoverOne().kind, TRenameHistory::Recovery::Kind::None);
     EXPECT_FALSE(history.UndoLast());
     EXPECT_EQ(elsewhere.ReadFile("secret"), "mine");
+}
+
+TEST_F(RenameOperationTest, TheUsersOwnDatabaseOfTheEarlierLayoutIsTakenOverOnceAndLosesItsTables) {
+    // A batch renamed in place and finished, as the earlier layout kept it:
+    // its list in the row, identities without change or birth times.
+    dir_.WriteFile("b.jpg", "b");
+    struct stat st;
+    ASSERT_EQ(lstat((dir_ / "b.jpg").c_str(), &st), 0);
+    ASSERT_EQ(::rename((dir_ / "b.jpg").c_str(), (dir_ / "b.png").c_str()), 0);
+    ASSERT_EQ(lstat((dir_ / "b.png").c_str(), &st), 0);
+    std::string packed(1, '\x02');
+    const auto number = [&packed](uint64_t value) {
+        for (; value >= 0x80; value >>= 7) packed.push_back(static_cast<char>((value & 0x7F) | 0x80));
+        packed.push_back(static_cast<char>(value));
+    };
+    const auto fold = [](int64_t v) { return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63); };
+    for (const char* name : {"b.jpg", "b.png"}) {
+        number(std::strlen(name));
+        packed += name;
+    }
+    number(st.st_dev), number(st.st_ino), number(fold(st.st_size)), number(fold(st.st_mtim.tv_sec)),
+        number(static_cast<uint64_t>(st.st_mtim.tv_nsec));
+    packed.push_back('\x01');  // the new file is the old one
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Database().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE RenameJournal(BatchId INTEGER PRIMARY KEY AUTOINCREMENT, Directory BLOB NOT NULL, "
+                           "DirDevice INTEGER NOT NULL, DirInode INTEGER NOT NULL, DeleteOld INTEGER NOT NULL, "
+                           "Phase INTEGER NOT NULL, FileCount INTEGER NOT NULL, Files BLOB NOT NULL)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    struct stat dirSt;
+    ASSERT_EQ(stat(dir_.Path().c_str(), &dirSt), 0);
+    sqlite3_stmt* insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO RenameJournal VALUES (1, ?, ?, ?, 1, 3, 1, ?)", -1, &insert, nullptr),
+              SQLITE_OK);
+    sqlite3_bind_blob(insert, 1, dir_.Path().data(), static_cast<int>(dir_.Path().size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert, 2, static_cast<int64_t>(dirSt.st_dev));
+    sqlite3_bind_int64(insert, 3, static_cast<int64_t>(dirSt.st_ino));
+    sqlite3_bind_blob(insert, 4, packed.data(), static_cast<int>(packed.size()), SQLITE_TRANSIENT);
+    ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+    // Writable by others: never read.
+    ASSERT_EQ(::chmod(Database().c_str(), 0666), 0);
+    EXPECT_EQ(TRenameHistory(Journal()).TakeOver(Database()), 0u);
+    ASSERT_EQ(::chmod(Database().c_str(), 0644), 0);
+
+    TRenameHistory history(Journal());
+    EXPECT_EQ(history.TakeOver(Database()), 1u);
+    EXPECT_EQ(history.TakeOver(Database()), 0u);  // once only
+    EXPECT_EQ(history.LastBatchSize(), std::optional<size_t>(1));
+    const auto undone = history.UndoLast();
+    ASSERT_TRUE(undone);
+    EXPECT_EQ(undone->undone, 1u);
+    EXPECT_EQ(dir_.ReadFile("b.jpg"), "b");
+    ASSERT_EQ(sqlite3_open(Database().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* tables = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE name LIKE 'RenameJournal%'", -1, &tables,
+                                 nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(tables), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(tables, 0), 0);
+    sqlite3_finalize(tables);
+    sqlite3_close(db);
 }
 
 TEST_F(RenameOperationTest, AJournalThatCannotBeOpenedRaisesBeforeAnyFileIsTouched) {
