@@ -178,7 +178,18 @@ TRenameHistory::UndoResult TRenameHistory::UndoFiles(const TBatchFolder& folder,
     return result;
 }
 
+bool TRenameHistory::JournalExists() const {
+    struct stat st;
+    return journal_ || ::lstat(journalPath_.c_str(), &st) == 0;
+}
+
+size_t TRenameHistory::TakeOver(const std::string& databasePath) {
+    if (!JournalExists() && !TRenameJournal::HoldsEarlierLayout(databasePath)) return 0;
+    return Journal().TakeOver(databasePath);
+}
+
 TRenameHistory::Recovery TRenameHistory::RecoverOne(const Callbacks& callbacks) {
+    if (!JournalExists()) return {};
     std::optional<TRenameJournal::Batch> batch = Journal().ClaimUnfinished(pending_);
     if (!batch) return {};
     TRenameJournal& journal = *journal_;
@@ -261,7 +272,10 @@ std::vector<TRenameJournal::Summary> TRenameHistory::TakeSetAside() {
     return journal_ ? journal_->TakeSetAside() : std::vector<TRenameJournal::Summary>{};
 }
 
-std::optional<TRenameJournal::Summary> TRenameHistory::LastBatch() { return Journal().LastDone(); }
+std::optional<TRenameJournal::Summary> TRenameHistory::LastBatch() {
+    if (!JournalExists()) return std::nullopt;
+    return Journal().LastDone();
+}
 
 std::optional<size_t> TRenameHistory::LastBatchSize() {
     const std::optional<TRenameJournal::Summary> batch = LastBatch();
@@ -270,6 +284,7 @@ std::optional<size_t> TRenameHistory::LastBatchSize() {
 }
 
 std::optional<TRenameHistory::UndoResult> TRenameHistory::Undo(int64_t id, const Callbacks& callbacks) {
+    if (!JournalExists()) return std::nullopt;
     std::optional<TRenameJournal::Batch> batch = Journal().Claim(id, TRenameJournal::Phase::Done);
     if (!batch) return std::nullopt;
     TRenameJournal& journal = *journal_;

@@ -59,7 +59,7 @@ public:
 
     // Takes over the batches of the tool's database of the earlier layout
     // (see TRenameJournal::TakeOver); pass only the per-user data folder's.
-    size_t TakeOver(const std::string& databasePath) { return Journal().TakeOver(databasePath); }
+    size_t TakeOver(const std::string& databasePath);
 
     // Batches found damaged so far and set aside, each to be reported once.
     std::vector<TRenameJournal::Summary> TakeSetAside();
@@ -101,6 +101,9 @@ private:
     UndoResult UndoFiles(const TBatchFolder& folder, const TRenameJournal::Batch& batch, const Callbacks& callbacks,
                          std::vector<std::pair<std::string, TFileIdentity>>* restored = nullptr);
     TRenameJournal& Journal();
+    // Whether the journal exists yet: until a batch has run, nothing is made
+    // just to find that there is nothing in it.
+    bool JournalExists() const;
 
     std::string journalPath_;
     TFileOps& ops_;

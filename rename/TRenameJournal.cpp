@@ -703,6 +703,15 @@ std::optional<TRenameJournal::Summary> TRenameJournal::LastDone() {
 
 std::optional<TRenameJournal::Batch> TRenameJournal::Claim(int64_t id, Phase phase) { return ClaimRead(id, {phase}); }
 
+bool TRenameJournal::HoldsEarlierLayout(const std::string& databasePath) {
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(databasePath.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr);
+    const std::unique_ptr<sqlite3, CloseDb> db(raw);
+    if (code != SQLITE_OK) return false;
+    TStatement table(db.get(), "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'RenameJournal'");
+    return table.Ok() && sqlite3_step(table.Get()) == SQLITE_ROW;
+}
+
 size_t TRenameJournal::TakeOver(const std::string& databasePath) {
     // Only a database that is this user's own file, which no one else may
     // write, is ever read for batches.

@@ -156,6 +156,9 @@ public:
     // data folder's); each batch's names are checked as the journal's own,
     // and one that fails is left out. Answers the number of batches taken.
     size_t TakeOver(const std::string& databasePath);
+    // Whether `databasePath` holds the earlier layout's journal table (read
+    // only, nothing made).
+    static bool HoldsEarlierLayout(const std::string& databasePath);
 
     // Batches set aside by this object's reads, with their folders when
     // those could be read.

@@ -99,6 +99,16 @@ TEST_F(RenameOperationTest, TheJournalIsPrivateAndTheFileListGainsNothing) {
     sqlite3_close(db);
 }
 
+TEST_F(RenameOperationTest, AStartWithNoBatchYetMakesNothing) {
+    TRenameHistory history(Journal());
+    EXPECT_EQ(history.RecoverOne().kind, TRenameHistory::Recovery::Kind::None);
+    EXPECT_FALSE(history.LastBatch());
+    EXPECT_FALSE(history.UndoLast());
+    EXPECT_EQ(history.TakeOver(Database()), 0u);  // a database of today's layout
+    struct stat st;
+    EXPECT_NE(lstat((start_ / "state").c_str(), &st), 0);
+}
+
 TEST_F(RenameOperationTest, AJournalFolderOthersMayWriteOrThatIsNotTheUsersIsRefused) {
     const std::string folder = start_ / "shared";
     ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
