@@ -6,6 +6,7 @@
 //   BenchJournal [files] [runs]
 // The damaged records are read back by a process of their own (this program
 // run again with "recover <journal>"), so its peak memory is the reading's.
+#include "BenchStats.h"
 #include "rename/TRenameHistory.h"
 #include "rename/TRenameJournal.h"
 
@@ -26,10 +27,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using vantelo::bench::Median;
+using vantelo::bench::Milliseconds;
+
 
 long PeakKilobytes() {
     rusage usage{};

@@ -225,10 +225,7 @@ int TFileOps::BuildSymlink(int dirFd, const std::string& from, const std::string
         unlinkat(dirFd, created.c_str(), 0);
         return error;
     }
-    built.made = TFileIdentity::Of(madeSt);
-    built.made.AddBirth(dirFd, created.c_str());
-    built.named = created;
-    built.state = TBuiltCopy::State::Named;
+    built.BuiltUnder(created, madeSt, dirFd);
     return 0;
 }
 
@@ -279,10 +276,7 @@ int TFileOps::BuildRegular(int dirFd, const std::string& from, const std::string
         unlinkat(dirFd, created.c_str(), 0);  // created exclusively a moment ago: ours
         return error;
     }
-    built.made = TFileIdentity::Of(madeSt);
-    built.made.AddBirth(dirFd, created.c_str());
-    built.named = created;
-    built.state = TBuiltCopy::State::Named;
+    built.BuiltUnder(created, madeSt, dirFd);
     return 0;
 }
 
@@ -306,11 +300,7 @@ int TFileOps::NameCopy(int dirFd, TBuiltCopy& built, const std::string& to, TFil
         if (error != 0) return error;
         // Linking moved the change time: the identity kept is the named file's.
         struct stat st;
-        if (fstat(built.fd.Get(), &st) == 0) {
-            const timespec birth = built.made.btime;
-            built.made = TFileIdentity::Of(st);
-            built.made.btime = birth;
-        }
+        if (fstat(built.fd.Get(), &st) == 0) built.Restated(st);
         const TFileIdentity named = built.made;
         if (const int closeError = built.fd.Close()) {
             built.state = TBuiltCopy::State::None;
@@ -328,11 +318,7 @@ int TFileOps::NameCopy(int dirFd, TBuiltCopy& built, const std::string& to, TFil
         if (const int error = CommitStaging(dirFd, built.named, to, built.made)) return error;
     }
     struct stat st;
-    if (StatAt(dirFd, to, st) == 0 && TFileIdentity::Of(st).SameFile(built.made)) {
-        const timespec birth = built.made.btime;
-        built.made = TFileIdentity::Of(st);
-        built.made.btime = birth;
-    }
+    if (StatAt(dirFd, to, st) == 0 && TFileIdentity::Of(st).SameFile(built.made)) built.Restated(st);
     made = built.made;
     built.state = TBuiltCopy::State::None;
     built.named.clear();

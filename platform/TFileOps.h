@@ -115,6 +115,21 @@ public:
         TFd fd;              // Unnamed: the open copy
         std::string named;   // Named: where it was built
         TFileIdentity made;  // the copy as built
+
+        // Built under `name` in the directory `dirFd`, found as `st`.
+        void BuiltUnder(const std::string& name, const struct stat& st, int dirFd) {
+            made = TFileIdentity::Of(st);
+            made.AddBirth(dirFd, name.c_str());
+            named = name;
+            state = State::Named;
+        }
+        // The copy found again as `st` (naming moved its change time); its
+        // birth time stays.
+        void Restated(const struct stat& st) {
+            const timespec birth = made.btime;
+            made = TFileIdentity::Of(st);
+            made.btime = birth;
+        }
     };
     // The two halves of CopyAt, so that a caller can record the identity of
     // the copy (`built.made`) before the copy appears under its name. A

@@ -22,22 +22,6 @@ std::optional<std::string> LinkTarget(int dirFd, const std::string& name) {
     return target;
 }
 
-TRenameJournal::PackedSlices SlicesOfFiles(const std::vector<TRenameJournal::File>& files) {
-    return [&files, next = size_t{0}, started = false](std::string& slice) mutable {
-        slice.clear();
-        if (started && next >= files.size()) return false;
-        if (!started) {
-            slice = TRenameJournal::PackStart();
-            started = true;
-        }
-        for (; next < files.size() && slice.size() < TRenameJournal::kSliceBytes; ++next) {
-            const TRenameJournal::File& file = files[next];
-            TRenameJournal::PackFile(slice, file.oldName, file.newName, file.source, file.made);
-        }
-        return true;
-    };
-}
-
 }  // namespace
 
 TRenameHistory::TRenameHistory(std::string journalPath, TFileOps& ops)
@@ -246,7 +230,7 @@ TRenameHistory::Recovery TRenameHistory::RecoverOne(const Callbacks& callbacks) 
         }
         ops_.SyncDir(folder.Fd());
         journal.SetPhase(batch->id, TRenameJournal::Phase::Deleting, TRenameJournal::Phase::Done,
-                         SlicesOfFiles(batch->files));
+                         TRenameJournal::SlicesOf(batch->files));
         journal.Release(batch->id);
         break;
     default: {
@@ -327,7 +311,7 @@ void TRenameHistory::UpdateEarlierBatch(const TRenameJournal::Folder& folder,
     }
     if (changed)
         journal_->SetPhase(batch->id, TRenameJournal::Phase::Done, TRenameJournal::Phase::Done,
-                           SlicesOfFiles(batch->files));
+                           TRenameJournal::SlicesOf(batch->files));
     journal_->Release(batch->id);
 }
 

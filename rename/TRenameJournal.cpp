@@ -407,6 +407,27 @@ TRenameJournal::PackedSlices TRenameJournal::SlicesOf(const std::string& packedF
     };
 }
 
+TRenameJournal::PackedSlices TRenameJournal::SlicesOf(size_t count,
+                                                     std::function<void(std::string& packed, size_t index)> packFile) {
+    return [count, packFile = std::move(packFile), next = size_t{0}, started = false](std::string& slice) mutable {
+        slice.clear();
+        if (started && next >= count) return false;
+        if (!started) {
+            slice = PackStart();
+            started = true;
+        }
+        for (; next < count && slice.size() < kSliceBytes; ++next) packFile(slice, next);
+        return true;
+    };
+}
+
+TRenameJournal::PackedSlices TRenameJournal::SlicesOf(const std::vector<File>& files) {
+    return SlicesOf(files.size(), [&files](std::string& packed, size_t index) {
+        const File& file = files[index];
+        PackFile(packed, file.oldName, file.newName, file.source, file.made);
+    });
+}
+
 void TRenameJournal::InTransaction(const std::function<void()>& body) {
     // Inside a transaction already (taking batches over): part of it.
     if (sqlite3_get_autocommit(db_.get()) == 0) {
@@ -775,8 +796,8 @@ size_t TRenameJournal::TakeOver(const std::string& databasePath) {
                                 unpacker.Feed(slices.Blob(1));
                 }
                 if (!sound || !unpacker.Finish() || files.size() != static_cast<size_t>(count)) continue;
-                const int64_t id = Begin(folder, sqlite3_column_int64(rows.Get(), 4) != 0, files.size(), "",
-                                         SlicesOf(Pack(files)));
+                const int64_t id =
+                    Begin(folder, sqlite3_column_int64(rows.Get(), 4) != 0, files.size(), "", SlicesOf(files));
                 const Phase phase = static_cast<Phase>(sqlite3_column_int(rows.Get(), 5));
                 if (phase != Phase::Making) SetPhase(id, Phase::Making, phase);
                 Unlock(id);

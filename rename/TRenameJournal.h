@@ -178,6 +178,12 @@ public:
     static std::string Pack(const std::vector<File>& files);
     // A whole packed list, given as slices; it must outlive their reading.
     static PackedSlices SlicesOf(const std::string& packedFiles);
+    // `count` files packed into slices as they are asked for, `packFile`
+    // adding file `index` (with PackFile); what it reads must outlive the
+    // slices' reading.
+    static PackedSlices SlicesOf(size_t count, std::function<void(std::string& packed, size_t index)> packFile);
+    // The files of `files`, packed into slices as they are asked for.
+    static PackedSlices SlicesOf(const std::vector<File>& files);
     // Answers false for a value that is not a whole, well-formed packed list.
     static bool Unpack(const std::string& packed, std::vector<File>& files);
     // One name as the journal accepts it: one path component, not empty,

@@ -58,19 +58,10 @@ std::string TRenameOperation::NewToken() {
 }
 
 TRenameJournal::PackedSlices TRenameOperation::PackedFiles(bool madeIsSource) const {
-    return [this, madeIsSource, next = size_t{0}, started = false](std::string& slice) mutable {
-        slice.clear();
-        if (started && next >= plan_.Count()) return false;
-        if (!started) {
-            slice = TRenameJournal::PackStart();
-            started = true;
-        }
-        for (; next < plan_.Count() && slice.size() < TRenameJournal::kSliceBytes; ++next) {
-            const TRenamePlan::Row& row = plan_.At(next);
-            TRenameJournal::PackFile(slice, row.oldName, row.newName, row.source, madeIsSource ? row.source : row.made);
-        }
-        return true;
-    };
+    return TRenameJournal::SlicesOf(plan_.Count(), [this, madeIsSource](std::string& packed, size_t index) {
+        const TRenamePlan::Row& row = plan_.At(index);
+        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, madeIsSource ? row.source : row.made);
+    });
 }
 
 TRenameOperation::Result TRenameOperation::Fail(TRenameJournal& journal, int64_t id, size_t row, int error,

@@ -237,16 +237,8 @@ int TRenamePlan::BuildNew(size_t index, bool keepOld, TFileOps::TBuiltCopy& buil
             return 0;
         }
         if (!TFsRefusal::CannotRenameInPlace(error)) return error;
-        error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, row.made);
-        if (error == 0) {
-            row.source = row.made;
-            row.state = State::Copied;
-            return 0;
-        }
-        // Any failure but a refusal to link (a taken name, a vanished file,
-        // EIO, ENOSPC...) is final and shown as it is; a copy attempted after
-        // it could only hide it behind a second error.
-        if (!TFsRefusal::CannotLink(error)) return error;
+        error = LinkRow(row);
+        if (error == 0 || !TFsRefusal::CannotLink(error)) return error;
     }
     // A copy is flushed only when its original is to go: a kept original is
     // the safe copy until then.
@@ -263,36 +255,25 @@ int TRenamePlan::NameNew(size_t index, TFileOps::TBuiltCopy& built) {
     return 0;
 }
 
-int TRenamePlan::MakeNew(size_t index, bool keepOld, const std::string& stagingName) {
-    TFileOps::TBuiltCopy built;
-    int error = BuildNew(index, keepOld, built, stagingName);
-    const bool wasUnnamed = built.state == TFileOps::TBuiltCopy::State::Unnamed;
-    if (error == 0 && built.state != TFileOps::TBuiltCopy::State::None) error = NameNew(index, built);
-    ops_.DropCopy(dir_.Get(), built);
-    if (error != 0 && wasUnnamed && TFsRefusal::CannotLink(error)) {
-        error = BuildNew(index, keepOld, built, stagingName, false, /*unnamed=*/false);
-        if (error == 0 && built.state != TFileOps::TBuiltCopy::State::None) error = NameNew(index, built);
-        ops_.DropCopy(dir_.Get(), built);
-    }
-    return error;
+int TRenamePlan::LinkRow(Row& row) {
+    const int error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, row.made);
+    if (error != 0) return error;
+    row.source = row.made;
+    row.state = State::Copied;
+    return 0;
 }
 
 int TRenamePlan::CopyOne(size_t index, bool keepOld, const std::string& stagingName) {
     if (!checked_ || index >= rows_.size()) return ECANCELED;
-    if (rows_[index].state != State::Pending) return EALREADY;
-    if (!keepOld) {
-        // A hard link where the file system gives one, as BuildNew does after
-        // an in-place rename is refused.
-        Row& row = rows_[index];
-        const int error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, row.made);
-        if (error == 0) {
-            row.source = row.made;
-            row.state = State::Copied;
-            return 0;
-        }
-        if (!TFsRefusal::CannotLink(error)) return error;
-    }
     Row& row = rows_[index];
+    if (row.state != State::Pending) return EALREADY;
+    if (!keepOld) {
+        // Any failure but a refusal to link (a taken name, a vanished file,
+        // EIO, ENOSPC...) is final and shown as it is; a copy attempted after
+        // it could only hide it behind a second error.
+        const int error = LinkRow(row);
+        if (error == 0 || !TFsRefusal::CannotLink(error)) return error;
+    }
     const int error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, row.source, row.made, /*flush=*/!keepOld,
                                   stagingName);
     if (error == 0) row.state = State::Copied;

@@ -1,8 +1,8 @@
 // The per-file steps of the batch rename, each safe on its own; the batch
 // itself (its order, its journal, recovery and undo) is TRenameOperation's.
 // The caller Add()s each listed file's old and new name in order, asks
-// Check() before anything is touched, makes each new name with MakeNew()
-// (or CopyOne()), and when the old files go flushes with FlushForDelete()
+// Check() before anything is touched, makes each new name with BuildNew()
+// and NameNew() (or CopyOne()), and when the old files go flushes with FlushForDelete()
 // and deletes them with DeleteOld(). On a failure part-way RollBack() takes
 // back exactly what this plan made, so the directory is as it was.
 //
@@ -35,8 +35,8 @@
 //                 the rows came from; at deletion: the old name no longer
 //                 holds the file that was copied, or the new name no longer
 //                 holds the copy
-//   EALREADY      CopyOne or MakeNew on a row already made
-//   ECANCELED     CopyOne or MakeNew before a successful Check()
+//   EALREADY      BuildNew or CopyOne on a row already made
+//   ECANCELED     BuildNew or CopyOne before a successful Check()
 // plus whatever the file system reports (EACCES, ENOSPC, EROFS, EIO...).
 #pragma once
 
@@ -144,9 +144,10 @@ public:
     // Returns 0 or errno; on failure the copy stays in `built` for DropCopy.
     int NameNew(size_t index, TFileOps::TBuiltCopy& built);
 
-    // BuildNew and NameNew in one step, for callers that need not record
-    // the copy's identity in between.
-    int MakeNew(size_t index, bool keepOld, const std::string& stagingName = {});
+    // Makes row `index`'s new name beside the old one in one step: a hard
+    // link when the old file is to go and the file system gives one, else a
+    // copy (see TFileOps::CopyAt). Returns 0 or errno; a failed row leaves
+    // nothing.
     int CopyOne(size_t index, bool keepOld, const std::string& stagingName = {});
 
     // Takes back everything this plan made whose old file it has not
@@ -172,6 +173,8 @@ public:
     int DeleteOld(size_t index);
 
 private:
+    // Makes a pending row's new name a hard link of its old file.
+    int LinkRow(Row& row);
     bool IsDatabaseName(const std::string& name) const;
     bool IsDatabaseFile(const TFileIdentity& identity) const;
     // What looking up one row's names found (errno 0: the name exists).

@@ -18,6 +18,7 @@
 // The mount goes (detached, daemon ended) with the object.
 #pragma once
 
+#include "support/TFuseDaemon.h"
 #include "support/TStallMount.h"
 
 #include <fcntl.h>
@@ -56,63 +57,21 @@ public:
             whyNot_ = program + " is not built (needs libfuse3-dev)";
             return;
         }
-        if (access("/dev/fuse", R_OK | W_OK) != 0) {
-            whyNot_ = std::string("/dev/fuse cannot be used: ") + std::strerror(errno);
+        if (whyNot_ = TFuseDaemon::FuseWhyNot(); !whyNot_.empty())
             return;
-        }
-        mkdir(mountPoint_.c_str(), 0755);
-        const std::string log = mountPoint_ + ".log";
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
-            execl(program.c_str(), "cutfs", mountPoint_.c_str(), "-f", "-s", "-o", "fsname=cutfs,subtype=cutfs",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (pid_ < 0) {
-            whyNot_ = std::string("fork: ") + std::strerror(errno);
-            return;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!IsMounted()) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                whyNot_ = "cutfs could not mount (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-                return;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                whyNot_ = "cutfs did not mount within 10 s";
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        mounted_ = true;
+        whyNot_ = daemon_.Start(mountPoint_, {program, mountPoint_, "-f", "-s", "-o", "fsname=cutfs,subtype=cutfs"},
+                                LogPath());
     }
 
     ~TCutMount()
     {
-        if (pid_ <= 0)
-            return;
-        PowerBack();
-        if (mounted_ && umount2(mountPoint_.c_str(), 0) != 0)
-            umount2(mountPoint_.c_str(), MNT_DETACH);
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 200; ++i) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        if (daemon_.Running())
+            PowerBack();
     }
     TCutMount(const TCutMount&) = delete;
     TCutMount& operator=(const TCutMount&) = delete;
 
-    bool Mounted() const { return mounted_; }
+    bool Mounted() const { return daemon_.Mounted(); }
     const std::string& WhyNot() const { return whyNot_; }
     const std::string& MountPoint() const { return mountPoint_; }
     // The daemon's output: with Log(true), every call it counted.
@@ -174,25 +133,10 @@ private:
         return counts;
     }
 
-    // Whether the mount table lists cutfs on the mount point.
-    bool IsMounted() const
-    {
-        std::ifstream table("/proc/self/mounts");
-        std::string line;
-        while (std::getline(table, line)) {
-            std::istringstream fields(line);
-            std::string source, point, type;
-            if (fields >> source >> point >> type && point == mountPoint_ && type.rfind("fuse", 0) == 0)
-                return true;
-        }
-        return false;
-    }
-
     std::string mountPoint_;
     std::string control_;
-    pid_t pid_ = -1;
-    bool mounted_ = false;
     std::string whyNot_;
+    TFuseDaemon daemon_;  // last: it goes first, taking the mount with it
 };
 
 }  // namespace vantelo::test

@@ -15,6 +15,7 @@
 // The mount, the daemon and the loop device go with the object.
 #pragma once
 
+#include "support/TFuseDaemon.h"
 #include "support/TStallMount.h"
 #include "support/TTempDir.h"
 
@@ -53,10 +54,8 @@ public:
             whyNot_ = "needs root for a loop device";
             return;
         }
-        if (access("/dev/fuse", R_OK | W_OK) != 0) {
-            whyNot_ = std::string("/dev/fuse cannot be used: ") + std::strerror(errno);
+        if (whyNot_ = TFuseDaemon::FuseWhyNot(); !whyNot_.empty())
             return;
-        }
         if (Shell("command -v mkfs.exfat >/dev/null && command -v mount.exfat-fuse >/dev/null") != 0) {
             whyNot_ = "mkfs.exfat or mount.exfat-fuse is missing (exfatprogs, exfat-fuse)";
             return;
@@ -71,7 +70,6 @@ public:
             whyNot_ = "no loop device could be set up";
             return;
         }
-        mkdir(mountPoint_.c_str(), 0755);
         Mount();
     }
 
@@ -84,7 +82,7 @@ public:
     TExfatMount(const TExfatMount&) = delete;
     TExfatMount& operator=(const TExfatMount&) = delete;
 
-    bool Mounted() const { return mounted_; }
+    bool Mounted() const { return daemon_.Mounted(); }
     const std::string& WhyNot() const { return whyNot_; }
     const std::string& MountPoint() const { return mountPoint_; }
 
@@ -94,78 +92,16 @@ public:
     {
         Unmount();
         Mount();
-        return mounted_;
+        return daemon_.Mounted();
     }
 
     // Unmounts and waits for the daemon to end.
-    void Unmount()
-    {
-        if (pid_ <= 0)
-            return;
-        if (mounted_ && umount2(mountPoint_.c_str(), 0) != 0)
-            umount2(mountPoint_.c_str(), MNT_DETACH);
-        mounted_ = false;
-        for (int i = 0; i < 500; ++i) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
+    void Unmount() { daemon_.Stop(); }
 
 private:
     // The daemon in the foreground (-d, its trace thrown away), so that it
     // is ours to wait for and ends with the test however the test ends.
-    void Mount()
-    {
-        whyNot_.clear();
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-            execlp("mount.exfat-fuse", "mount.exfat-fuse", "-d", loop_.c_str(), mountPoint_.c_str(),
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (pid_ < 0) {
-            whyNot_ = std::string("fork: ") + std::strerror(errno);
-            return;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!IsMounted()) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                whyNot_ = "mount.exfat-fuse could not mount (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-                return;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                whyNot_ = "mount.exfat-fuse did not mount within 10 s";
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        mounted_ = true;
-    }
-
-    bool IsMounted() const
-    {
-        std::ifstream table("/proc/self/mounts");
-        std::string line;
-        while (std::getline(table, line)) {
-            std::istringstream fields(line);
-            std::string source, point, type;
-            if (fields >> source >> point >> type && point == mountPoint_ && type.rfind("fuse", 0) == 0)
-                return true;
-        }
-        return false;
-    }
+    void Mount() { whyNot_ = daemon_.Start(mountPoint_, {"mount.exfat-fuse", "-d", loop_, mountPoint_}); }
 
     // The first line a shell command prints.
     static std::string Output(const std::string& command)
@@ -185,9 +121,8 @@ private:
     std::string image_;
     std::string mountPoint_;
     std::string loop_;
-    pid_t pid_ = -1;
-    bool mounted_ = false;
     std::string whyNot_;
+    TFuseDaemon daemon_;
 };
 
 }  // namespace vantelo::test

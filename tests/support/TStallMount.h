@@ -14,6 +14,8 @@
 // The mount goes (unstalled, detached, daemon ended) with the object.
 #pragma once
 
+#include "support/TFuseDaemon.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -75,65 +77,24 @@ public:
             whyNot_ = program + " is not built (needs libfuse3-dev)";
             return;
         }
-        if (access("/dev/fuse", R_OK | W_OK) != 0) {
-            whyNot_ = std::string("/dev/fuse cannot be used: ") + std::strerror(errno);
+        if (whyNot_ = TFuseDaemon::FuseWhyNot(); !whyNot_.empty())
             return;
-        }
-        mkdir(mountPoint_.c_str(), 0755);
-        pid_ = fork();
-        if (pid_ == 0) {
-            // The daemon ends with the test process, however that ends.
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDOUT_FILENO);
-            execl(program.c_str(), "stallfs", stallFile_.c_str(), mountPoint_.c_str(), "-f", "-s", "-o",
-                  "fsname=stallfs,subtype=stallfs,attr_timeout=0,entry_timeout=0,negative_timeout=0", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (pid_ < 0) {
-            whyNot_ = std::string("fork: ") + std::strerror(errno);
-            return;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!IsMounted()) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                whyNot_ = "stallfs could not mount (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-                return;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                whyNot_ = "stallfs did not mount within 10 s";
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        mounted_ = true;
+        whyNot_ = daemon_.Start(mountPoint_, {program, stallFile_, mountPoint_, "-f", "-s", "-o",
+                                              "fsname=stallfs,subtype=stallfs,attr_timeout=0,entry_timeout=0,"
+                                              "negative_timeout=0"});
     }
 
     ~TStallMount()
     {
-        Answer();
-        if (pid_ <= 0)
-            return;
         // Answering again, the daemon unmounts and ends on SIGTERM; if it
         // does not, the mount is cut off and the daemon killed.
         Answer();
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 200; ++i) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (mounted_)
-            umount2(mountPoint_.c_str(), MNT_DETACH);
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        daemon_.Stop(/*unmount=*/false);
     }
     TStallMount(const TStallMount&) = delete;
     TStallMount& operator=(const TStallMount&) = delete;
 
-    bool Mounted() const { return mounted_; }
+    bool Mounted() const { return daemon_.Mounted(); }
     const std::string& WhyNot() const { return whyNot_; }
     const std::string& MountPoint() const { return mountPoint_; }
 
@@ -148,25 +109,9 @@ public:
     void Answer() const { unlink(stallFile_.c_str()); }
 
 private:
-    // Whether the mount table lists stallfs on the mount point (reading the
-    // table asks nothing of the mount itself).
-    bool IsMounted() const
-    {
-        std::ifstream table("/proc/self/mounts");
-        std::string line;
-        while (std::getline(table, line)) {
-            std::istringstream fields(line);
-            std::string source, point, type;
-            if (fields >> source >> point >> type && point == mountPoint_ && type.rfind("fuse", 0) == 0)
-                return true;
-        }
-        return false;
-    }
-
     std::string mountPoint_;
     std::string stallFile_;  // while it exists, the file system does not answer
-    pid_t pid_ = -1;
-    bool mounted_ = false;
+    TFuseDaemon daemon_;
     std::string whyNot_;
 };
 

@@ -58,6 +58,13 @@
 #include <time.h>
 #include <unistd.h>
 
+/* Answers the request with an error and leaves the handler. */
+#define FAIL(req, error)                \
+    do {                                \
+        fuse_reply_err((req), (error)); \
+        return;                         \
+    } while (0)
+
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
 #endif
@@ -531,15 +538,11 @@ static void DoLookup(fuse_req_t req, fuse_ino_t parent, const char* name)
     if (Dead(req))
         return;
     struct inode* dir = Node(parent);
-    if (!dir || !S_ISDIR(dir->now.mode)) {
-        fuse_reply_err(req, dir ? ENOTDIR : ENOENT);
-        return;
-    }
+    if (!dir || !S_ISDIR(dir->now.mode))
+        FAIL(req, dir ? ENOTDIR : ENOENT);
     const struct entry* found = Find(&dir->nowEntries, name);
-    if (!found) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!found)
+        FAIL(req, ENOENT);
     ReplyEntry(req, found->ino);
 }
 
@@ -554,10 +557,8 @@ static void DoGetattr(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi)
     }
     if (Dead(req))
         return;
-    if (!Node(ino)) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!Node(ino))
+        FAIL(req, ENOENT);
     Fill(ino, &st);
     fuse_reply_attr(req, &st, 0);
 }
@@ -594,20 +595,14 @@ static void DoSetattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toS
     if (CutNow(req, "setattr", ino, NULL))
         return;
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
     if (toSet & FUSE_SET_ATTR_SIZE) {
-        if (!S_ISREG(node->now.mode)) {
-            fuse_reply_err(req, S_ISDIR(node->now.mode) ? EISDIR : EINVAL);
-            return;
-        }
+        if (!S_ISREG(node->now.mode))
+            FAIL(req, S_ISDIR(node->now.mode) ? EISDIR : EINVAL);
         const int error = Resize(&node->now, (size_t)attr->st_size);
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
+        if (error)
+            FAIL(req, error);
         Now(&node->now.mtime);
     }
     if (toSet & FUSE_SET_ATTR_MODE)
@@ -631,10 +626,8 @@ static void DoReadlink(fuse_req_t req, fuse_ino_t ino)
     if (Dead(req))
         return;
     const struct inode* node = Node(ino);
-    if (!node || !node->link) {
-        fuse_reply_err(req, node ? EINVAL : ENOENT);
-        return;
-    }
+    if (!node || !node->link)
+        FAIL(req, node ? EINVAL : ENOENT);
     fuse_reply_readlink(req, node->link);
 }
 
@@ -666,10 +659,8 @@ static void MakeEntry(fuse_req_t req, fuse_ino_t parent, const char* name, mode_
         return;
     struct inode* dir;
     const int error = CanAdd(parent, name, &dir);
-    if (error) {
-        fuse_reply_err(req, error);
-        return;
-    }
+    if (error)
+        FAIL(req, error);
     const fuse_ino_t ino = NewInode(req, mode, link);
     dir = &inodes[parent]; /* the table may have moved */
     AddEntry(&dir->nowEntries, name, ino);
@@ -709,15 +700,11 @@ static void DoCreate(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t
         const struct entry* found = Find(&dir->nowEntries, name);
         if (found) {
             /* O_CREAT of an existing name opens it, unless O_EXCL. */
-            if (fi->flags & O_EXCL) {
-                fuse_reply_err(req, EEXIST);
-                return;
-            }
+            if (fi->flags & O_EXCL)
+                FAIL(req, EEXIST);
             struct inode* node = &inodes[found->ino];
-            if (S_ISDIR(node->now.mode)) {
-                fuse_reply_err(req, EISDIR);
-                return;
-            }
+            if (S_ISDIR(node->now.mode))
+                FAIL(req, EISDIR);
             if (fi->flags & O_TRUNC) {
                 Resize(&node->now, 0);
                 Touch(node);
@@ -732,10 +719,8 @@ static void DoCreate(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t
         }
     }
     const int error = CanAdd(parent, name, &dir);
-    if (error) {
-        fuse_reply_err(req, error);
-        return;
-    }
+    if (error)
+        FAIL(req, error);
     const fuse_ino_t ino = NewInode(req, S_IFREG | (mode & 07777), NULL);
     dir = &inodes[parent];
     AddEntry(&dir->nowEntries, name, ino);
@@ -764,14 +749,10 @@ static void DoUnlink(fuse_req_t req, fuse_ino_t parent, const char* name)
         return;
     struct inode* dir = Node(parent);
     struct entry* found = dir && S_ISDIR(dir->now.mode) ? Find(&dir->nowEntries, name) : NULL;
-    if (!found) {
-        fuse_reply_err(req, dir ? ENOENT : ENOENT);
-        return;
-    }
-    if (S_ISDIR(inodes[found->ino].now.mode)) {
-        fuse_reply_err(req, EISDIR);
-        return;
-    }
+    if (!found)
+        FAIL(req, dir ? ENOENT : ENOENT);
+    if (S_ISDIR(inodes[found->ino].now.mode))
+        FAIL(req, EISDIR);
     const fuse_ino_t ino = found->ino;
     RemoveEntry(&dir->nowEntries, found);
     Unlinked(ino);
@@ -785,19 +766,13 @@ static void DoRmdir(fuse_req_t req, fuse_ino_t parent, const char* name)
         return;
     struct inode* dir = Node(parent);
     struct entry* found = dir && S_ISDIR(dir->now.mode) ? Find(&dir->nowEntries, name) : NULL;
-    if (!found) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!found)
+        FAIL(req, ENOENT);
     struct inode* child = &inodes[found->ino];
-    if (!S_ISDIR(child->now.mode)) {
-        fuse_reply_err(req, ENOTDIR);
-        return;
-    }
-    if (child->nowEntries.count > 0) {
-        fuse_reply_err(req, ENOTEMPTY);
-        return;
-    }
+    if (!S_ISDIR(child->now.mode))
+        FAIL(req, ENOTDIR);
+    if (child->nowEntries.count > 0)
+        FAIL(req, ENOTEMPTY);
     child->nlink = 0;
     RemoveEntry(&dir->nowEntries, found);
     --dir->nlink;
@@ -810,39 +785,25 @@ static void DoRename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_i
 {
     if (CutNow(req, flags ? "rename2" : "rename", parent, name))
         return;
-    if (flags && refuseRenameFlags) {
-        fuse_reply_err(req, EINVAL);
-        return;
-    }
-    if (flags & ~(unsigned)(RENAME_NOREPLACE | RENAME_EXCHANGE)) {
-        fuse_reply_err(req, EINVAL);
-        return;
-    }
+    if (flags && refuseRenameFlags)
+        FAIL(req, EINVAL);
+    if (flags & ~(unsigned)(RENAME_NOREPLACE | RENAME_EXCHANGE))
+        FAIL(req, EINVAL);
     struct inode* from = Node(parent);
     struct inode* to = Node(newParent);
-    if (!from || !to || !S_ISDIR(from->now.mode) || !S_ISDIR(to->now.mode)) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
-    if ((newParent == 1 && strcmp(newName, CONTROL_NAME) == 0) || strlen(newName) > 255) {
-        fuse_reply_err(req, EPERM);
-        return;
-    }
+    if (!from || !to || !S_ISDIR(from->now.mode) || !S_ISDIR(to->now.mode))
+        FAIL(req, ENOENT);
+    if ((newParent == 1 && strcmp(newName, CONTROL_NAME) == 0) || strlen(newName) > 255)
+        FAIL(req, EPERM);
     struct entry* source = Find(&from->nowEntries, name);
-    if (!source) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!source)
+        FAIL(req, ENOENT);
     struct entry* target = Find(&to->nowEntries, newName);
-    if (source == target) {
-        fuse_reply_err(req, 0);
-        return;
-    }
+    if (source == target)
+        FAIL(req, 0);
     if (flags & RENAME_EXCHANGE) {
-        if (!target) {
-            fuse_reply_err(req, ENOENT);
-            return;
-        }
+        if (!target)
+            FAIL(req, ENOENT);
         const fuse_ino_t swap = source->ino;
         source->ino = target->ino;
         target->ino = swap;
@@ -854,19 +815,13 @@ static void DoRename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_i
     const fuse_ino_t ino = source->ino;
     const bool isDir = S_ISDIR(inodes[ino].now.mode);
     if (target) {
-        if (flags & RENAME_NOREPLACE) {
-            fuse_reply_err(req, EEXIST);
-            return;
-        }
+        if (flags & RENAME_NOREPLACE)
+            FAIL(req, EEXIST);
         struct inode* replaced = &inodes[target->ino];
-        if (S_ISDIR(replaced->now.mode) != isDir) {
-            fuse_reply_err(req, isDir ? ENOTDIR : EISDIR);
-            return;
-        }
-        if (isDir && replaced->nowEntries.count > 0) {
-            fuse_reply_err(req, ENOTEMPTY);
-            return;
-        }
+        if (S_ISDIR(replaced->now.mode) != isDir)
+            FAIL(req, isDir ? ENOTDIR : EISDIR);
+        if (isDir && replaced->nowEntries.count > 0)
+            FAIL(req, ENOTEMPTY);
         if (isDir) {
             replaced->nlink = 0;
             --to->nlink;
@@ -892,25 +847,17 @@ static void DoLink(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParent, const c
 {
     if (CutNow(req, "link", ino, newName))
         return;
-    if (refuseLinks) {
-        fuse_reply_err(req, EPERM);
-        return;
-    }
+    if (refuseLinks)
+        FAIL(req, EPERM);
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
-    if (S_ISDIR(node->now.mode)) {
-        fuse_reply_err(req, EPERM);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
+    if (S_ISDIR(node->now.mode))
+        FAIL(req, EPERM);
     struct inode* dir;
     const int error = CanAdd(newParent, newName, &dir);
-    if (error) {
-        fuse_reply_err(req, error);
-        return;
-    }
+    if (error)
+        FAIL(req, error);
     AddEntry(&dir->nowEntries, newName, ino);
     ++node->nlink;
     Now(&node->now.ctime);
@@ -928,14 +875,10 @@ static void DoOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi)
     if ((fi->flags & O_TRUNC) ? CutNow(req, "open O_TRUNC", ino, NULL) : Dead(req))
         return;
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
-    if (S_ISDIR(node->now.mode)) {
-        fuse_reply_err(req, EISDIR);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
+    if (S_ISDIR(node->now.mode))
+        FAIL(req, EISDIR);
     if ((fi->flags & O_TRUNC) && node->now.size > 0) {
         Resize(&node->now, 0);
         Touch(node);
@@ -959,10 +902,8 @@ static void DoRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, st
     if (Dead(req))
         return;
     const struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
     if ((size_t)offset >= node->now.size) {
         fuse_reply_buf(req, NULL, 0);
         return;
@@ -987,18 +928,14 @@ static void DoWrite(fuse_req_t req, fuse_ino_t ino, const char* buffer, size_t s
     if (CutNow(req, "write", ino, NULL))
         return;
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
     if (fi->flags & O_APPEND)
         offset = (off_t)node->now.size;
     if ((size_t)offset + size > node->now.size) {
         const int error = Resize(&node->now, (size_t)offset + size);
-        if (error) {
-            fuse_reply_err(req, error);
-            return;
-        }
+        if (error)
+            FAIL(req, error);
     }
     memcpy(node->now.data + offset, buffer, size);
     Touch(node);
@@ -1012,14 +949,10 @@ static void DoFallocate(fuse_req_t req, fuse_ino_t ino, int mode, off_t offset, 
     if (CutNow(req, "fallocate", ino, NULL))
         return;
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
-    if (mode != 0) {
-        fuse_reply_err(req, EOPNOTSUPP);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
+    if (mode != 0)
+        FAIL(req, EOPNOTSUPP);
     const size_t end = (size_t)(offset + length);
     fuse_reply_err(req, end > node->now.size ? Resize(&node->now, end) : 0);
 }
@@ -1028,17 +961,13 @@ static void DoFallocate(fuse_req_t req, fuse_ino_t ino, int mode, off_t offset, 
 static void DoFsync(fuse_req_t req, fuse_ino_t ino, int datasync, struct fuse_file_info* fi)
 {
     (void)fi;
-    if (ino == CONTROL_INO) {
-        fuse_reply_err(req, 0);
-        return;
-    }
+    if (ino == CONTROL_INO)
+        FAIL(req, 0);
     if (CutNow(req, datasync ? "fdatasync" : "fsync", ino, NULL))
         return;
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
     CopyState(&node->disk, &node->now);
     fuse_reply_err(req, 0);
 }
@@ -1051,10 +980,8 @@ static void DoFsyncdir(fuse_req_t req, fuse_ino_t ino, int datasync, struct fuse
     if (CutNow(req, "fsyncdir", ino, NULL))
         return;
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
     CopyEntries(&node->diskEntries, &node->nowEntries);
     CopyState(&node->disk, &node->now);
     fuse_reply_err(req, 0);
@@ -1081,10 +1008,8 @@ static void DoOpendir(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi)
     if (Dead(req))
         return;
     const struct inode* node = Node(ino);
-    if (!node || !S_ISDIR(node->now.mode)) {
-        fuse_reply_err(req, node ? ENOTDIR : ENOENT);
-        return;
-    }
+    if (!node || !S_ISDIR(node->now.mode))
+        FAIL(req, node ? ENOTDIR : ENOENT);
     fuse_reply_open(req, fi);
 }
 
@@ -1094,10 +1019,8 @@ static void DoReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset,
     if (Dead(req))
         return;
     const struct inode* node = Node(ino);
-    if (!node || !S_ISDIR(node->now.mode)) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!node || !S_ISDIR(node->now.mode))
+        FAIL(req, ENOENT);
     char* buffer = xmalloc(size);
     size_t used = 0;
     /* Offsets: 1 ".", 2 "..", then 3 + the entry's index. */
@@ -1159,23 +1082,15 @@ static void DoSetxattr(fuse_req_t req, fuse_ino_t ino, const char* name, const c
     if (CutNow(req, "setxattr", ino, name))
         return;
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
-    if (strncmp(name, "user.", 5) != 0 && strncmp(name, "trusted.", 8) != 0) {
-        fuse_reply_err(req, EOPNOTSUPP);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
+    if (strncmp(name, "user.", 5) != 0 && strncmp(name, "trusted.", 8) != 0)
+        FAIL(req, EOPNOTSUPP);
     struct xattr* found = FindXattr(&node->now, name);
-    if ((flags & XATTR_CREATE) && found) {
-        fuse_reply_err(req, EEXIST);
-        return;
-    }
-    if ((flags & XATTR_REPLACE) && !found) {
-        fuse_reply_err(req, ENODATA);
-        return;
-    }
+    if ((flags & XATTR_CREATE) && found)
+        FAIL(req, EEXIST);
+    if ((flags & XATTR_REPLACE) && !found)
+        FAIL(req, ENODATA);
     if (!found) {
         node->now.xattrs = realloc(node->now.xattrs, (node->now.xattrCount + 1) * sizeof *node->now.xattrs);
         if (!node->now.xattrs)
@@ -1194,17 +1109,13 @@ static void DoSetxattr(fuse_req_t req, fuse_ino_t ino, const char* name, const c
 
 static void DoGetxattr(fuse_req_t req, fuse_ino_t ino, const char* name, size_t size)
 {
-    if (ino == CONTROL_INO) {
-        fuse_reply_err(req, ENODATA);
-        return;
-    }
+    if (ino == CONTROL_INO)
+        FAIL(req, ENODATA);
     if (Dead(req))
         return;
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
     const struct xattr* found = FindXattr(&node->now, name);
     if (!found)
         fuse_reply_err(req, ENODATA);
@@ -1225,10 +1136,8 @@ static void DoListxattr(fuse_req_t req, fuse_ino_t ino, size_t size)
     if (Dead(req))
         return;
     const struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
     size_t total = 0;
     for (size_t i = 0; i < node->now.xattrCount; ++i)
         total += strlen(node->now.xattrs[i].name) + 1;
@@ -1236,10 +1145,8 @@ static void DoListxattr(fuse_req_t req, fuse_ino_t ino, size_t size)
         fuse_reply_xattr(req, total);
         return;
     }
-    if (size < total) {
-        fuse_reply_err(req, ERANGE);
-        return;
-    }
+    if (size < total)
+        FAIL(req, ERANGE);
     char* list = xmalloc(total);
     size_t at = 0;
     for (size_t i = 0; i < node->now.xattrCount; ++i) {
@@ -1256,15 +1163,11 @@ static void DoRemovexattr(fuse_req_t req, fuse_ino_t ino, const char* name)
     if (CutNow(req, "removexattr", ino, name))
         return;
     struct inode* node = Node(ino);
-    if (!node) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    if (!node)
+        FAIL(req, ENOENT);
     struct xattr* found = FindXattr(&node->now, name);
-    if (!found) {
-        fuse_reply_err(req, ENODATA);
-        return;
-    }
+    if (!found)
+        FAIL(req, ENODATA);
     free(found->name);
     free(found->value);
     *found = node->now.xattrs[--node->now.xattrCount];
