@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -475,36 +476,80 @@ TEST_F(RenameOperationTest, UndoNoticesAChangeThatKeptSizeAndTime) {
     EXPECT_FALSE(Exists("f.old"));
 }
 
-TEST_F(RenameOperationTest, ASecondStartsRecoveryNeverTouchesARunningBatch) {
+// Two processes on one journal: the first runs a batch of tens of thousands
+// of files; half-way through, and again and again until it ends, a second
+// one looks for a batch to recover and one to undo, as a second start and a
+// Ctrl+Z would. It never takes the running batch, the first one's result is
+// true, and once it is done the batch is undone.
+TEST_F(RenameOperationTest, ASecondProcessNeverTouchesABatchAnotherProcessIsRunning) {
+    constexpr size_t kFiles = 20000;
+    const auto oldName = [](size_t i) { return "f" + std::to_string(i) + ".k"; };
+    const auto newName = [](size_t i) { return "f" + std::to_string(i) + ".r"; };
     for (const bool deleteOld : {false, true}) {
         test::TTempDir dir;
-        for (int i = 0; i < 40; ++i) dir.WriteFile("f" + std::to_string(i) + ".k", "content " + std::to_string(i));
-        TRenameOperation operation(Database(), TFileOps::System(), Journal());
-        ASSERT_EQ(operation.Open(dir.Path()), 0);
-        for (int i = 0; i < 40; ++i) operation.Add("f" + std::to_string(i) + ".k", "f" + std::to_string(i) + ".r");
-        ASSERT_FALSE(operation.Check());
-        // Half-way through, another start (a journal of its own, as another
-        // process has) looks for unfinished batches and for one to undo.
-        TRenameHistory::Recovery seen;
-        std::optional<size_t> undoable = 0;
-        TRenameOperation::Callbacks callbacks;
-        callbacks.progress = [&](size_t done, size_t, const std::string&, uint64_t) {
-            if (done != 20) return;
-            TRenameHistory other(Journal());
-            seen = other.RecoverOne();
-            undoable = other.LastBatchSize();
-        };
-        ASSERT_EQ(operation.Run(deleteOld, callbacks).outcome, TRenameOperation::Outcome::Done) << deleteOld;
-        EXPECT_EQ(seen.kind, TRenameHistory::Recovery::Kind::None) << deleteOld;
-        EXPECT_EQ(undoable, std::nullopt) << deleteOld;
-        for (int i = 0; i < 40; ++i) {
-            EXPECT_EQ(dir.ReadFile("f" + std::to_string(i) + ".r"), "content " + std::to_string(i)) << deleteOld;
-            struct stat st;
-            EXPECT_EQ(lstat((dir / ("f" + std::to_string(i) + ".k")).c_str(), &st) == 0, !deleteOld) << i;
+        for (size_t i = 0; i < kFiles; ++i) dir.WriteFile(oldName(i), "content " + std::to_string(i));
+        int halfWay[2], goOn[2];
+        ASSERT_EQ(::pipe2(halfWay, O_CLOEXEC), 0);
+        ASSERT_EQ(::pipe2(goOn, O_CLOEXEC), 0);
+        const pid_t first = ::fork();
+        ASSERT_GE(first, 0);
+        if (first == 0) {
+            // The first process: its exit status is its batch's outcome.
+            int status = 3;
+            try {
+                TRenameOperation operation(Database(), TFileOps::System(), Journal());
+                if (operation.Open(dir.Path()) == 0) {
+                    for (size_t i = 0; i < kFiles; ++i) operation.Add(oldName(i), newName(i));
+                    if (!operation.Check()) {
+                        TRenameOperation::Callbacks callbacks;
+                        callbacks.progress = [&](size_t done, size_t, const std::string&, uint64_t) {
+                            if (done != kFiles / 2) return;
+                            char byte = 'h';
+                            if (::write(halfWay[1], &byte, 1) != 1 || ::read(goOn[0], &byte, 1) != 1) ::_exit(4);
+                        };
+                        status = operation.Run(deleteOld, callbacks).outcome == TRenameOperation::Outcome::Done ? 0 : 1;
+                    }
+                }
+            } catch (...) {
+                status = 2;
+            }
+            ::_exit(status);
         }
-        // Once it is done, the batch is the one Ctrl+Z offers.
-        EXPECT_EQ(TRenameHistory(Journal()).LastBatchSize(), std::optional<size_t>(40)) << deleteOld;
-        ASSERT_TRUE(TRenameHistory(Journal()).UndoLast());
+        ::close(halfWay[1]);
+        ::close(goOn[0]);
+        char byte = 0;
+        ASSERT_EQ(::read(halfWay[0], &byte, 1), 1) << "the first process never reached half-way";
+        // Half-way, the second process finds nothing to recover or undo...
+        {
+            TRenameHistory other(Journal());
+            EXPECT_EQ(other.RecoverOne().kind, TRenameHistory::Recovery::Kind::None) << deleteOld;
+            EXPECT_EQ(other.LastBatchSize(), std::nullopt) << deleteOld;
+            EXPECT_FALSE(other.UndoLast()) << deleteOld;
+        }
+        ASSERT_EQ(::write(goOn[1], &byte, 1), 1);
+        ::close(goOn[1]);
+        ::close(halfWay[0]);
+        // ...nor anything to recover while the first runs on to its end.
+        size_t looks = 0;
+        int status = 0;
+        for (; ::waitpid(first, &status, WNOHANG) == 0; ++looks)
+            EXPECT_EQ(TRenameHistory(Journal()).RecoverOne().kind, TRenameHistory::Recovery::Kind::None) << deleteOld;
+        ASSERT_TRUE(WIFEXITED(status)) << deleteOld;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << deleteOld;
+        EXPECT_GT(looks, 0u);
+        for (size_t i = 0; i < kFiles; i += 97) {
+            EXPECT_EQ(dir.ReadFile(newName(i)), "content " + std::to_string(i)) << deleteOld;
+            struct stat st;
+            EXPECT_EQ(lstat((dir / oldName(i)).c_str(), &st) == 0, !deleteOld) << i;
+        }
+        // Once it is done, the batch is the one Ctrl+Z offers, and undoes.
+        EXPECT_EQ(TRenameHistory(Journal()).LastBatchSize(), std::optional<size_t>(kFiles)) << deleteOld;
+        const auto undone = TRenameHistory(Journal()).UndoLast();
+        ASSERT_TRUE(undone);
+        EXPECT_EQ(undone->undone, kFiles) << deleteOld;
+        EXPECT_EQ(dir.ReadFile(oldName(kFiles - 1)), "content " + std::to_string(kFiles - 1));
+        struct stat st;
+        EXPECT_NE(lstat((dir / newName(0)).c_str(), &st), 0) << deleteOld;
     }
 }
 
