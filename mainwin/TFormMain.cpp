@@ -162,8 +162,11 @@ void TFormMain::showEvent(QShowEvent* event)
         return;
     shownOnce_ = true;
     PlaceCentred();
-    // An error escaping the show handler is shown; the window still shows.
-    Guarded(this, [this] { FormShow(); });
+    // The show handler runs once the window is on screen (this event comes
+    // before the window system shows it), so that a recovery waiting on a
+    // mount that stopped answering never keeps the window from showing. An
+    // error escaping the handler is shown; the window stays.
+    QMetaObject::invokeMethod(this, [this] { Guarded(this, [this] { FormShow(); }); }, Qt::QueuedConnection);
 }
 
 void TFormMain::closeEvent(QCloseEvent* event)

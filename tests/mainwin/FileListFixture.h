@@ -120,6 +120,7 @@ protected:
         TComponent::RegisterModule(*module);
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        QCoreApplication::processEvents();  // the show handler, queued behind the show
     }
 
     std::vector<Row> Table()

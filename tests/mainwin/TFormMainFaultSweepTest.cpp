@@ -81,6 +81,7 @@ TEST(DISABLED_FormMainFaultDriver, SearchesThenRenames)
     TComponent::RegisterModule(*module);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QCoreApplication::processEvents();  // the show handler, queued behind the show
     ASSERT_TRUE(notices.empty() && errors.empty())
         << "start-up failed before the sweep began: " << ::testing::PrintToString(notices) << " "
         << ::testing::PrintToString(errors);

@@ -105,6 +105,7 @@ TEST(DISABLED_FormMainKillDriver, SearchesThenRenames)
     TComponent::RegisterModule(*module);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QCoreApplication::processEvents();  // the show handler, queued behind the show
     auto type = [](QLineEdit* edit, const std::string& narrow) {
         edit->setText(QString::fromStdU16String(TCodePage::Active().ToWide(narrow)));
     };

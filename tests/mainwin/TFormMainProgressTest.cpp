@@ -10,6 +10,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <functional>
 
 #include "FileListFixture.h"
@@ -18,6 +22,9 @@
 #include "mainwin/ProgressTexts.h"
 #include "mainwin/TProgressForm.h"
 #include "platform/TFileOps.h"
+#include "rename/TBatchFolder.h"
+#include "rename/TRenameHistory.h"
+#include "rename/TRenameOperation.h"
 #include "reliability/DirState.h"
 #include "support/TStallMount.h"
 #include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
@@ -191,4 +198,55 @@ TEST_F(FormMainProgressTest, SearchOfAStalledMountIsCancelledAtOnceAndLeavesTheL
     Search(other.Path(), ".k");
     EXPECT_EQ(Live(), std::vector<std::string>{"z.k"});
     mount.Answer();
+}
+
+// A batch a crash left pending in a folder on a mount that no longer answers:
+// the start-up's recovery waits on the worker while the window shows and
+// works; "取消" gives it up and the batch stays pending until the mount
+// answers again.
+TEST_F(FormMainProgressTest, AStartWithABatchPendingOnAStalledMountShowsTheWindowAndKeepsTheBatch)
+{
+    const TTempDir mounts;
+    vantelo::test::TStallMount mount(mounts.Path() + "/dead");
+    if (!mount.Mounted())
+        GTEST_SKIP() << mount.WhyNot();
+    {
+        const std::string& folder = mount.MountPoint();
+        const TFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat st;
+        ASSERT_EQ(::fstatat(fd.Get(), "file.txt", &st, AT_SYMLINK_NOFOLLOW), 0);
+        TRenameJournal journal(TRenameJournal::DefaultPath());
+        const std::vector<TRenameJournal::File> files{{"file.txt", "file.r", TFileIdentity::Of(st), {}}};
+        const int64_t id = journal.Begin(TBatchFolder::Describe(folder, fd.Get()), true, files.size(),
+                                         TRenameOperation::NewToken(), TRenameJournal::SlicesOf(files));
+        journal.Release(id);
+    }
+    Populate();
+    mount.Stall();
+    QString caption;
+    bool windowShown = false;
+    OnProgressWindow watch([&](TProgressForm& progress) {
+        caption = progress.CaptionLabel()->text();
+        windowShown = form->isVisible() && QTest::qWaitForWindowExposed(form.get());
+        QTest::mouseClick(progress.CancelButton(), Qt::LeftButton);
+    });
+    Start();
+    EXPECT_EQ(caption, QString::fromUtf8(texts::kRecovering));
+    EXPECT_TRUE(windowShown);
+    EXPECT_TRUE(notices.empty());
+    EXPECT_TRUE(errors.empty());
+    // The window works while the mount still stalls...
+    Search(work->Path(), ".k");
+    auto live = Live();
+    std::sort(live.begin(), live.end());
+    EXPECT_EQ(live, (std::vector<std::string>{"a.k", "b.k", "c.k"}));
+    // ...and once it answers, the batch is still there to be brought to an
+    // end (the abandoned worker lets go of it first).
+    mount.Answer();
+    TRenameHistory::Recovery recovery;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return (recovery = TRenameHistory().RecoverOne()).kind != TRenameHistory::Recovery::Kind::None; },
+        10000));
+    EXPECT_EQ(recovery.kind, TRenameHistory::Recovery::Kind::Undone);
+    EXPECT_EQ(recovery.folder, mount.MountPoint());
 }
