@@ -42,7 +42,7 @@ public:
                              mountPoint_ + "'") != 0)
             whyNot_ = "mkfs.ext4 failed (e2fsprogs)";
         else
-            Plug(Output("losetup --find"));
+            Plug(test::ShellLine("losetup --find"));
     }
     ~TExt4Disk() { Unplug(); }
     TExt4Disk(const TExt4Disk&) = delete;
@@ -85,21 +85,6 @@ public:
     }
 
 private:
-    // The first line a shell command prints.
-    static std::string Output(const std::string& command)
-    {
-        std::string line;
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char buffer[256];
-            if (fgets(buffer, sizeof buffer, pipe))
-                line = buffer;
-            pclose(pipe);
-        }
-        while (!line.empty() && line.back() == '\n')
-            line.pop_back();
-        return line;
-    }
-
     std::string image_, mountPoint_, loop_, last_, whyNot_;
 };
 

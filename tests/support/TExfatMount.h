@@ -65,7 +65,7 @@ public:
             whyNot_ = "mkfs.exfat failed";
             return;
         }
-        loop_ = Output("losetup --find --show '" + image_ + "' 2>/dev/null");
+        loop_ = ShellLine("losetup --find --show '" + image_ + "' 2>/dev/null");
         if (loop_.empty()) {
             whyNot_ = "no loop device could be set up";
             return;
@@ -103,20 +103,6 @@ private:
     // is ours to wait for and ends with the test however the test ends.
     void Mount() { whyNot_ = daemon_.Start(mountPoint_, {"mount.exfat-fuse", "-d", loop_, mountPoint_}); }
 
-    // The first line a shell command prints.
-    static std::string Output(const std::string& command)
-    {
-        std::string line;
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char buffer[256];
-            if (fgets(buffer, sizeof buffer, pipe))
-                line = buffer;
-            pclose(pipe);
-        }
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        return line;
-    }
 
     std::string image_;
     std::string mountPoint_;

@@ -1,5 +1,6 @@
 #include "support/TTempDir.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +49,20 @@ int Shell(const std::string& command)
 {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ShellLine(const std::string& command)
+{
+    std::string line;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        if (fgets(buffer, sizeof buffer, pipe))
+            line = buffer;
+        pclose(pipe);
+    }
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return line;
 }
 
 }  // namespace vantelo::test

@@ -27,5 +27,7 @@ private:
 
 // Runs a shell command and returns its exit status.
 int Shell(const std::string& command);
+// The first line a shell command prints, without its line end.
+std::string ShellLine(const std::string& command);
 
 }  // namespace vantelo::test
