@@ -6,14 +6,13 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <memory>
-#include <deque>
 #include <optional>
 #include <string>
 
 #include "platform/TFileIdentity.h"
-#include "rename/TRenameHistory.h"
 
 class QLabel;
 class QLineEdit;
@@ -31,6 +30,7 @@ class TFileOps;
 class TGridRowTip;
 class TListCheck;
 class TPreviewForm;
+class TRenameJob;
 
 class TFormMain : public QWidget {
     Q_OBJECT
@@ -90,16 +90,13 @@ protected:
 private:
     void PlaceCentred();
     static std::string NarrowText(const QLineEdit* edit);
-    static void ShowCopyFailure(int error);
     // At start-up: brings a batch a crash interrupted to one end and says so.
     void RecoverUnfinishedBatches();
-    static void TellRecovery(const TRenameHistory::Recovery& recovery);
+    // The rename's file passes for a checked batch, its rows and its boxes.
+    void RenameFiles(TRenameJob& job, std::chrono::steady_clock::time_point started);
     std::string DatabasePath() const;
     // The keys, accessible names, tooltip and preview link of the window.
     void SetUpReach();
-    // The grid's file names in list order, read as the rename reads them;
-    // the cursor is put back on its row.
-    std::deque<std::string> ReadListedNames();
     // Starts checking the list on a worker for the tooltips.
     void StartListCheck();
 
