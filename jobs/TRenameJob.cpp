@@ -82,10 +82,12 @@ const TRenameOperation::Result& TRenameJob::Run(bool deleteOld, TWorkProgress& p
     return result_;
 }
 
-size_t TRenameJob::FailedRow() const
+std::optional<size_t> TRenameJob::FailedRow() const
 {
     const size_t count = operation_.Count();
-    return count == 0 ? 0 : std::min(result_.failedRow, count - 1);
+    if (!ran_ || result_.outcome != TRenameOperation::Outcome::Failed || count == 0)
+        return std::nullopt;
+    return std::min(result_.failedRow, count - 1);
 }
 
 std::vector<size_t> TRenameJob::OldNamesGone() const

@@ -67,13 +67,15 @@ public:
     // journal cannot be written (see TRenameOperation::Run).
     const TRenameOperation::Result& Run(bool deleteOld, TWorkProgress& progress);
     bool Ran() const { return ran_; }
+    // Whether the passes ran to the end: every new name made.
+    bool Done() const { return ran_ && result_.outcome == TRenameOperation::Outcome::Done; }
     // Whether a step that cannot be taken back (an old file's deletion) began.
     bool PastTurningBack() const { return pastTurningBack_; }
     const TRenameOperation::Result& Result() const { return result_; }
     size_t Count() const { return operation_.Count(); }
-    // The row to show after a failure: the failed one, or the last when the
-    // folder itself failed to be flushed.
-    size_t FailedRow() const;
+    // After a failed batch, the row to show: the failed one, or the last
+    // when the folder itself failed to be flushed. Nothing otherwise.
+    std::optional<size_t> FailedRow() const;
     // The rows whose old name the folder no longer has after a batch that
     // did not finish: renamed in place and not taken back, or deleted.
     std::vector<size_t> OldNamesGone() const;

@@ -3,13 +3,11 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -21,21 +19,19 @@
 #include "app/TMessageForm.h"
 #include "controls/TAction.h"
 #include "controls/TActionList.h"
-#include "controls/TButtonGlyph.h"
 #include "controls/TSpeedButton.h"
 #include "controls/TSpeedButtonAccessible.h"
 #include "dirdlg/TSelectDirDlg.h"
 #include "grid/GridTexts.h"
 #include "grid/TDataGrid.h"
 #include "grid/TDataGridAccessible.h"
-#include "jobs/TRecoveryJob.h"
 #include "jobs/TRenameJob.h"
 #include "jobs/TSearchJob.h"
-#include "jobs/TUndoJob.h"
 #include "mainwin/MainTexts.h"
 #include "mainwin/PreviewTexts.h"
 #include "mainwin/ProgressTexts.h"
 #include "mainwin/TBackgroundWork.h"
+#include "mainwin/TBatchHistory.h"
 #include "mainwin/TFieldUndo.h"
 #include "mainwin/TGridRowTip.h"
 #include "mainwin/TJobReport.h"
@@ -44,9 +40,6 @@
 #include "mainwin/TPreviewForm.h"
 #include "platform/TCodePage.h"
 #include "platform/TFileOps.h"
-#include "rename/EJournalError.h"
-#include "rename/TNameRules.h"
-#include "rename/TRenamePreview.h"
 #include "store/OpenQuery.h"
 #include "store/TADOConnection.h"
 #include "store/TADOQuery.h"
@@ -96,11 +89,7 @@ TFormMain::TFormMain(QWidget* parent)
     TButtonGlyph::InitResources();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vantelo.png")));
     TActionList::LoadFromDescription(*this);
-    for (TSpeedButton* button : findChildren<TSpeedButton*>()) {
-        button->SetGlyph(TButtonGlyph::LoadPicture(button->property("glyphResource").toString()));
-        button->SetAction(TAction::Of(findChild<QAction*>(button->property("actionName").toString())));
-        button->Loaded();
-    }
+    TSpeedButton::LoadAll(*this);
     TAction::Of(ui_->ActionSearch)->SetOnExecute([this](QObject*) { Guarded(this, [this] { ActionSearchExecute(); }); });
     TAction::Of(ui_->ActionBegin)->SetOnExecute([this](QObject*) { Guarded(this, [this] { ActionBeginExecute(); }); });
     connect(ui_->Button1, &QPushButton::clicked, this, [this] { Guarded(this, [this] { Button1Click(); }); });
@@ -124,30 +113,14 @@ TFormMain::~TFormMain()
         FormMain = nullptr;
 }
 
-void TFormMain::PlaceCentred()
-{
-    // Centred on the whole desktop (all monitors) by the outer size, the
-    // window manager's frame included, never off its top-left.
-    if (!QGuiApplication::primaryScreen())
-        return;
-    // Owned by the window; it places the window again while the window
-    // manager is still framing it.
-    auto* placement = new TFramePlacement(*this, [](const QSize& outer) {
-        const QScreen* screen = QGuiApplication::primaryScreen();
-        const QRect desktop = screen ? screen->virtualGeometry() : QRect();
-        return QPoint(std::max(0, (desktop.width() - outer.width()) / 2) + desktop.left(),
-                      std::max(0, (desktop.height() - outer.height()) / 2) + desktop.top());
-    });
-    placement->Place();
-}
-
 void TFormMain::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (shownOnce_)
         return;
     shownOnce_ = true;
-    PlaceCentred();
+    // Centred on the whole desktop by the outer size, frame included.
+    TFramePlacement::CentreOnDesktop(*this);
     // An error escaping the show handler is shown; the window still shows.
     Guarded(this, [this] { FormShow(); });
 }
@@ -166,7 +139,6 @@ std::string TFormMain::NarrowText(const QLineEdit* edit)
     return TCodePage::Active().ToNarrow(edit->text().toStdU16String());
 }
 
-
 void TFormMain::FormShow()
 {
     // Every row an earlier run left live is switched off, so each run starts
@@ -176,7 +148,7 @@ void TFormMain::FormShow()
     // A batch a crash interrupted is brought to one end before anything
     // else touches the table.
     if (temp.Active())
-        RecoverUnfinishedBatches();
+        TBatchHistory(*this, *fileOps_).Recover(DatabasePath());
     TListRows rows(temp);
     rows.SwitchAllOff();
     rows.Commit();
@@ -190,28 +162,6 @@ std::string TFormMain::DatabasePath() const
     if (!connection && ShareDataModule)
         connection = ShareDataModule->ADOConnection1;
     return connection ? connection->DatabasePath() : std::string();
-}
-
-void TFormMain::RecoverUnfinishedBatches()
-{
-    const std::string journal = TRenameJournal::DefaultPath();
-    if (journal.empty())
-        return;
-    try {
-        // On a worker with the progress window: a batch's folder on a mount
-        // that stopped answering never keeps the window from showing, and
-        // "取消" leaves the batch pending for the next start.
-        const auto job = std::make_shared<TRecoveryJob>(journal, DatabasePath(), *fileOps_);
-        TBackgroundWork work(this, texts::kRecovering, TBackgroundWork::StopPolicy::AbandonWork);
-        if (work.Run([job](TWorkProgress& progress) { job->Run(progress); }) == TBackgroundWork::Outcome::Completed)
-            TJobReport::Recovery(*job);
-    } catch (const EJournalError&) {
-        // A journal that cannot be read now (another process holds it, the
-        // state folder is not private) is shown and tried again at the next
-        // start; the reset goes on.
-        if (Application)
-            Application->HandleUncaughtError(this, std::current_exception());
-    }
 }
 
 void TFormMain::RefreshFileList()
@@ -233,31 +183,24 @@ void TFormMain::ActionSearchExecute()
 {
     const std::string directory = NarrowText(ui_->Edit1);
     const std::string target = NarrowText(ui_->Edit2);
-    if (directory.empty()) {
-        TJobReport::Tell(texts::kChooseDirectoryFirst);
+    if (directory.empty() || target.empty()) {
+        TJobReport::Tell(directory.empty() ? texts::kChooseDirectoryFirst : texts::kEnterTarget);
         return;
     }
-    if (target.empty()) {
-        TJobReport::Tell(texts::kEnterTarget);
-        return;
-    }
-    // The listing runs on a worker, so the window repaints and a folder on
-    // a mount that stopped answering can be left behind: "取消" gives the
-    // window back at once. The rows are written here, on the window's
+    // The listing runs on a worker, so the window repaints and a folder on a
+    // mount that stopped answering can be left behind: "取消" gives the
+    // window back at once, with the table, the grid and the folder they
+    // belong to exactly as they were. The rows are written on the window's
     // thread: a long listing's while the worker goes on, the rest after.
     const auto job = std::make_shared<TSearchJob>(directory, target);
     job->SetListingStep(listingStep_);
-    // An error after this search changed rows leaves them written over the
-    // old list, which is not switched off: the table then holds names of
-    // two folders, and no rename acts on it until a search completes. An
-    // error before any change (a database another process keeps locked)
-    // leaves the list with its own folder.
     TListRows rows(*ShareDataModule->ADOQueryTemp);
+    // An error after this search changed rows leaves them over the old list,
+    // which is not switched off: no rename acts on the table until a search
+    // completes. An error before any change leaves the list as it was.
     rows.SetOnUnfinished([this] { searchUnfinished_ = true; });
     TBackgroundWork work(this, texts::kSearchingFiles, TBackgroundWork::StopPolicy::AbandonWork);
     rows.WriteWhileListing(*job, work);
-    // A cancelled search leaves the table, the grid and the directory they
-    // belong to exactly as they were.
     if (work.Run([job](TWorkProgress& progress) { job->Run(progress); }) != TBackgroundWork::Outcome::Completed) {
         rows.AbandonSearch();
         return;
@@ -275,12 +218,8 @@ void TFormMain::ActionBeginExecute()
 {
     const std::string target = NarrowText(ui_->Edit2);
     const std::string replacement = NarrowText(ui_->Edit3);
-    if (target.empty()) {
-        TJobReport::Tell(texts::kEnterTarget);
-        return;
-    }
-    if (replacement.empty()) {
-        TJobReport::Tell(texts::kEnterReplacement);
+    if (target.empty() || replacement.empty()) {
+        TJobReport::Tell(target.empty() ? texts::kEnterTarget : texts::kEnterReplacement);
         return;
     }
     TADOQuery& query = *ADOQuery1;
@@ -290,11 +229,10 @@ void TFormMain::ActionBeginExecute()
         TJobReport::Tell(texts::kSearchUnfinished);
         return;
     }
-    // The names are read from the grid's rows here; the worker then opens
-    // the directory the list belongs to (which must still be the folder that
-    // was searched), works out every new name and checks every row before
-    // anything is touched. Checking changes no file, so a worker stuck on a
-    // folder that stopped answering is left behind when the user cancels.
+    // The names are read from the grid's rows; the worker opens the folder
+    // the list belongs to (still the one searched), works out every new name
+    // and checks every row before anything is touched. Checking changes no
+    // file, so a worker stuck on a dead mount is left behind on a cancel.
     const auto started = std::chrono::steady_clock::now();
     const auto job = std::make_shared<TRenameJob>(DatabasePath(), *fileOps_);
     job->SetFolder(searchedDirectory_, searchedIdentity_);
@@ -318,41 +256,36 @@ void TFormMain::ActionBeginExecute()
 
 void TFormMain::RenameFiles(TRenameJob& job, std::chrono::steady_clock::time_point started)
 {
-    // The file passes, journaled, on a worker that stops at the next file
-    // when asked: every new name made (a failure or a stop takes the batch
-    // back), then the old files deleted when the box asks for it. The box is
-    // read once. The progress window keeps the time the check took, so it
-    // shows half a second after the button was pressed.
+    // The journaled file passes on a worker that stops at the next file when
+    // asked, the box read once. The progress window keeps the time the check
+    // took, so it shows half a second after the button was pressed.
     const bool deleteOld = ui_->CheckBox1->isChecked();
     TBackgroundWork work(this, texts::kRenamingFiles);
     work.SetShowDelay(std::max(std::chrono::milliseconds(0),
                                TBackgroundWork::kShowDelay - std::chrono::duration_cast<std::chrono::milliseconds>(
                                                                  std::chrono::steady_clock::now() - started)));
-    // A long list's rows are switched off meanwhile; their writes wait in
-    // this handler's transaction for the batch's end.
+    // A long list's rows are switched off meanwhile, held for the batch's end.
     TListRows rows(*ADOQuery1, [this] { RefreshFileList(); });
     rows.SwitchOffWhileRenaming();
     TBackgroundWork::Outcome outcome = TBackgroundWork::Outcome::Completed;
     try {
         outcome = work.Run([&job, deleteOld](TWorkProgress& progress) { job.Run(deleteOld, progress); });
     } catch (...) {
-        // An error out of the batch (its journal) shows with the list as
-        // the table has it.
+        // An error out of the journal shows with the list as the table has it.
         rows.PutBack(job.OldNamesGone());
         throw;
     }
     // Quitting while the batch ran: it was finished or taken back, and the
     // window closes once this handler is over, without a closing box.
     const bool quitting = work.CloseDeferred();
-    if (!job.Ran() || job.Result().outcome != TRenameOperation::Outcome::Done) {
-        // Cancelled or failed: the batch was taken back, the list stays live.
+    if (!job.Done()) {
+        // Cancelled or failed and taken back: the list stays live, and the
+        // grid shows the row that stopped the batch.
         rows.PutBack(job.OldNamesGone());
         if (quitting)
             return;
-        // The grid shows the row that stopped the batch (the last one when
-        // the folder itself failed to be flushed).
-        if (job.Ran() && job.Result().outcome == TRenameOperation::Outcome::Failed)
-            rows.ShowFailedRow(job.FailedRow());
+        if (const std::optional<size_t> failed = job.FailedRow())
+            rows.ShowFailedRow(*failed);
         TJobReport::RenameNotDone(job);
         return;
     }
@@ -361,39 +294,15 @@ void TFormMain::RenameFiles(TRenameJob& job, std::chrono::steady_clock::time_poi
     RefreshFileList();
     // Ctrl+Z now means this batch, wherever the focus is.
     TFieldUndo::Forget({ui_->Edit1, ui_->Edit2, ui_->Edit3});
-    // A cancel that came too late to take the batch back says so in place
-    // of the success text.
+    // A cancel too late to take the batch back says so in place of success.
     if (!quitting)
         TJobReport::RenameDone(job, outcome != TBackgroundWork::Outcome::Completed);
 }
 
 void TFormMain::ActionUndoExecute()
 {
-    // The question comes from the batch's row alone, so it is asked at once
-    // however long the batch; the undo then takes exactly the batch it named.
-    TUndoJob job(TRenameJournal::DefaultPath(), *fileOps_);
-    const std::optional<TRenameJournal::Summary> last = job.Find();
-    if (!last) {
-        TJobReport::Tell(texts::kNothingToUndo);
-        return;
-    }
-    if (!TJobReport::AskUndo(*last))
-        return;
-    TBackgroundWork work(this, texts::kUndoing);
-    work.Run([&job](TWorkProgress& progress) { job.Run(progress); });
-    if (!work.CloseDeferred())
-        TJobReport::Undo(job);
+    TBatchHistory(*this, *fileOps_).Undo();
 }
-
-namespace {
-
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
-
-// The preview link: right-aligned under the rename button, in the gap above
-// the grid (client pixels at 96 pixels per inch).
-const QRect kPreviewLinkGeometry(568, 76, 113, 18);
-
-}  // namespace
 
 void TFormMain::SetUpReach()
 {
@@ -419,21 +328,13 @@ void TFormMain::SetUpReach()
     ui_->Edit2->setAccessibleName(ui_->Label2->text());
     ui_->Edit3->setAccessibleName(ui_->Label3->text());
     ui_->Button1->setAccessibleName(ui_->Button1->text());
-    ui_->Button1->setAccessibleDescription(Utf8(previewtexts::kChooseDirectoryDescription));
-    ui_->SpeedButton1->setAccessibleDescription(Utf8(previewtexts::kSearchDescription));
-    ui_->SpeedButton2->setAccessibleDescription(Utf8(previewtexts::kRenameDescription));
-    ui_->DBGrid1->setAccessibleName(Utf8(gridtexts::kGridName));
+    ui_->Button1->setAccessibleDescription(QString::fromUtf8(previewtexts::kChooseDirectoryDescription));
+    ui_->SpeedButton1->setAccessibleDescription(QString::fromUtf8(previewtexts::kSearchDescription));
+    ui_->SpeedButton2->setAccessibleDescription(QString::fromUtf8(previewtexts::kRenameDescription));
+    ui_->DBGrid1->setAccessibleName(QString::fromUtf8(gridtexts::kGridName));
 
-    // The preview opens from a small link in the gap under the rename
-    // button, outside every control's place and out of the tab order.
-    previewLink_ = new QLabel(QStringLiteral("<a href=\"preview\">%1</a>").arg(Utf8(previewtexts::kOpenLink)), this);
-    previewLink_->setObjectName(QStringLiteral("PreviewLink"));
-    previewLink_->setGeometry(kPreviewLinkGeometry);
-    previewLink_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    previewLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    previewLink_->setFocusPolicy(Qt::NoFocus);
-    previewLink_->setCursor(Qt::PointingHandCursor);
-    previewLink_->setAccessibleName(Utf8(previewtexts::kTitle));
+    // The preview opens from a small link in the gap under the rename button.
+    previewLink_ = TPreviewForm::MakeLink(this);
     connect(previewLink_, &QLabel::linkActivated, this, [this] { Guarded(this, [this] { ActionPreviewExecute(); }); });
 
     listCheck_ = new TListCheck(this);
@@ -446,34 +347,20 @@ TPreviewForm* TFormMain::Preview() const { return preview_; }
 
 void TFormMain::ActionPreviewExecute()
 {
-    const TListCheck::Key key{searchedDirectory_, NarrowText(ui_->Edit2), NarrowText(ui_->Edit3), listGeneration_};
-    if (key.target.empty()) {
-        TJobReport::Tell(texts::kEnterTarget);
-        return;
-    }
-    if (key.replacement.empty()) {
-        TJobReport::Tell(texts::kEnterReplacement);
+    const TListCheck::Key key = ListKey();
+    if (key.target.empty() || key.replacement.empty()) {
+        TJobReport::Tell(key.target.empty() ? texts::kEnterTarget : texts::kEnterReplacement);
         return;
     }
     if (!ADOQuery1->Active())
         return;
 
-    // The names as the rename reads them, checked on a worker by the
-    // rename's own check; a cancel leaves everything as it was.
-    auto names = std::make_shared<std::deque<std::string>>(TListRows::ReadNames(*ADOQuery1, /*keepPlace=*/true));
-    auto preview = std::make_shared<TRenamePreview>(DatabasePath(), *fileOps_);
-    {
-        TBackgroundWork checking(this, previewtexts::kChecking, TBackgroundWork::StopPolicy::AbandonWork);
-        const TBackgroundWork::Outcome checked =
-            checking.Run([preview, names, key, expected = searchedIdentity_](TWorkProgress& progress) {
-                progress.Report(0, names->size(), {});
-                preview->Run(key.directory, expected ? &*expected : nullptr, *names, key.target, key.replacement);
-            });
-        if (checked != TBackgroundWork::Outcome::Completed)
-            return;
-    }
-    listCheck_->Keep(key, preview);
-
+    // The names as the rename reads them, checked by the rename's own check
+    // with the progress window; a cancel leaves everything as it was.
+    const auto preview = listCheck_->CheckNow(this, key, TListRows::ReadNames(*ADOQuery1, /*keepPlace=*/true),
+                                              searchedIdentity_, DatabasePath(), *fileOps_);
+    if (!preview)
+        return;
     preview_ = new TPreviewForm(preview, this);
     preview_->setAttribute(Qt::WA_DeleteOnClose);
     preview_->setWindowModality(Qt::WindowModal);
@@ -488,50 +375,17 @@ void TFormMain::ActionPreviewExecute()
 
 QString TFormMain::RowTip(size_t listRow, const std::string& fileName)
 {
-    const TListCheck::Key key{searchedDirectory_, NarrowText(ui_->Edit2), NarrowText(ui_->Edit3), listGeneration_};
+    const TListCheck::Key key = ListKey();
     if (key.target.empty() || key.replacement.empty())
         return {};
-    const std::string newName = ReplaceAllIgnoreCase(fileName, key.target, key.replacement);
-    int error = 0;
-    if (const auto check = listCheck_->Result(key)) {
-        if (listRow < check->Count() && check->OldName(listRow) == fileName)
-            error = check->Error(listRow);
-    } else {
-        StartListCheck();
-    }
-    QString tip = Utf8(previewtexts::kTipNewName) + QString::fromStdU16String(TCodePage::Active().ToWide(newName));
-    if (error)
-        tip += QLatin1Char('\n') + Utf8(previewtexts::kTipRefused) + QString::fromStdString(previewtexts::Reason(error));
-    return tip;
+    if (!listCheck_->Result(key) && ADOQuery1->Active())
+        listCheck_->StartOnLiveRows(key, ADOQuery1->Connection(), searchedIdentity_, DatabasePath(), *fileOps_);
+    return listCheck_->Tip(key, listRow, fileName);
 }
 
-void TFormMain::StartListCheck()
+TListCheck::Key TFormMain::ListKey() const
 {
-    const TListCheck::Key key{searchedDirectory_, NarrowText(ui_->Edit2), NarrowText(ui_->Edit3), listGeneration_};
-    TADOConnection* connection = ADOQuery1->Connection();
-    if (listCheck_->Running() || !connection || !ADOQuery1->Active())
-        return;
-    // The live rows in the grid's order, through a query of their own so the
-    // grid's cursor stays where it is; each row's name is compared with the
-    // grid's before its reason is shown.
-    auto names = std::make_shared<std::deque<std::string>>();
-    try {
-        TADOQuery rows(nullptr, "TipQuery");
-        rows.SetConnection(connection);
-        rows.SQL().Add(texts::kSelectLiveRows);
-        rows.Open();
-        while (!rows.Eof()) {
-            names->push_back(rows.FieldByName(texts::kFileNameField).AsString());
-            rows.Next();
-        }
-    } catch (...) {
-        return;  // the list cannot be read now: tooltips without reasons
-    }
-    listCheck_->Start(key, [names, key, expected = searchedIdentity_, database = DatabasePath(), ops = fileOps_] {
-        auto preview = std::make_shared<TRenamePreview>(database, *ops);
-        preview->Run(key.directory, expected ? &*expected : nullptr, *names, key.target, key.replacement);
-        return preview;
-    });
+    return {searchedDirectory_, NarrowText(ui_->Edit2), NarrowText(ui_->Edit3), listGeneration_};
 }
 
 }  // namespace vantelo

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "mainwin/TListCheck.h"
 #include "platform/TFileIdentity.h"
 
 class QLabel;
@@ -28,7 +29,6 @@ class TComponent;
 class TDataSource;
 class TFileOps;
 class TGridRowTip;
-class TListCheck;
 class TPreviewForm;
 class TRenameJob;
 
@@ -88,17 +88,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void PlaceCentred();
     static std::string NarrowText(const QLineEdit* edit);
-    // At start-up: brings a batch a crash interrupted to one end and says so.
-    void RecoverUnfinishedBatches();
     // The rename's file passes for a checked batch, its rows and its boxes.
     void RenameFiles(TRenameJob& job, std::chrono::steady_clock::time_point started);
     std::string DatabasePath() const;
     // The keys, accessible names, tooltip and preview link of the window.
     void SetUpReach();
-    // Starts checking the list on a worker for the tooltips.
-    void StartListCheck();
+    // What a check of the list is for: the searched folder, the two texts
+    // and the list as now shown.
+    TListCheck::Key ListKey() const;
 
     std::unique_ptr<Ui::FormMain> ui_;
     std::unique_ptr<TComponent> components_;
