@@ -1,7 +1,7 @@
 // The batch rename's safety through the real window: Ctrl+Z with its
 // question and its answer, undo across a restart, a search that fails on a
-// locked database, a folder replaced between search and rename, and a link
-// to the tool's own database, and a take-back that cannot finish.
+// locked database, a folder replaced between search and rename, a link to
+// the tool's own database, and a take-back that cannot finish.
 #include <gtest/gtest.h>
 
 #include "FileListFixture.h"
