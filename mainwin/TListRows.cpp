@@ -307,7 +307,7 @@ void TListRows::PutBack(const std::vector<size_t>& gone)
     StopInStep();
     if (connection_)
         connection_->DropHeld();
-    if (begun_) {
+    if (begun_ && refresh_) {
         refresh_();
         if (query_.Active())
             query_.Last();
@@ -330,7 +330,8 @@ void TListRows::PutBack(const std::vector<size_t>& gone)
     }
     gone_ = gone;
     Commit();
-    refresh_();
+    if (refresh_)
+        refresh_();
 }
 
 }  // namespace vantelo
