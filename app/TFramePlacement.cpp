@@ -1,9 +1,13 @@
 #include "app/TFramePlacement.h"
 
 #include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace vantelo {
 
@@ -31,6 +35,21 @@ QSize TFramePlacement::OuterSize() const
     if (const QWindow* window = window_.windowHandle())
         return window->frameGeometry().size();
     return window_.frameGeometry().size();
+}
+
+void TFramePlacement::CentreOnDesktop(QWidget& window)
+{
+    if (!QGuiApplication::primaryScreen())
+        return;
+    // Owned by the window; it places the window again while the window
+    // manager is still framing it.
+    auto* placement = new TFramePlacement(window, [](const QSize& outer) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect desktop = screen ? screen->virtualGeometry() : QRect();
+        return QPoint(std::max(0, (desktop.width() - outer.width()) / 2) + desktop.left(),
+                      std::max(0, (desktop.height() - outer.height()) / 2) + desktop.top());
+    });
+    placement->Place();
 }
 
 void TFramePlacement::Place()

@@ -30,6 +30,11 @@ public:
     // from the window's first show.
     void Place();
 
+    // Centres `window` on the whole desktop (all monitors) by its outer size,
+    // never off the desktop's top-left; nothing without a screen. Call from
+    // the window's first show.
+    static void CentreOnDesktop(QWidget& window);
+
     // The window's outer size as far as known: asked of the native window,
     // whose frame the window manager reports, else of the widget.
     QSize OuterSize() const;

@@ -39,7 +39,7 @@
 //   --with-cp  also time `cp -p` run once per file (slow: a process a file)
 //   --mode M   only the delete or only the keep cells (M: delete, keep)
 //   --breakdown  after the figures, time the parts of each handler apart:
-//              the listing alone, and the rename operation alone (open, add
+//              the listing alone, and the rename job alone (open, new names
 //              and check; then the journaled file passes)
 // The temporary folders go under $TMPDIR (default /tmp); the file system
 // matters, as the rename flushes every copy to disk.
@@ -62,6 +62,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -75,7 +76,8 @@
 #include "app/TMessageForm.h"
 #include "mainwin/MainTexts.h"
 #include "mainwin/TFormMain.h"
-#include "rename/TRenameOperation.h"
+#include "jobs/TRenameJob.h"
+#include "jobs/TWorkProgress.h"
 #include "controls/TSpeedButton.h"
 #include "platform/TCodePage.h"
 #include "platform/TDirectoryListing.h"
@@ -625,22 +627,24 @@ void Breakdown(int n, const std::vector<bool>& modes)
         TScratchDir journal("journal");
         const std::string database = (journal.Path() / "FileName.mdb").string();
         CreateDatabase(database);
-        TRenameOperation operation(database, TFileOps::System(), (journal.Path() / "state/journal.db").string());
+        TRenameJob job(database, TFileOps::System(), (journal.Path() / "state/journal.db").string());
         start = Clock::now();
-        if (operation.Open(work.Path().string()) != 0)
-            Fail("the rename operation cannot open the folder");
+        job.SetFolder(work.Path().string());
+        std::deque<std::string> listed;
         for (const std::string& name : names)
             if (name.rfind("IMG", 0) == 0)
-                operation.Add(name, "PIC" + name.substr(3));
-        if (operation.Check())
-            Fail("the rename operation's check failed");
+                listed.push_back(name);
+        job.SetNames(std::move(listed), "IMG", "PIC");
+        TWorkProgress progress;
+        if (const TRenameJob::Refusal& refused = job.Check(progress))
+            Fail(refused.row ? "the rename job's check failed" : "the rename job cannot open the folder");
         const double check = Seconds(start);
         start = Clock::now();
-        const TRenameOperation::Result result = operation.Run(deleteOld);
-        if (result.outcome != TRenameOperation::Outcome::Done)
-            Fail("the rename failed: " + std::string(std::strerror(result.error)));
+        job.Run(deleteOld, progress);
+        if (!job.Done())
+            Fail("the rename failed: " + std::string(std::strerror(job.Result().error)));
         const double passes = Seconds(start);
-        std::printf("  %-6s listing %.3f s | operation: open+add+check %.3f s, journaled %s %.3f s (%.1f us/file)\n",
+        std::printf("  %-6s listing %.3f s | job: open+names+check %.3f s, journaled %s %.3f s (%.1f us/file)\n",
                     deleteOld ? "delete" : "keep", listing, check, deleteOld ? "renames" : "copies", passes,
                     passes * 1e6 / n);
     }

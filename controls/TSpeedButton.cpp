@@ -9,6 +9,7 @@
 #include "app/THandlerGuard.h"
 #include "controls/TAction.h"
 #include "controls/TActionList.h"
+#include "controls/TButtonGlyph.h"
 
 namespace vantelo {
 
@@ -97,6 +98,15 @@ void TSpeedButton::SetAction(TAction* action)
         ApplyAction();
     }
     update();
+}
+
+void TSpeedButton::LoadAll(QWidget& form)
+{
+    for (TSpeedButton* button : form.findChildren<TSpeedButton*>()) {
+        button->SetGlyph(TButtonGlyph::LoadPicture(button->property("glyphResource").toString()));
+        button->SetAction(TAction::Of(form.findChild<QAction*>(button->property("actionName").toString())));
+        button->Loaded();
+    }
 }
 
 void TSpeedButton::Loaded()

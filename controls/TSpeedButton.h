@@ -47,6 +47,10 @@ public:
     TAction* Action() const { return action_; }
     // Repeats the binding at the end of loading and prepares the up image.
     void Loaded();
+    // Every image button on `form` as the stored description binds it: its
+    // own picture (the "glyphResource" property) and its command (the
+    // "actionName" property, a command of the form's command list), loaded.
+    static void LoadAll(QWidget& form);
 
     QString Caption() const { return caption_; }
     void SetCaption(const QString& caption);

@@ -33,7 +33,7 @@
 #include <memory>
 #include <string>
 
-#include "mainwin/TWorkProgress.h"
+#include "jobs/TWorkProgress.h"
 
 class QObject;
 class QWidget;

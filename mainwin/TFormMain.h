@@ -6,14 +6,14 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <memory>
-#include <deque>
 #include <optional>
 #include <string>
 
+#include "mainwin/TListCheck.h"
 #include "platform/TFileIdentity.h"
-#include "rename/TRenameHistory.h"
 
 class QLabel;
 class QLineEdit;
@@ -29,8 +29,8 @@ class TComponent;
 class TDataSource;
 class TFileOps;
 class TGridRowTip;
-class TListCheck;
 class TPreviewForm;
+class TRenameJob;
 
 class TFormMain : public QWidget {
     Q_OBJECT
@@ -88,20 +88,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void PlaceCentred();
     static std::string NarrowText(const QLineEdit* edit);
-    static void ShowCopyFailure(int error);
-    // At start-up: brings a batch a crash interrupted to one end and says so.
-    void RecoverUnfinishedBatches();
-    static void TellRecovery(const TRenameHistory::Recovery& recovery);
+    // The rename's file passes for a checked batch, its rows and its boxes.
+    void RenameFiles(TRenameJob& job, std::chrono::steady_clock::time_point started);
     std::string DatabasePath() const;
     // The keys, accessible names, tooltip and preview link of the window.
     void SetUpReach();
-    // The grid's file names in list order, read as the rename reads them;
-    // the cursor is put back on its row.
-    std::deque<std::string> ReadListedNames();
-    // Starts checking the list on a worker for the tooltips.
-    void StartListCheck();
+    // What a check of the list is for: the searched folder, the two texts
+    // and the list as now shown.
+    TListCheck::Key ListKey() const;
 
     std::unique_ptr<Ui::FormMain> ui_;
     std::unique_ptr<TComponent> components_;

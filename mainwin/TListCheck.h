@@ -8,14 +8,23 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/TFileIdentity.h"
+
+class QWidget;
 
 namespace vantelo {
 
+class TADOConnection;
+class TFileOps;
 class TRenamePreview;
 
 class TListCheck : public QObject {
@@ -40,6 +49,23 @@ public:
     // Runs `work` on a worker for `key`, unless a check for it is kept or a
     // worker is still running. Finished() follows once it is kept.
     void Start(const Key& key, Work work);
+    // Starts checking the live rows of the table behind `connection` for
+    // `key`, in the grid's order, read through a query of their own so the
+    // grid's cursor stays where it is (see Start). A list that cannot be
+    // read now leaves the tooltips without reasons. `expected` is the
+    // searched folder's identity, `database` the tool's database.
+    void StartOnLiveRows(const Key& key, TADOConnection* connection, std::optional<TFileIdentity> expected,
+                         std::string database, TFileOps& ops);
+    // Checks `names` (the list as shown) for `key` now, on a worker with
+    // the progress window over `owner`, and keeps the check. Null when the
+    // user cancelled: nothing is kept then.
+    std::shared_ptr<const TRenamePreview> CheckNow(QWidget* owner, const Key& key, std::deque<std::string> names,
+                                                   std::optional<TFileIdentity> expected, const std::string& database,
+                                                   TFileOps& ops);
+    // The tooltip of the list's row `listRow` holding `fileName`: its new
+    // name, and the reason the batch would refuse it once the check for
+    // `key` is kept and the row is still the one checked.
+    QString Tip(const Key& key, size_t listRow, const std::string& fileName) const;
     bool Running() const { return job_ != nullptr; }
 
 signals:

@@ -20,8 +20,23 @@ QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 // Column widths at 96 pixels per inch; the reason column takes the rest.
 constexpr int kNameColumnWidth = 230;
 constexpr int kMargin = 8;
+// The link's place on the main window (client pixels at 96 pixels per inch).
+const QRect kLinkGeometry(568, 76, 113, 18);
 
 }  // namespace
+
+QLabel* TPreviewForm::MakeLink(QWidget* window)
+{
+    auto* link = new QLabel(QStringLiteral("<a href=\"preview\">%1</a>").arg(Text(previewtexts::kOpenLink)), window);
+    link->setObjectName(QStringLiteral("PreviewLink"));
+    link->setGeometry(kLinkGeometry);
+    link->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    link->setFocusPolicy(Qt::NoFocus);
+    link->setCursor(Qt::PointingHandCursor);
+    link->setAccessibleName(Text(previewtexts::kTitle));
+    return link;
+}
 
 TPreviewForm::TPreviewForm(std::shared_ptr<const TRenamePreview> preview, QWidget* parent)
     : QDialog(parent), model_(new TPreviewModel(preview, this))

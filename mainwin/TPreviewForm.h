@@ -28,6 +28,10 @@ public:
     static constexpr int kHeight = 420;
 
     TPreviewForm(std::shared_ptr<const TRenamePreview> preview, QWidget* parent);
+    // The small link that opens the preview, made on `window` (the main
+    // window): right-aligned under its rename button, in the gap above the
+    // grid, outside every control's place and out of the tab order.
+    static QLabel* MakeLink(QWidget* window);
     ~TPreviewForm() override;
 
     TPreviewModel& Model() const { return *model_; }

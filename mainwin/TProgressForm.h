@@ -14,7 +14,7 @@
 #include <functional>
 #include <string>
 
-#include "mainwin/TWorkProgress.h"
+#include "jobs/TWorkProgress.h"
 
 class QLabel;
 class QProgressBar;

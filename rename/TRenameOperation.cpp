@@ -57,10 +57,17 @@ std::string TRenameOperation::NewToken() {
     return name.substr(9, name.size() - 9 - 2);
 }
 
-TRenameJournal::PackedSlices TRenameOperation::PackedFiles(bool madeIsSource) const {
-    return TRenameJournal::SlicesOf(plan_.Count(), [this, madeIsSource](std::string& packed, size_t index) {
+TRenameJournal::PackedSlices TRenameOperation::PackedBeginning(bool deleteOld) const {
+    return TRenameJournal::SlicesOf(plan_.Count(), [this, deleteOld](std::string& packed, size_t index) {
         const TRenamePlan::Row& row = plan_.At(index);
-        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, madeIsSource ? row.source : row.made);
+        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, deleteOld ? row.source : row.made);
+    });
+}
+
+TRenameJournal::PackedSlices TRenameOperation::PackedFiles() const {
+    return TRenameJournal::SlicesOf(plan_.Count(), [this](std::string& packed, size_t index) {
+        const TRenamePlan::Row& row = plan_.At(index);
+        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, row.made);
     });
 }
 
@@ -107,7 +114,7 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
                 // recorded before it gets its own.
                 unnamed_ = false;
                 plan_.Ops().DropCopy(plan_.DirectoryFd(), copy.built);
-                error = plan_.BuildNew(copy.row, !deleteOld, copy.built, StagingName(token, copy.row), flushEachCopy_,
+                error = plan_.BuildNew(copy.row, deleteOld, copy.built, StagingName(token, copy.row), flushEachCopy_,
                                        false);
                 if (error == 0) {
                     journal.AddMade(id, {{copy.row, copy.built.made}});
@@ -131,7 +138,7 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         if (callbacks.progress)
             callbacks.progress(i, total, plan_.OldName(i), static_cast<uint64_t>(plan_.At(i).source.size));
         TFileOps::TBuiltCopy built;
-        if (const int error = plan_.BuildNew(i, !deleteOld, built, StagingName(token, i), flushEachCopy_, unnamed_)) {
+        if (const int error = plan_.BuildNew(i, deleteOld, built, StagingName(token, i), flushEachCopy_, unnamed_)) {
             pending.Drop();
             return Fail(journal, id, i, error, Outcome::Failed);
         }
@@ -152,7 +159,7 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
     // On disk before the first file operation. A file renamed in place is
     // its own new file, which is how the list starts when the old files go.
     const TRenameJournal::Folder folder = TBatchFolder::Describe(plan_.Directory(), plan_.DirectoryFd());
-    const int64_t id = journal.Begin(folder, deleteOld, total, token, PackedFiles(/*madeIsSource=*/deleteOld));
+    const int64_t id = journal.Begin(folder, deleteOld, total, token, PackedBeginning(deleteOld));
 
     // Kept originals' copies are flushed one by one where a flush of the
     // whole file system never reaches the disk (FUSE), else once at the end.
@@ -188,7 +195,7 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
                 if (callbacks.stopRequested && callbacks.stopRequested())
                     return Fail(journal, id, total, ECANCELED, Outcome::Stopped);
                 if (callbacks.noTurningBack) callbacks.noTurningBack();
-                journal.SetPhase(id, phase, TRenameJournal::Phase::Deleting, PackedFiles(false));
+                journal.SetPhase(id, phase, TRenameJournal::Phase::Deleting, PackedFiles());
                 phase = TRenameJournal::Phase::Deleting;
                 deleting = true;
                 for (const size_t i : toDelete) {
@@ -205,7 +212,7 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
             }
         }
         // The new files as they now are, so that undo knows them exactly.
-        journal.SetPhase(id, phase, TRenameJournal::Phase::Done, PackedFiles(false));
+        journal.SetPhase(id, phase, TRenameJournal::Phase::Done, PackedFiles());
     } catch (const EJournalError&) {
         // Before any deletion the batch is taken back, as for a failed file;
         // after, the next start finishes it.

@@ -106,10 +106,12 @@ private:
     // nothing when every row was made.
     std::optional<Result> MakeAll(TRenameJournal& journal, int64_t id, const std::string& token, bool deleteOld,
                                   const Callbacks& callbacks);
-    // The files as the journal keeps them; with `madeIsSource`, each new
-    // file noted as its old file (what a rename in place makes).
-    // The plan's files for the journal, a slice at a time.
-    TRenameJournal::PackedSlices PackedFiles(bool madeIsSource) const;
+    // The plan's files for the journal, a slice at a time, as the batch
+    // begins: when the old files go, each is to be renamed in place and so
+    // is noted as its own new file.
+    TRenameJournal::PackedSlices PackedBeginning(bool deleteOld) const;
+    // The same, each new file as it was made.
+    TRenameJournal::PackedSlices PackedFiles() const;
 
     std::string databasePath_;
     std::string journalPath_;

@@ -221,14 +221,14 @@ TRenamePlan::Failure TRenamePlan::Judge(std::vector<int>* every) {
     return first;
 }
 
-int TRenamePlan::BuildNew(size_t index, bool keepOld, TFileOps::TBuiltCopy& built, const std::string& stagingName,
+int TRenamePlan::BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& built, const std::string& stagingName,
                           bool flushKept, bool unnamed) {
     ops_.DropCopy(dir_.Get(), built);
     if (!checked_ || index >= rows_.size()) return ECANCELED;
     Row& row = rows_[index];
     if (row.state != State::Pending) return EALREADY;
     int error = EPERM;
-    if (!keepOld) {
+    if (deleteOld) {
         TFileIdentity made;
         error = ops_.RenameAt(dir_.Get(), row.oldName, row.newName, made);
         if (error == 0) {
@@ -242,7 +242,7 @@ int TRenamePlan::BuildNew(size_t index, bool keepOld, TFileOps::TBuiltCopy& buil
     }
     // A copy is flushed only when its original is to go: a kept original is
     // the safe copy until then.
-    return ops_.BuildCopy(dir_.Get(), row.oldName, row.newName, row.source, built, /*flush=*/!keepOld || flushKept,
+    return ops_.BuildCopy(dir_.Get(), row.oldName, row.newName, row.source, built, /*flush=*/deleteOld || flushKept,
                           stagingName, unnamed);
 }
 
@@ -263,18 +263,18 @@ int TRenamePlan::LinkRow(Row& row) {
     return 0;
 }
 
-int TRenamePlan::CopyOne(size_t index, bool keepOld, const std::string& stagingName) {
+int TRenamePlan::CopyOne(size_t index, bool deleteOld, const std::string& stagingName) {
     if (!checked_ || index >= rows_.size()) return ECANCELED;
     Row& row = rows_[index];
     if (row.state != State::Pending) return EALREADY;
-    if (!keepOld) {
+    if (deleteOld) {
         // Any failure but a refusal to link (a taken name, a vanished file,
         // EIO, ENOSPC...) is final and shown as it is; a copy attempted after
         // it could only hide it behind a second error.
         const int error = LinkRow(row);
         if (error == 0 || !TFsRefusal::CannotLink(error)) return error;
     }
-    const int error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, row.source, row.made, /*flush=*/!keepOld,
+    const int error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, row.source, row.made, /*flush=*/deleteOld,
                                   stagingName);
     if (error == 0) row.state = State::Copied;
     return error;

@@ -129,7 +129,7 @@ public:
     std::vector<int> CheckEvery();
 
     // Makes row `index`'s new name, or builds the copy that will become it.
-    // When the old file is to go (keepOld false) it is renamed in place with
+    // When the old file is to go (deleteOld) it is renamed in place with
     // one call that never overwrites; where the file system refuses that, a
     // hard link is made; where it refuses that too, and always when the old
     // file is kept, a copy is built into `built` (flushed to disk only when
@@ -138,7 +138,7 @@ public:
     // TFileOps::BuildCopy). Returns 0 or errno; a failed row leaves nothing.
     // `flushKept`: flush a kept original's copy too (where the caller cannot
     // flush the whole file system at once).
-    int BuildNew(size_t index, bool keepOld, TFileOps::TBuiltCopy& built, const std::string& stagingName = {},
+    int BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& built, const std::string& stagingName = {},
                  bool flushKept = false, bool unnamed = true);
     // Gives row `index`'s built copy its new name (never overwriting).
     // Returns 0 or errno; on failure the copy stays in `built` for DropCopy.
@@ -148,7 +148,7 @@ public:
     // link when the old file is to go and the file system gives one, else a
     // copy (see TFileOps::CopyAt). Returns 0 or errno; a failed row leaves
     // nothing.
-    int CopyOne(size_t index, bool keepOld, const std::string& stagingName = {});
+    int CopyOne(size_t index, bool deleteOld, const std::string& stagingName = {});
 
     // Takes back everything this plan made whose old file it has not
     // deleted: a new name beside its old one is removed, and a file renamed

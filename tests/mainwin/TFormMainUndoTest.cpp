@@ -1,7 +1,7 @@
 // The batch rename's safety through the real window: Ctrl+Z with its
 // question and its answer, undo across a restart, a search that fails on a
-// locked database, a folder replaced between search and rename, and a link
-// to the tool's own database.
+// locked database, a folder replaced between search and rename, a link to
+// the tool's own database, and a take-back that cannot finish.
 #include <gtest/gtest.h>
 
 #include "FileListFixture.h"
@@ -193,6 +193,55 @@ TEST_F(UndoTest, TheRenameButtonsTooltipNamesCtrlZ)
 {
     Start();
     EXPECT_EQ(form->Controls().SpeedButton2->toolTip().toStdString(), texts::kRenameHint);
+}
+
+// The real file system, except that the third rename in place fails with
+// EIO, and so does giving the first file its old name back: the batch fails
+// and its take-back leaves that file under its new name.
+class TakeBackFails : public TFileOps {
+public:
+    int Fault(Step step, const std::string& name) override
+    {
+        if (step != Step::Rename)
+            return 0;
+        renamedTo.push_back(name);
+        if (renamedTo.size() == 3 || name == OldOf(renamedTo.front()))
+            return EIO;
+        return 0;
+    }
+    static std::string OldOf(const std::string& newName) { return newName.substr(0, newName.size() - 2) + ".k"; }
+    std::vector<std::string> renamedTo;  // every name a rename in place was asked to give
+};
+
+TEST_F(UndoTest, AFileATakeBackLeftRenamedLeavesTheListAndWaitsForTheNextStart)
+{
+    for (const char* name : {"a.k", "b.k", "c.k", "d.k"})
+        Touch(name, name);
+    TakeBackFails ops;
+    Start();
+    form->SetFileOps(ops);
+    Search(work->Path(), ".k");
+    Rename(".k", ".r", true);
+    ASSERT_GE(ops.renamedTo.size(), 3u);
+    const std::string left = TakeBackFails::OldOf(ops.renamedTo[0]);
+    EXPECT_EQ(notices, (std::vector<std::string>{"新文件生成失败，失败号为：5", "1 个文件未能还原，下次启动时再试"}));
+    EXPECT_FALSE(Exists(left));
+    EXPECT_TRUE(Exists(ops.renamedTo[0]));
+    // The grid never shows a name the folder no longer has, and it stands on
+    // the row that stopped the batch.
+    EXPECT_EQ(GridRows(), 3);
+    const std::vector<std::string> live = Live();
+    EXPECT_EQ(std::count(live.begin(), live.end(), left), 0);
+    for (const std::string& name : live)
+        EXPECT_TRUE(Exists(name)) << name;
+    EXPECT_EQ(form->ADOQuery1->FieldByName("FileName").AsString(), TakeBackFails::OldOf(ops.renamedTo[2]));
+    EXPECT_TRUE(errors.empty());
+
+    // The batch stayed pending: the next start takes the file back.
+    Restart();
+    EXPECT_EQ(notices.back(), "上次修改未完成，已撤销 1 个文件");
+    EXPECT_TRUE(Exists(left));
+    EXPECT_FALSE(Exists(ops.renamedTo[0]));
 }
 
 }  // namespace

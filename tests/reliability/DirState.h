@@ -6,6 +6,7 @@
 #pragma once
 
 #include "RenameRun.h"
+#include "platform/TDirectoryListing.h"
 
 #include <gtest/gtest.h>
 

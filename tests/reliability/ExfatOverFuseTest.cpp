@@ -106,7 +106,7 @@ TEST_F(ExfatOverFuse, ABatchFinishesByStagedCopies) {
     test::TTempDir state;
     const std::string database = state / "FileName.mdb";
     CreateDatabase(database);
-    EXPECT_EQ(RunRenameHandler(root_, database, rows, /*deleteOld=*/true).shown, 0);
+    EXPECT_EQ(RunRenameJob(root_, database, rows, /*deleteOld=*/true).shown, 0);
     const DirState after = Snapshot(root_);
     EXPECT_TRUE(NothingLost(before, after, rows));
     for (const auto& [oldName, newName] : rows) {
@@ -130,7 +130,7 @@ TEST_F(ExfatOverFuse, UndoAfterARemountGivesEveryFileBackByStagedCopies) {
     const DirState before = Snapshot(root_);
     const std::string database = state / "FileName.mdb";
     CreateDatabase(database);
-    ASSERT_EQ(RunRenameHandler(root_, database, rows, /*deleteOld=*/true).shown, 0);
+    ASSERT_EQ(RunRenameJob(root_, database, rows, /*deleteOld=*/true).shown, 0);
     ASSERT_TRUE(stick_.Remount()) << stick_.WhyNot();
 
     const auto undone = TRenameHistory().UndoLast();

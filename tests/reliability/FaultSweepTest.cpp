@@ -1,5 +1,5 @@
 // A system-call fault sweep over the batch rename. A child process runs one
-// batch as the main window's handler does, with the fault shim preloaded:
+// batch through the rename job, as the window does, with the fault shim preloaded:
 // the Nth call of one C library function fails with an errno, or kills the
 // process on the spot. N counts up from 1 until a batch finishes without
 // reaching the Nth call, for every function the engine uses, with the old
@@ -57,7 +57,7 @@ TEST(DISABLED_FaultSweepDriver, RunsOneBatch) {
     const auto calls = reinterpret_cast<Calls>(dlsym(RTLD_DEFAULT, "vantelo_faultshim_calls"));
     ASSERT_TRUE(arm && calls) << "the fault shim is not preloaded";
     arm(1);
-    const HandlerOutcome outcome = RunRenameHandler(dir, database, rows, deleteOld);
+    const RenameOutcome outcome = RunRenameJob(dir, database, rows, deleteOld);
     arm(0);
     std::ofstream(result) << outcome.shown << " " << calls() << "\n" << outcome.message << "\n";
 }

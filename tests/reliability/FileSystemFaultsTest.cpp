@@ -1,8 +1,8 @@
 // The batch rename on file systems that refuse it for real: full of data or
 // of inodes, files and directories that may not lose entries, a read-only
-// mount and a directory the user may not write. Each case drives the engine
-// as the main window's handler does and checks the error shown and that
-// nothing was lost, left half-made or changed.
+// mount and a directory the user may not write. Each case drives the rename
+// job as the main window does and checks the error shown and that nothing
+// was lost, left half-made or changed.
 #include "DirState.h"
 #include "RenameRun.h"
 #include "ScratchMount.h"
@@ -78,7 +78,7 @@ TEST_F(FileSystemFaults, DiskFullMidBatchShowsENOSPCAndRollsEverythingBack) {
         NoHardLinks noLinks(c.options);
         TFileOps plain(c.options);
         TFileOps& ops = c.linksWork ? plain : static_cast<TFileOps&>(noLinks);
-        const HandlerOutcome outcome = SearchAndRename(mount.Path(), Database(), ".dat", ".bin", c.deleteOld, ops);
+        const RenameOutcome outcome = SearchAndRename(mount.Path(), Database(), ".dat", ".bin", c.deleteOld, ops);
         EXPECT_EQ(outcome.shown, ENOSPC) << c.why;
         EXPECT_EQ(outcome.message, "新文件生成失败，失败号为：28") << c.why;
         EXPECT_TRUE(SameDirectory(before, Snapshot(mount.Path()))) << c.why;
@@ -86,7 +86,7 @@ TEST_F(FileSystemFaults, DiskFullMidBatchShowsENOSPCAndRollsEverythingBack) {
 
     // Renames in place take no data space: the rename that deletes still fits.
     const Rows rows = SearchRows(mount.Path(), ".dat", ".bin");
-    const HandlerOutcome outcome = RunRenameHandler(mount.Path(), Database(), rows, true);
+    const RenameOutcome outcome = RunRenameJob(mount.Path(), Database(), rows, true);
     EXPECT_EQ(outcome.shown, 0);
     EXPECT_EQ(outcome.message, "文件名称修改成功");
     EXPECT_TRUE(Renamed(before, Snapshot(mount.Path()), rows, true));
@@ -105,7 +105,7 @@ TEST_F(FileSystemFaults, OutOfInodesShowsENOSPCAndRollsEverythingBack) {
         NoHardLinks noLinks(TFileOps::Options{.tmpFile = tmpFile});
         for (const bool deleteOld : {false, true}) {
             TFileOps& ops = deleteOld ? static_cast<TFileOps&>(noLinks) : keep;
-            const HandlerOutcome outcome = SearchAndRename(mount.Path(), Database(), "txt", "md", deleteOld, ops);
+            const RenameOutcome outcome = SearchAndRename(mount.Path(), Database(), "txt", "md", deleteOld, ops);
             EXPECT_EQ(outcome.shown, ENOSPC) << "deleteOld " << deleteOld << " tmpFile " << tmpFile;
             EXPECT_TRUE(SameDirectory(before, Snapshot(mount.Path())))
                 << "deleteOld " << deleteOld << " tmpFile " << tmpFile;
@@ -113,7 +113,7 @@ TEST_F(FileSystemFaults, OutOfInodesShowsENOSPCAndRollsEverythingBack) {
     }
     // Renaming in place takes no inode.
     const Rows rows = SearchRows(mount.Path(), "txt", "md");
-    EXPECT_EQ(RunRenameHandler(mount.Path(), Database(), rows, true).shown, 0);
+    EXPECT_EQ(RunRenameJob(mount.Path(), Database(), rows, true).shown, 0);
     EXPECT_TRUE(Renamed(before, Snapshot(mount.Path()), rows, true));
 }
 
@@ -170,7 +170,7 @@ TEST_F(FileSystemFaults, OldFileThatCannotBeDeletedIsKeptBesideItsCopy) {
     FlagGuard guard(locked, FS_IMMUTABLE_FL);
     const DirState before = Snapshot(dir);
     const Rows rows = SearchRows(dir, ".txt", ".md");
-    const HandlerOutcome outcome = RunRenameHandler(dir, Database(), rows, true);
+    const RenameOutcome outcome = RunRenameJob(dir, Database(), rows, true);
     EXPECT_EQ(outcome.shown, 0);  // the failed deletion does not fail the batch...
     EXPECT_EQ(outcome.oldKept, "1 个原文件未能删除，失败号为：1");  // ...and is reported
     const DirState after = Snapshot(dir);
@@ -194,7 +194,7 @@ TEST_F(FileSystemFaults, AppendOnlyDirectoryKeepsEveryOldFileBesideItsNewName) {
     const DirState before = Snapshot(dir);
     const Rows rows = SearchRows(dir, ".txt", ".md");
     ASSERT_EQ(rows.size(), 3u);
-    const HandlerOutcome outcome = RunRenameHandler(dir, Database(), rows, true);
+    const RenameOutcome outcome = RunRenameJob(dir, Database(), rows, true);
     EXPECT_EQ(outcome.shown, 0);
     EXPECT_EQ(outcome.oldKept, "3 个原文件未能删除，失败号为：1");
     const DirState after = Snapshot(dir);
@@ -209,14 +209,14 @@ TEST_F(FileSystemFaults, ReadOnlyMountRefusesWithEROFSAndChangesNothing) {
     if (const std::string why = mount.MountReadOnlyBind(dir.Path()); !why.empty()) GTEST_SKIP() << why;
     const DirState before = Snapshot(mount.Path());
     for (const bool deleteOld : {false, true}) {
-        const HandlerOutcome outcome = SearchAndRename(mount.Path(), Database(), ".txt", ".md", deleteOld);
+        const RenameOutcome outcome = SearchAndRename(mount.Path(), Database(), ".txt", ".md", deleteOld);
         EXPECT_EQ(outcome.shown, EROFS) << "deleteOld " << deleteOld;
         EXPECT_EQ(outcome.message, CopyFailedText(EROFS));
         EXPECT_TRUE(SameDirectory(before, Snapshot(mount.Path())));
     }
 }
 
-// Runs the handler in a child process that has given up root for the
+// Runs the rename job in a child process that has given up root for the
 // unprivileged user "nobody"; answers the errno it showed, or -1.
 int ShownAsNobody(const std::string& dir, const std::string& database, bool deleteOld) {
     const pid_t child = ::fork();
@@ -226,7 +226,7 @@ int ShownAsNobody(const std::string& dir, const std::string& database, bool dele
         if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
             ::setresuid(kNobody, kNobody, kNobody) != 0)
             ::_exit(255);
-        const HandlerOutcome outcome = SearchAndRename(dir, database, ".txt", ".md", deleteOld);
+        const RenameOutcome outcome = SearchAndRename(dir, database, ".txt", ".md", deleteOld);
         ::_exit(outcome.shown & 0xFF);
     }
     int status = 0;

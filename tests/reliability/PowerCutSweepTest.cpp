@@ -62,7 +62,7 @@ void PrepareState(const std::string& stateDir) {
 // errno shown, or -1 for the journal's error.
 int RunBatch(const std::string& directory, const std::string& stateDir, const Rows& rows, bool deleteOld) {
     ::setenv("XDG_STATE_HOME", (stateDir + "/state").c_str(), 1);
-    return RunRenameHandler(directory, Database(stateDir), rows, deleteOld).shown;
+    return RunRenameJob(directory, Database(stateDir), rows, deleteOld).shown;
 }
 
 // Starts the tool again: every unfinished batch brought to one end. The

@@ -1,7 +1,7 @@
 // The batch rename on the awkward inputs a real directory holds: names that
 // collide, files that vanish or are swapped under the engine, names that are
 // not text, at the length limit or in GBK, and every kind of entry. Each case
-// drives the engine as the main window's handler does, in both modes (old
+// drives the rename job as the main window does, in both modes (old
 // files kept or deleted), and checks the error shown and the directory.
 #include "DirState.h"
 #include "RenameRun.h"
@@ -84,7 +84,7 @@ TEST_F(RenameInputs, EveryCollisionIsRefusedWithEEXISTBeforeAnythingIsCopied) {
             }
             ASSERT_FALSE(rows.empty()) << collision.why;
             const DirState before = Snapshot(dir.Path());
-            const HandlerOutcome outcome = RunRenameHandler(dir.Path(), Database(), rows, deleteOld);
+            const RenameOutcome outcome = RunRenameJob(dir.Path(), Database(), rows, deleteOld);
             EXPECT_EQ(outcome.shown, EEXIST) << collision.why << ", deleteOld " << deleteOld;
             EXPECT_EQ(outcome.message, "新文件生成失败，失败号为：17") << collision.why;
             EXPECT_TRUE(SameDirectory(before, Snapshot(dir.Path()))) << collision.why << ", deleteOld " << deleteOld;
@@ -101,13 +101,13 @@ TEST_F(RenameInputs, FileThatVanishesBeforeItsCopyShowsENOENTAndRollsBack) {
         const Rows rows = SearchRows(dir.Path(), ".txt", ".md");
         ASSERT_EQ(rows.size(), 3u);
         const std::string victim = rows[1].first;
-        HandlerHooks hooks;
+        RenameHooks hooks;
         hooks.beforeCopy = [&](size_t i) {
             if (i == 1) ::unlink((dir / victim).c_str());
         };
         DirState expected = Snapshot(dir.Path());
         expected.erase(victim);
-        const HandlerOutcome outcome = RunRenameHandler(dir.Path(), Database(), rows, deleteOld, TFileOps::System(), hooks);
+        const RenameOutcome outcome = RunRenameJob(dir.Path(), Database(), rows, deleteOld, TFileOps::System(), hooks);
         EXPECT_EQ(outcome.shown, ENOENT) << "deleteOld " << deleteOld;
         EXPECT_TRUE(SameDirectory(expected, Snapshot(dir.Path()))) << "deleteOld " << deleteOld;
     }
@@ -120,7 +120,7 @@ TEST_F(RenameInputs, FileReplacedBetweenItsCopyAndItsDeletionIsNeverDeleted) {
     const Rows rows = SearchRows(dir.Path(), ".txt", ".md");
     ASSERT_EQ(rows.size(), 3u);
     const std::string replaced = rows[1].first;
-    HandlerHooks hooks;
+    RenameHooks hooks;
     hooks.beforeDelete = [&](size_t i) {
         if (i != 1) return;
         dir.WriteFile("incoming", "someone else's new file");
@@ -128,7 +128,7 @@ TEST_F(RenameInputs, FileReplacedBetweenItsCopyAndItsDeletionIsNeverDeleted) {
     };
     // Only where the old files cannot be renamed in place are they deleted apart.
     NoRenameInPlace ops;
-    EXPECT_EQ(RunRenameHandler(dir.Path(), Database(), rows, true, ops, hooks).shown, 0);
+    EXPECT_EQ(RunRenameJob(dir.Path(), Database(), rows, true, ops, hooks).shown, 0);
     const DirState after = Snapshot(dir.Path());
     EXPECT_EQ(dir.ReadFile(replaced), "someone else's new file");
     EXPECT_EQ(after.at(rows[1].second).hash, before.at(replaced).hash);
@@ -144,7 +144,7 @@ TEST_F(RenameInputs, FileSwappedForAFifoBeforeItsCopyStopsTheBatchWithoutHanging
         for (const char* name : {"f1.txt", "f2.txt", "f3.txt"}) dir.WriteFile(name, name);
         const Rows rows = SearchRows(dir.Path(), ".txt", ".md");
         const std::string swapped = rows[1].first;
-        HandlerHooks hooks;
+        RenameHooks hooks;
         hooks.beforeCopy = [&](size_t i) {
             if (i != 1) return;
             ::mkfifo((dir / "pipe").c_str(), 0644);
@@ -152,7 +152,7 @@ TEST_F(RenameInputs, FileSwappedForAFifoBeforeItsCopyStopsTheBatchWithoutHanging
         };
         DirState expected = Snapshot(dir.Path());
         HangGuard guard(20);
-        const HandlerOutcome outcome = RunRenameHandler(dir.Path(), Database(), rows, deleteOld, TFileOps::System(), hooks);
+        const RenameOutcome outcome = RunRenameJob(dir.Path(), Database(), rows, deleteOld, TFileOps::System(), hooks);
         EXPECT_EQ(outcome.shown, EOPNOTSUPP) << "deleteOld " << deleteOld;
         const DirState after = Snapshot(dir.Path());
         EXPECT_TRUE(S_ISFIFO(after.at(swapped).mode));
@@ -181,7 +181,7 @@ void RunNameCases(const std::vector<NameCase>& cases, const std::string& databas
             for (const std::string& file : c.files) dir.WriteFile(file, "content of " + file);
             const DirState before = Snapshot(dir.Path());
             const Rows rows = SearchRows(dir.Path(), c.target, c.replacement);
-            const HandlerOutcome outcome = RunRenameHandler(dir.Path(), database, rows, deleteOld);
+            const RenameOutcome outcome = RunRenameJob(dir.Path(), database, rows, deleteOld);
             const DirState after = Snapshot(dir.Path());
             EXPECT_EQ(outcome.shown, c.refusal) << c.why << ", deleteOld " << deleteOld;
             if (c.refusal != 0) {
@@ -269,7 +269,7 @@ TEST_F(RenameInputs, EveryKindOfFileKeepsWhatMakesItThatFile) {
         const DirState before = Snapshot(dir.Path());
         const Rows rows = SearchRows(dir.Path(), ".k", ".r");
         ASSERT_EQ(rows.size(), 7u);
-        const HandlerOutcome outcome = RunRenameHandler(dir.Path(), Database(), rows, deleteOld);
+        const RenameOutcome outcome = RunRenameJob(dir.Path(), Database(), rows, deleteOld);
         ASSERT_EQ(outcome.shown, 0) << "deleteOld " << deleteOld;
         const DirState after = Snapshot(dir.Path());
         EXPECT_TRUE(Renamed(before, after, rows, deleteOld)) << "deleteOld " << deleteOld;
@@ -302,7 +302,7 @@ TEST_F(RenameInputs, FifoIsRefusedAndNeverHangsTheBatch) {
         dir.WriteFile("z.k", "z");
         const DirState before = Snapshot(dir.Path());
         HangGuard guard(20);
-        const HandlerOutcome outcome = SearchAndRename(dir.Path(), Database(), ".k", ".r", deleteOld);
+        const RenameOutcome outcome = SearchAndRename(dir.Path(), Database(), ".k", ".r", deleteOld);
         EXPECT_EQ(outcome.shown, EOPNOTSUPP);
         EXPECT_TRUE(SameDirectory(before, Snapshot(dir.Path())));
     }

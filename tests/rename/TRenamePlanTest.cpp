@@ -63,14 +63,14 @@ bool Exists(const std::string& path) {
 
 // Makes every row in order, beside its old file, and takes everything back
 // at the first failure; flushes before deletions when the old files go.
-Failure MakeAll(TRenamePlan& plan, bool keepOld) {
+Failure MakeAll(TRenamePlan& plan, bool deleteOld) {
     for (size_t i = 0; i < plan.Count(); ++i) {
-        if (const int error = plan.CopyOne(i, keepOld)) {
+        if (const int error = plan.CopyOne(i, deleteOld)) {
             plan.RollBack();
             return {i, error};
         }
     }
-    if (!keepOld) {
+    if (deleteOld) {
         if (const int error = plan.FlushForDelete()) {
             plan.RollBack();
             return {plan.Count(), error};
@@ -110,7 +110,7 @@ TEST_F(RenamePlanTest, KeepingOldFilesLeavesIndependentCopiesWithModeAndTimes) {
     plan.Add("a.jpg", "a.png");
     plan.Add("b.JPG", "b.png");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(MakeAll(plan, true));
+    ASSERT_FALSE(MakeAll(plan, false));
     EXPECT_EQ(dir_.ReadFile("a.jpg"), "first");
     EXPECT_EQ(dir_.ReadFile("b.JPG"), "second");
     const struct stat oldSt = Lstat(dir_ / "a.jpg"), newSt = Lstat(dir_ / "a.png");
@@ -131,7 +131,7 @@ TEST_F(RenamePlanTest, DeletingOldFilesUsesHardLinksAndDeletesOnlyAfterTheFlush)
     plan.Add("one.txt", "one.md");
     plan.Add("two.txt", "two.md");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(MakeAll(plan, false));
+    ASSERT_FALSE(MakeAll(plan, true));
     EXPECT_EQ(Lstat(dir_ / "one.md").st_ino, inode);  // linked, not copied
     EXPECT_TRUE(Exists(dir_ / "one.txt"));              // nothing deleted yet
     for (size_t i = 0; i < plan.Count(); ++i) EXPECT_EQ(plan.DeleteOld(i), 0);
@@ -145,13 +145,13 @@ TEST_F(RenamePlanTest, NamesThatAreNotUtf8AreRenamedByteForByte) {
     const std::string oldName = "\xFF\xFE photo \xC0\xAF.JPG";
     const std::string newName = "\xFF\xFE photo \xC0\xAF.png";
     dir_.WriteFile(oldName, "raw");
-    for (const bool keepOld : {true, false}) {
+    for (const bool deleteOld : {false, true}) {
         TRenamePlan plan;
         ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
-        plan.Add(keepOld ? oldName : newName, keepOld ? newName : oldName + "2");
+        plan.Add(deleteOld ? newName : oldName, deleteOld ? oldName + "2" : newName);
         ASSERT_FALSE(plan.Check());
-        ASSERT_FALSE(MakeAll(plan, keepOld));
-        if (!keepOld) {
+        ASSERT_FALSE(MakeAll(plan, deleteOld));
+        if (deleteOld) {
             EXPECT_EQ(plan.DeleteOld(0), 0);
         }
     }
@@ -163,19 +163,19 @@ TEST_F(RenamePlanTest, NamesThatAreNotUtf8AreRenamedByteForByte) {
 TEST_F(RenamePlanTest, SymbolicLinkIsRenamedAsALink) {
     ASSERT_EQ(symlink("../elsewhere", (dir_ / "link.old").c_str()), 0);
     ASSERT_EQ(symlink("gone", (dir_ / "dangling.old").c_str()), 0);
-    for (const bool keepOld : {true, false}) {
-        const std::string suffix = keepOld ? ".kept" : ".moved";
+    for (const bool deleteOld : {false, true}) {
+        const std::string suffix = deleteOld ? ".moved" : ".kept";
         TRenamePlan plan;
         ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
         plan.Add("link.old", "link" + suffix);
         plan.Add("dangling.old", "dangling" + suffix);
         ASSERT_FALSE(plan.Check());
-        ASSERT_FALSE(MakeAll(plan, keepOld));
+        ASSERT_FALSE(MakeAll(plan, deleteOld));
         for (const char* name : {"link", "dangling"}) {
             const std::string path = dir_ / (name + suffix);
             EXPECT_TRUE(S_ISLNK(Lstat(path).st_mode)) << path;
         }
-        if (!keepOld) {
+        if (deleteOld) {
             EXPECT_EQ(plan.DeleteOld(0), 0);
             EXPECT_EQ(plan.DeleteOld(1), 0);
         }
@@ -196,7 +196,7 @@ TEST_F(RenamePlanTest, TheLongestNameWorksAndOneByteMoreIsRefused) {
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     plan.Add("short", std::string(255, 'n'));
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(MakeAll(plan, true));
+    ASSERT_FALSE(MakeAll(plan, false));
     EXPECT_EQ(dir_.ReadFile(std::string(255, 'n')), "s");
 }
 
@@ -246,8 +246,8 @@ TEST_F(RenamePlanTest, EveryRefusalBeforeCopyingLeavesTheDirectoryUntouched) {
         EXPECT_EQ(failure.index, refusal.expected.index) << refusal.why;
         EXPECT_EQ(failure.error, refusal.expected.error) << refusal.why;
         EXPECT_EQ(FirstRefused(plan.CheckEvery()), AsPair(failure)) << refusal.why;
-        EXPECT_EQ(MakeAll(plan, true).error, ECANCELED) << refusal.why;
-        EXPECT_EQ(plan.CopyOne(0, false), ECANCELED) << refusal.why;
+        EXPECT_EQ(MakeAll(plan, false).error, ECANCELED) << refusal.why;
+        EXPECT_EQ(plan.CopyOne(0, true), ECANCELED) << refusal.why;
         EXPECT_EQ(Snapshot(dir_.Path()), before) << refusal.why;
     }
 
@@ -287,14 +287,14 @@ TEST_F(RenamePlanTest, CheckingEveryRowNamesEachRefusalAndTheRowsThatPass) {
     plan.Add("d1", std::string(256, 'd'));    // too long
     plan.Add("c1", "c2");                     // passes, after the refusals
     EXPECT_EQ(plan.CheckEvery(), (std::vector<int>{0, EEXIST, EISDIR, EEXIST, ENOENT, ENAMETOOLONG, 0}));
-    EXPECT_EQ(plan.CopyOne(0, true), ECANCELED);  // a refused plan is not checked
+    EXPECT_EQ(plan.CopyOne(0, false), ECANCELED);  // a refused plan is not checked
     EXPECT_EQ(Snapshot(dir_.Path()), before);
 
     TRenamePlan good;
     ASSERT_EQ(good.Open(dir_.Path(), Database()), 0);
     good.Add("a1", "a2");
     EXPECT_EQ(good.CheckEvery(), std::vector<int>{0});
-    EXPECT_EQ(good.CopyOne(0, true), 0);  // no refusal: checked as by Check()
+    EXPECT_EQ(good.CopyOne(0, false), 0);  // no refusal: checked as by Check()
 
     TRenamePlan closed;
     closed.Add("a1", "a2");
@@ -366,7 +366,7 @@ TEST_F(RenamePlanTest, NamesResolveAgainstTheSearchedDirectoryNotTheCurrentOne) 
     const int opened = plan.Open(dir_.Path(), Database());
     plan.Add("a", "b");
     const bool checked = !plan.Check();
-    const Failure copied = MakeAll(plan, false);
+    const Failure copied = MakeAll(plan, true);
     const int deleted = plan.DeleteOld(0);
     ASSERT_EQ(chdir(saved), 0);
     ASSERT_EQ(opened, 0);
@@ -386,7 +386,7 @@ public:
 };
 
 TEST_F(RenamePlanTest, FailurePartWayRemovesEveryNewFileTheBatchMade) {
-    for (const bool keepOld : {true, false}) {
+    for (const bool deleteOld : {false, true}) {
         test::TTempDir dir;
         for (const char* name : {"f1", "f2", "f3", "f4", "f5"}) dir.WriteFile(name, name);
         const auto before = Snapshot(dir.Path());
@@ -398,14 +398,14 @@ TEST_F(RenamePlanTest, FailurePartWayRemovesEveryNewFileTheBatchMade) {
         ASSERT_EQ(plan.Open(dir.Path(), Database()), 0);
         for (const char* name : {"f1", "f2", "f3", "f4", "f5"}) plan.Add(name, std::string("g") + (name + 1));
         ASSERT_FALSE(plan.Check());
-        const Failure failure = MakeAll(plan, keepOld);
+        const Failure failure = MakeAll(plan, deleteOld);
         EXPECT_EQ(failure.index, 3u);
         EXPECT_EQ(failure.error, EIO);
-        EXPECT_EQ(Snapshot(dir.Path()), before) << "keepOld " << keepOld;
+        EXPECT_EQ(Snapshot(dir.Path()), before) << "deleteOld " << deleteOld;
         // The user can press the button again once the cause is gone.
         ops.rule = nullptr;
         ASSERT_FALSE(plan.Check());
-        ASSERT_FALSE(MakeAll(plan, keepOld));
+        ASSERT_FALSE(MakeAll(plan, deleteOld));
         EXPECT_EQ(dir.ReadFile("g4"), "f4");
     }
 }
@@ -418,7 +418,7 @@ TEST_F(RenamePlanTest, NameTakenAfterTheCheckStopsTheBatchAndIsLeftAlone) {
     ASSERT_FALSE(plan.Check());
     dir_.WriteFile("g3", "someone else's");
     const auto before = Snapshot(dir_.Path());
-    const Failure failure = MakeAll(plan, false);
+    const Failure failure = MakeAll(plan, true);
     EXPECT_EQ(failure.index, 2u);
     EXPECT_EQ(failure.error, EEXIST);
     EXPECT_EQ(Snapshot(dir_.Path()), before);
@@ -433,7 +433,7 @@ TEST_F(RenamePlanTest, FailedFlushBeforeDeletingRollsBack) {
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     plan.Add("a", "b");
     ASSERT_FALSE(plan.Check());
-    const Failure failure = MakeAll(plan, false);
+    const Failure failure = MakeAll(plan, true);
     EXPECT_EQ(failure.index, 1u);
     EXPECT_EQ(failure.error, EIO);
     EXPECT_EQ(Snapshot(dir_.Path()), before);
@@ -445,7 +445,7 @@ TEST_F(RenamePlanTest, OldFileReplacedOrChangedAfterTheCopyIsNotDeleted) {
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     for (const char* name : {"replaced", "grown", "touched", "fine"}) plan.Add(name, std::string(name) + ".new");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(MakeAll(plan, true));
+    ASSERT_FALSE(MakeAll(plan, false));
     dir_.WriteFile("replacement", "other");
     ASSERT_EQ(rename((dir_ / "replacement").c_str(), (dir_ / "replaced").c_str()), 0);
     dir_.WriteFile("grown", "original, and more");
@@ -469,7 +469,7 @@ TEST_F(RenamePlanTest, OldFileIsKeptWhenItsCopyHasGone) {
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     plan.Add("a", "b");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(MakeAll(plan, false));
+    ASSERT_FALSE(MakeAll(plan, true));
     ASSERT_EQ(unlink((dir_ / "b").c_str()), 0);
     EXPECT_EQ(plan.DeleteOld(0), ESTALE);
     EXPECT_EQ(dir_.ReadFile("a"), "A");
@@ -483,7 +483,7 @@ TEST_F(RenamePlanTest, RollBackKeepsNewFilesWhoseOldFileIsGoneAndFilesItDidNotMa
     plan.Add("b", "b2");
     plan.Add("c", "c2");
     ASSERT_FALSE(plan.Check());
-    ASSERT_FALSE(MakeAll(plan, true));
+    ASSERT_FALSE(MakeAll(plan, false));
     ASSERT_EQ(plan.DeleteOld(0), 0);
     ASSERT_EQ(unlink((dir_ / "c2").c_str()), 0);
     dir_.WriteFile("c2", "not ours");
@@ -523,11 +523,11 @@ TEST_F(RenamePlanTest, UnopenedOrUncheckedPlanDoesNothing) {
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     EXPECT_FALSE(plan.Check());  // an empty plan passes
     plan.Add("a", "b");
-    EXPECT_EQ(plan.CopyOne(0, true), ECANCELED);
+    EXPECT_EQ(plan.CopyOne(0, false), ECANCELED);
     EXPECT_EQ(plan.DeleteOld(0), ECANCELED);
     ASSERT_FALSE(plan.Check());
-    EXPECT_EQ(plan.CopyOne(0, true), 0);
-    EXPECT_EQ(plan.CopyOne(0, true), EALREADY);
+    EXPECT_EQ(plan.CopyOne(0, false), 0);
+    EXPECT_EQ(plan.CopyOne(0, false), EALREADY);
     EXPECT_FALSE(Exists(dir_ / "missing"));
 }
 

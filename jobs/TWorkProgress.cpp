@@ -1,4 +1,4 @@
-#include "mainwin/TWorkProgress.h"
+#include "jobs/TWorkProgress.h"
 
 namespace vantelo {
 
