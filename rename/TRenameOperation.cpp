@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace vantelo {
@@ -17,7 +18,7 @@ namespace {
 // does not name them.
 class TPendingCopies {
 public:
-    TPendingCopies(TFileOps& ops, int dirFd) : ops_(ops), dirFd_(dirFd) { copies_.reserve(TRenameOperation::kCopiesPerRecord); }
+    TPendingCopies(TFileOps& ops, int dirFd, size_t most) : ops_(ops), dirFd_(dirFd) { copies_.reserve(most); }
     ~TPendingCopies() { Drop(); }
     TPendingCopies(const TPendingCopies&) = delete;
     TPendingCopies& operator=(const TPendingCopies&) = delete;
@@ -45,6 +46,12 @@ TRenameOperation::TRenameOperation(std::string databasePath, TFileOps& ops, std:
 
 int TRenameOperation::Open(const std::string& directory, const TFileIdentity* expected) {
     return plan_.Open(directory, databasePath_, expected);
+}
+
+size_t TRenameOperation::CopiesPerRecord(size_t openFiles) {
+    // Half of the descriptors, the rest left to the window, the databases
+    // and whatever else the process holds.
+    return std::clamp(openFiles / 2, kCopiesPerRecord, kMostCopiesPerRecord);
 }
 
 std::string TRenameOperation::StagingName(const std::string& token, size_t index) {
@@ -89,7 +96,12 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
                                                                    const std::string& token, bool deleteOld,
                                                                    const Callbacks& callbacks) {
     const size_t total = plan_.Count();
-    TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd());
+    rlimit files{};
+    size_t openFiles = 1024;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0)
+        openFiles = files.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(files.rlim_cur);
+    const size_t perRecord = std::min(total, CopiesPerRecord(openFiles));
+    TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd(), perRecord);
     // The copies built so far are recorded, then named, in order.
     const auto nameAll = [&]() -> std::optional<Result> {
         auto& copies = pending.Copies();
@@ -137,7 +149,7 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         }
         if (built.state == TFileOps::TBuiltCopy::State::None) continue;
         pending.Copies().push_back({i, std::move(built)});
-        if (pending.Copies().size() == kCopiesPerRecord) {
+        if (pending.Copies().size() == perRecord) {
             if (std::optional<Result> failed = nameAll()) return failed;
         }
     }
