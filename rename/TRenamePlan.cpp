@@ -24,6 +24,9 @@ constexpr size_t kMaxNameBytes = 255;
 // thread and the plain order of calls.
 constexpr size_t kParallelLookupRows = 4096;
 constexpr size_t kLookupChunk = 512;
+// Plans at least this large list the folder once to answer which new names
+// are missing, instead of looking each up.
+constexpr size_t kListedLookupRows = 64;
 const char* const kDatabaseSuffixes[] = {"", "-wal", "-shm", "-journal"};
 
 bool IsMalformedName(const std::string& name) {
@@ -123,7 +126,7 @@ bool TRenamePlan::LooksUpNew(const Row& row) const {
     return !IsMalformedName(row.newName) && row.newName.size() <= kMaxNameBytes && !IsDatabaseName(row.newName);
 }
 
-void TRenamePlan::LookUp(size_t index, Lookup& found) {
+void TRenamePlan::LookUp(size_t index, Lookup& found, const std::vector<uint64_t>* present) {
     Row& row = rows_[index];
     struct stat st;
     if (LooksUpOld(row)) {
@@ -133,14 +136,26 @@ void TRenamePlan::LookUp(size_t index, Lookup& found) {
             row.source = TFileIdentity::Of(st);
         }
     }
-    if (found.oldError == 0 && LooksUpNew(row)) found.newError = ops_.StatAt(dir_.Get(), row.newName, st);
+    if (found.oldError == 0 && LooksUpNew(row)) {
+        // A name the listing does not hold is missing: only one it may hold
+        // is looked up.
+        if (present && !std::binary_search(present->begin(), present->end(), TFileOps::NameHash(row.newName)))
+            found.newError = ENOENT;
+        else
+            found.newError = ops_.StatAt(dir_.Get(), row.newName, st);
+    }
 }
 
 void TRenamePlan::LookUpAll(std::vector<Lookup>& found) {
     found.assign(rows_.size(), Lookup{});
+    // One listing of the folder answers most new names at once; it is read
+    // after the rows were given, so it is at least as recent as they are.
+    std::vector<uint64_t> names;
+    const std::vector<uint64_t>* present =
+        rows_.size() >= kListedLookupRows && ops_.ListExactNames(dir_.Get(), names) ? &names : nullptr;
     const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4);
     if (rows_.size() < kParallelLookupRows || threads < 2) {
-        for (size_t i = 0; i < rows_.size(); ++i) LookUp(i, found[i]);
+        for (size_t i = 0; i < rows_.size(); ++i) LookUp(i, found[i], present);
         return;
     }
     // Each thread takes the next chunk of rows; each row is written by one
@@ -151,7 +166,7 @@ void TRenamePlan::LookUpAll(std::vector<Lookup>& found) {
             const size_t from = next.fetch_add(kLookupChunk);
             if (from >= rows_.size()) return;
             const size_t to = std::min(rows_.size(), from + kLookupChunk);
-            for (size_t i = from; i < to; ++i) LookUp(i, found[i]);
+            for (size_t i = from; i < to; ++i) LookUp(i, found[i], present);
         }
     };
     std::vector<std::jthread> helpers;

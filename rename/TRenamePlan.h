@@ -185,7 +185,9 @@ private:
     };
     static bool LooksUpOld(const Row& row);
     bool LooksUpNew(const Row& row) const;
-    void LookUp(size_t index, Lookup& found);
+    // `present`: the hashes of the names the directory holds (see
+    // TFileOps::ListExactNames), or null when every new name is looked up.
+    void LookUp(size_t index, Lookup& found, const std::vector<uint64_t>* present);
     void LookUpAll(std::vector<Lookup>& found);
     class TNewNames;
     int CheckRow(size_t index, const Lookup& found, TNewNames& newNames);

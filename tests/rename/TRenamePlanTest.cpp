@@ -11,11 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
 #include <map>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace vantelo {
@@ -512,6 +514,55 @@ TEST_F(RenamePlanTest, CaseOnlyRenameOnACaseInsensitiveMountIsRefused) {
     plan.Add("photo.jpg", "PHOTO.JPG");
     EXPECT_EQ(plan.Check().error, EEXIST);
     EXPECT_EQ(dir_.ReadFile("photo.jpg"), "only copy");
+}
+
+// A long list learns which new names are missing from one listing of the
+// folder, where names are kept byte for byte: only the old names are looked
+// up. Where the folder folds case, every new name is still looked up, so a
+// name that differs only in case is found taken.
+class CountingOps : public CaseInsensitiveOps {
+public:
+    explicit CountingOps(bool foldCase) : foldCase_(foldCase) {}
+    int StatAt(int dirFd, const std::string& name, struct stat& st) const override {
+        ++lookups;
+        return foldCase_ ? CaseInsensitiveOps::StatAt(dirFd, name, st) : TFileOps::StatAt(dirFd, name, st);
+    }
+    mutable std::atomic<size_t> lookups{0};
+
+private:
+    bool foldCase_;
+};
+
+TEST_F(RenamePlanTest, ALongListLooksUpOnlyNewNamesTheFolderMayHoldAndStillFindsCaseOnlyClashes) {
+    constexpr size_t kFiles = 200;
+    for (size_t i = 0; i < kFiles; ++i) dir_.WriteFile("photo" + std::to_string(i) + ".jpg", "x");
+    const auto fill = [](TRenamePlan& plan, size_t upper) {
+        for (size_t i = 0; i < kFiles; ++i) {
+            const std::string old = "photo" + std::to_string(i) + ".jpg";
+            plan.Add(old, i == upper ? "PHOTO" + std::to_string(i) + ".JPG" : "pic" + std::to_string(i) + ".jpg");
+        }
+    };
+    {
+        CountingOps ops(/*foldCase=*/true);
+        TRenamePlan plan(ops);
+        ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+        fill(plan, 150);
+        EXPECT_EQ(AsPair(plan.Check()), (std::pair<size_t, int>{150, EEXIST}));
+    }
+    struct statfs info {};
+    ASSERT_EQ(statfs(dir_.Path().c_str(), &info), 0);
+    CountingOps ops(/*foldCase=*/false);
+    TRenamePlan plan(ops);
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    fill(plan, kFiles);
+    EXPECT_FALSE(plan.Check());
+    std::vector<uint64_t> names;
+    if (!ops.ListExactNames(plan.DirectoryFd(), names))
+        GTEST_SKIP() << "names are not kept byte for byte here (file system 0x" << std::hex << info.f_type << ")";
+    // The old names, and the listing's probe of one name in turned case.
+    EXPECT_LE(ops.lookups, kFiles + 4);
+    EXPECT_TRUE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("photo7.jpg")));
+    EXPECT_FALSE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("pic7.jpg")));
 }
 
 TEST_F(RenamePlanTest, UnopenedOrUncheckedPlanDoesNothing) {
