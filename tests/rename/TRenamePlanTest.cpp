@@ -18,6 +18,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vantelo {
@@ -350,7 +351,7 @@ TEST_F(RenamePlanTest, ALargePlanLooksUpOnSeveralThreadsAndStillFailsAtItsFirstB
             // Each row carries its own old file's identity.
             for (size_t i : {size_t{0}, size_t{2999}, kFiles - 1}) {
                 const struct stat st = Lstat(dir_ / plan.OldName(i));
-                EXPECT_TRUE(plan.At(i).source.SameState(TFileIdentity::Of(st))) << i;
+                EXPECT_TRUE(plan.At(i).source.Get().SameState(TFileIdentity::Of(st))) << i;
             }
         }
         EXPECT_EQ(Snapshot(dir_.Path()), before) << c.why;
@@ -563,6 +564,31 @@ TEST_F(RenamePlanTest, ALongListLooksUpOnlyNewNamesTheFolderMayHoldAndStillFinds
     EXPECT_LE(ops.lookups, kFiles + 4);
     EXPECT_TRUE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("photo7.jpg")));
     EXPECT_FALSE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("pic7.jpg")));
+}
+
+// A row keeps a file's identity in fewer bytes, and gives back every fact
+// of it: the largest device numbers, times before 1970 and far ahead, the
+// last nanosecond, a birth time.
+TEST(RenamePlanRowIdentity, EveryFactComesBackExactly) {
+    TFileIdentity cases[3];
+    cases[1].device = makedev(4095, 0xFFFFF);
+    cases[1].inode = ~ino_t{0};
+    cases[1].size = (off_t{1} << 62) + 5;
+    cases[1].mtime = {-2208988800, 999999999};
+    cases[1].ctime = {253402300799, 1};
+    cases[1].btime = {1, 500};
+    cases[2].device = makedev(259, 3);
+    cases[2].inode = 12;
+    cases[2].mtime = {1700000000, 123456789};
+    for (const TFileIdentity& identity : cases) {
+        const TFileIdentity back = TRenamePlan::TRowIdentity(identity);
+        EXPECT_EQ(back.device, identity.device);
+        EXPECT_EQ(back.inode, identity.inode);
+        EXPECT_TRUE(back.Untouched(identity));
+        EXPECT_EQ(back.btime.tv_sec, identity.btime.tv_sec);
+        EXPECT_EQ(back.btime.tv_nsec, identity.btime.tv_nsec);
+        EXPECT_EQ(back.ctime.tv_sec, identity.ctime.tv_sec);
+    }
 }
 
 TEST_F(RenamePlanTest, UnopenedOrUncheckedPlanDoesNothing) {
