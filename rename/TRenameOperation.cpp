@@ -55,6 +55,7 @@ size_t TRenameOperation::CopiesPerRecord(size_t openFiles) {
 }
 
 std::string TRenameOperation::StagingName(const std::string& token, size_t index) {
+    // MakeAll builds the same name in place.
     return ".vantelo-" + token + "-" + std::to_string(index) + ".part";
 }
 
@@ -102,6 +103,8 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         openFiles = files.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(files.rlim_cur);
     const size_t perRecord = std::min(total, CopiesPerRecord(openFiles));
     TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd(), perRecord);
+    const std::string stagingStem = ".vantelo-" + token + "-";
+    std::string staging = stagingStem;
     // The copies built so far are recorded, then named, in order.
     const auto nameAll = [&]() -> std::optional<Result> {
         auto& copies = pending.Copies();
@@ -143,7 +146,12 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         if (callbacks.progress)
             callbacks.progress(i, total, plan_.OldName(i), static_cast<uint64_t>(plan_.At(i).source.size));
         TFileOps::TBuiltCopy built;
-        if (const int error = plan_.BuildNew(i, !deleteOld, built, StagingName(token, i), flushEachCopy_, unnamed_)) {
+        // Written over in place: the name is needed only where a copy cannot
+        // be unnamed, and a fresh string a row costs allocations.
+        staging.resize(stagingStem.size());
+        staging += std::to_string(i);
+        staging += ".part";
+        if (const int error = plan_.BuildNew(i, !deleteOld, built, staging, flushEachCopy_, unnamed_)) {
             pending.Drop();
             return Fail(journal, id, i, error, Outcome::Failed);
         }
