@@ -127,14 +127,14 @@ int TFileOps::StatAt(int dirFd, const std::string& name, struct stat& st) const 
     return fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
-uint64_t TFileOps::NameHash(std::string_view name) {
-    // FNV-1a: quick on short names, and the same in every process.
+uint32_t TFileOps::NameHash(std::string_view name) {
+    // FNV-1a, its two halves folded: quick on short names.
     uint64_t hash = 14695981039346656037ull;
     for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    return hash;
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
-bool TFileOps::ListExactNames(int dirFd, std::vector<uint64_t>& hashes) const {
+bool TFileOps::ListExactNames(int dirFd, std::vector<uint32_t>& hashes) const {
     hashes.clear();
     // File systems that compare names as bytes unless a directory asks for
     // case folding (ext4, tmpfs, f2fs) or the whole file system does (xfs

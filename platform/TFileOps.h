@@ -62,16 +62,18 @@ public:
     // (say, a case-insensitive one).
     virtual int StatAt(int dirFd, const std::string& name, struct stat& st) const;
 
-    // The names the directory holds now, each as a hash of its bytes
-    // (sorted, duplicates kept), answered only where a name missing from
+    // The names the directory holds now, each as its NameHash (sorted,
+    // duplicates kept), answered only where a name missing from
     // them is missing in the directory: a file system that keeps names byte
     // for byte, with no case or form folding, in a directory that does not
     // fold ASCII case (asked of StatAt with one listed name's case turned
     // round). Answers false (and nothing) anywhere else, or when the
     // directory cannot be read. A batch's check looks a new name up only
     // when its hash is among them.
-    virtual bool ListExactNames(int dirFd, std::vector<uint64_t>& hashes) const;
-    static uint64_t NameHash(std::string_view name);
+    virtual bool ListExactNames(int dirFd, std::vector<uint32_t>& hashes) const;
+    // A 32-bit hash of a name's bytes: two names may share one, so a name
+    // whose hash is listed still has to be looked up.
+    static uint32_t NameHash(std::string_view name);
 
     // Makes `to` a second name of the regular file or symbolic link `from`.
     // Returns 0 and the identity of the linked file, or errno: EEXIST when

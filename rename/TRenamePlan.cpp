@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <functional>
 #include <thread>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -155,62 +156,63 @@ TFileIdentity TRenamePlan::TRowIdentity::Get() const {
     return identity;
 }
 
-void TRenamePlan::LookUp(size_t index, const std::vector<uint32_t>* present) {
+void TRenamePlan::LookUpOld(size_t index) {
     Row& row = rows_[index];
     row.oldError = 0;
     row.newError = ENOENT;
     row.oldType = 0;
+    if (!LooksUpOld(row)) return;
     struct stat st;
-    if (LooksUpOld(row)) {
-        row.oldError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), row.oldName, st));
-        if (row.oldError == 0) {
-            row.oldType = static_cast<uint8_t>((st.st_mode & S_IFMT) >> 12);
-            row.source = TFileIdentity::Of(st);
-        }
-    }
-    if (row.oldError == 0 && LooksUpNew(row)) {
-        // A name the listing does not hold is missing: only one it may hold
-        // is looked up.
-        if (present &&
-            !std::binary_search(present->begin(), present->end(), static_cast<uint32_t>(TFileOps::NameHash(row.newName))))
-            row.newError = ENOENT;
-        else
-            row.newError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), row.newName, st));
+    row.oldError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), row.oldName, st));
+    if (row.oldError == 0) {
+        row.oldType = static_cast<uint8_t>((st.st_mode & S_IFMT) >> 12);
+        row.source = TFileIdentity::Of(st);
     }
 }
 
-void TRenamePlan::LookUpAll() {
-    // One listing of the folder answers most new names at once; it is read
-    // after the rows were given, so it is at least as recent as they are.
-    // Its hashes are cut to 32 bits: a name that only shares a hash with a
-    // listed one is looked up.
-    std::vector<uint32_t> names;
-    const std::vector<uint32_t>* present = nullptr;
-    if (std::vector<uint64_t> listed; rows_.size() >= kListedLookupRows && ops_.ListExactNames(dir_.Get(), listed)) {
-        names.reserve(listed.size());
-        for (const uint64_t hash : listed) names.push_back(static_cast<uint32_t>(hash));
-        std::sort(names.begin(), names.end());
-        present = &names;
-    }
-    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4);
-    if (rows_.size() < kParallelLookupRows || threads < 2) {
-        for (size_t i = 0; i < rows_.size(); ++i) LookUp(i, present);
+void TRenamePlan::LookUpNew(size_t index, const std::vector<uint32_t>* present) {
+    Row& row = rows_[index];
+    if (row.oldError != 0 || !LooksUpNew(row)) return;
+    // A name the listing does not hold is missing: only one it may hold is
+    // looked up.
+    if (present && !std::binary_search(present->begin(), present->end(), TFileOps::NameHash(row.newName))) {
+        row.newError = ENOENT;
         return;
     }
-    // Each thread takes the next chunk of rows; each row is written by one
-    // thread only, and the rows are judged once all threads are done.
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-        for (;;) {
-            const size_t from = next.fetch_add(kLookupChunk);
-            if (from >= rows_.size()) return;
-            const size_t to = std::min(rows_.size(), from + kLookupChunk);
-            for (size_t i = from; i < to; ++i) LookUp(i, present);
-        }
+    struct stat st;
+    row.newError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), row.newName, st));
+}
+
+void TRenamePlan::LookUpAll() {
+    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4);
+    const bool parallel = rows_.size() >= kParallelLookupRows && threads >= 2;
+    // Runs `look` on every row, a large plan's on several threads (each
+    // taking the next chunk of rows, each row written by one thread only),
+    // and `alongside` on this thread meanwhile.
+    const auto everyRow = [&](const std::function<void(size_t)>& look, const std::function<void()>& alongside) {
+        std::atomic<size_t> next{0};
+        const auto work = [&] {
+            for (;;) {
+                const size_t from = next.fetch_add(kLookupChunk);
+                if (from >= rows_.size()) return;
+                const size_t to = std::min(rows_.size(), from + kLookupChunk);
+                for (size_t i = from; i < to; ++i) look(i);
+            }
+        };
+        std::vector<std::jthread> helpers;
+        for (size_t t = 1; parallel && t < threads; ++t) helpers.emplace_back(work);
+        if (alongside) alongside();
+        work();
     };
-    std::vector<std::jthread> helpers;
-    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
-    work();
+    // The old names first. Meanwhile one listing of the folder, read after
+    // the rows were given and so at least as recent as they are, tells
+    // which new names are missing; only the others are looked up after.
+    std::vector<uint32_t> names;
+    bool listed = false;
+    everyRow([this](size_t i) { LookUpOld(i); },
+             [&] { listed = rows_.size() >= kListedLookupRows && ops_.ListExactNames(dir_.Get(), names); });
+    const std::vector<uint32_t>* present = listed ? &names : nullptr;
+    everyRow([this, present](size_t i) { LookUpNew(i, present); }, {});
 }
 
 int TRenamePlan::CheckRow(size_t index, TNewNames& newNames) {

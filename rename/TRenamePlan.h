@@ -207,10 +207,12 @@ private:
     bool IsDatabaseFile(const TFileIdentity& identity) const;
     static bool LooksUpOld(const Row& row);
     bool LooksUpNew(const Row& row) const;
-    // Looks up row `index`'s names into the row. `present`: the hashes of
-    // the names the directory holds (see TFileOps::ListExactNames), or null
-    // when every new name is looked up.
-    void LookUp(size_t index, const std::vector<uint32_t>* present);
+    // Looks up row `index`'s old name, then (once every old name is looked
+    // up) its new name, into the row. `present`: the hashes of the names the
+    // directory holds (see TFileOps::ListExactNames), or null when every new
+    // name is looked up.
+    void LookUpOld(size_t index);
+    void LookUpNew(size_t index, const std::vector<uint32_t>* present);
     void LookUpAll();
     class TNewNames;
     int CheckRow(size_t index, TNewNames& newNames);

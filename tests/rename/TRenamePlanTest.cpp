@@ -557,7 +557,7 @@ TEST_F(RenamePlanTest, ALongListLooksUpOnlyNewNamesTheFolderMayHoldAndStillFinds
     ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
     fill(plan, kFiles);
     EXPECT_FALSE(plan.Check());
-    std::vector<uint64_t> names;
+    std::vector<uint32_t> names;
     if (!ops.ListExactNames(plan.DirectoryFd(), names))
         GTEST_SKIP() << "names are not kept byte for byte here (file system 0x" << std::hex << info.f_type << ")";
     // The old names, and the listing's probe of one name in turned case.
