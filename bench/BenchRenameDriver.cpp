@@ -13,8 +13,14 @@
 // On an identical fresh directory the same renames are done by the tools a
 // user would reach for, each listing the directory itself:
 //   rename   ls | rename s/IMG/PIC/   (run once, the names on its input)
+//   floor    BenchFloor (built beside this driver): one listing, then one
+//            renameat2 a name, or (keep mode, floor-copy) one clone or
+//            copy_file_range a file: the kernel's part alone
 //   find-rename  find . -maxdepth 1 -name 'IMG*' -exec rename s/IMG/PIC/ -- {} +
 //   (the ones below list through the same find)
+//   cp-reflink  (keep mode, where the folder's file system clones)
+//            cp -a --reflink=always of the same files into a folder beside
+//            them
 //   copy     the same find feeding one perl process that copies each file
 //            under its new name keeping mode and times, as `cp -p` does (the
 //            fair opponent when the old files stay)
@@ -26,7 +32,8 @@
 // each old name present or gone by mode, nothing else left in the folder.
 //
 // Usage: BenchRenameDriver [N...] [--reps K] [--budget S] [--source DIR]
-//                          [--with-cp] [--mode delete|keep] [--breakdown]
+//                          [--with-cp] [--mode delete|keep] [--fs btrfs|xfs]
+//                          [--mixed] [--skip OPPONENT] [--breakdown]
 //   N          file counts (default 1000 10000 100000)
 //   --reps     repetitions of each measurement (default 3)
 //   --budget   seconds for the whole run (default 300, 0 for no limit):
@@ -38,6 +45,12 @@
 //              CMAKE_HOME_DIRECTORY of the build folder holding this program)
 //   --with-cp  also time `cp -p` run once per file (slow: a process a file)
 //   --mode M   only the delete or only the keep cells (M: delete, keep)
+//   --fs F     the folders on a fresh btrfs or reflink xfs (F) loop image,
+//              made and mounted for the run (root; skipped, saying why,
+//              where the image cannot be made or mounted)
+//   --mixed    files of mixed sizes (100 bytes to 2 MiB) instead of small ones
+//   --skip O   leave out the opponent O (rename, find-rename, floor, copy,
+//              floor-copy, cp-reflink), e.g. to shorten a 1,000,000-file run
 //   --breakdown  after the figures, time the parts of each handler apart:
 //              the listing alone, and the rename operation alone (open, add
 //              and check; then the journaled file passes)
@@ -68,6 +81,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -625,6 +639,8 @@ Clock::time_point g_runStart;
 double g_budget = 300;
 // Whether the folders' file system clones (cp --reflink=always works there).
 bool g_clones = false;
+// Opponents left out (--skip), to spare the set-up of a long run.
+std::set<std::string> g_skipped;
 
 // Where `cp -a --reflink=always` puts the copies of the folder `dir`.
 fs::path CpTarget(const fs::path& dir)
@@ -658,6 +674,7 @@ void Measure(int n, bool deleteOld, int reps, bool withCp)
         if (withCp)
             opponents.push_back({"cp-p", TheirCpLoop, true});
     }
+    std::erase_if(opponents, [](const Opponent& opponent) { return g_skipped.count(opponent.name) > 0; });
     const char* mode = deleteOld ? "delete" : "keep";
     Sample sample;
     int done = 0;
@@ -830,6 +847,8 @@ int main(int argc, char** argv)
             fileSystem = argv[++i];
         else if (arg == "--mixed")
             g_mixed = true;
+        else if (arg == "--skip" && i + 1 < argc)
+            g_skipped.insert(argv[++i]);
         else if (arg == "--with-cp")
             withCp = true;
         else if (arg == "--breakdown")
@@ -838,7 +857,7 @@ int main(int argc, char** argv)
             counts.push_back(std::atoi(arg.c_str()));
         else {
             std::fprintf(stderr, "usage: %s [N...] [--reps K] [--source DIR] [--budget S] [--with-cp] [--mode delete|keep] "
-                         "[--fs btrfs|xfs] [--mixed] [--breakdown]\n",
+                         "[--fs btrfs|xfs] [--mixed] [--skip OPPONENT] [--breakdown]\n",
                          argv[0]);
             return 2;
         }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <malloc.h>
 #include <functional>
 #include <thread>
 #include <sys/stat.h>
@@ -98,6 +99,13 @@ int TRenamePlan::Open(const std::string& directory, const std::string& databaseP
         }
     }
     return 0;
+}
+
+void TRenamePlan::Reserve(size_t rows) {
+#if defined(__GLIBC__)
+    if (rows > rows_.capacity()) malloc_trim(0);
+#endif
+    rows_.reserve(rows);
 }
 
 void TRenamePlan::Add(std::string oldName, std::string newName) {

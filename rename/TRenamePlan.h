@@ -130,7 +130,10 @@ public:
     TFileOps& Ops() const { return ops_; }
 
     // Room for `rows` files, so that a long list is held once, not grown.
-    void Reserve(size_t rows) { rows_.reserve(rows); }
+    // Whatever the process freed before (a search's rows) is handed back to
+    // the system first, so that a long list's block does not come on top
+    // of memory that is free but still held.
+    void Reserve(size_t rows);
     // Appends one listed file. Invalidates an earlier Check().
     void Add(std::string oldName, std::string newName);
     // The text the new names were made by replacing, when known: a name
