@@ -206,7 +206,7 @@ std::string NumberedName(const char* prefix, int i)
     return name;
 }
 
-// With --mixed the files take sizes from 100 bytes to 2 MiB (about 200 KB
+// With --mixed the files take sizes from 100 bytes to 2 MiB (about 280 KB
 // on average), as a folder of photos and documents would.
 bool g_mixed = false;
 
