@@ -13,8 +13,14 @@
 // On an identical fresh directory the same renames are done by the tools a
 // user would reach for, each listing the directory itself:
 //   rename   ls | rename s/IMG/PIC/   (run once, the names on its input)
+//   floor    BenchFloor (built beside this driver): one listing, then one
+//            renameat2 a name, or (keep mode, floor-copy) one clone or
+//            copy_file_range a file: the kernel's part alone
 //   find-rename  find . -maxdepth 1 -name 'IMG*' -exec rename s/IMG/PIC/ -- {} +
 //   (the ones below list through the same find)
+//   cp-reflink  (keep mode, where the folder's file system clones)
+//            cp -a --reflink=always of the same files into a folder beside
+//            them
 //   copy     the same find feeding one perl process that copies each file
 //            under its new name keeping mode and times, as `cp -p` does (the
 //            fair opponent when the old files stay)
@@ -26,7 +32,8 @@
 // each old name present or gone by mode, nothing else left in the folder.
 //
 // Usage: BenchRenameDriver [N...] [--reps K] [--budget S] [--source DIR]
-//                          [--with-cp] [--mode delete|keep] [--breakdown]
+//                          [--with-cp] [--mode delete|keep] [--fs btrfs|xfs]
+//                          [--mixed] [--skip OPPONENT] [--breakdown]
 //   N          file counts (default 1000 10000 100000)
 //   --reps     repetitions of each measurement (default 3)
 //   --budget   seconds for the whole run (default 300, 0 for no limit):
@@ -38,6 +45,12 @@
 //              CMAKE_HOME_DIRECTORY of the build folder holding this program)
 //   --with-cp  also time `cp -p` run once per file (slow: a process a file)
 //   --mode M   only the delete or only the keep cells (M: delete, keep)
+//   --fs F     the folders on a fresh btrfs or reflink xfs (F) loop image,
+//              made and mounted for the run (root; skipped, saying why,
+//              where the image cannot be made or mounted)
+//   --mixed    files of mixed sizes (100 bytes to 2 MiB) instead of small ones
+//   --skip O   leave out the opponent O (rename, find-rename, floor, copy,
+//              floor-copy, cp-reflink), e.g. to shorten a 1,000,000-file run
 //   --breakdown  after the figures, time the parts of each handler apart:
 //              the listing alone, and the rename job alone (open, new names
 //              and check; then the journaled file passes)
@@ -51,6 +64,8 @@
 
 #include <sqlite3.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>
@@ -67,6 +82,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -158,12 +174,16 @@ void CreateDatabase(const fs::path& path)
 
 // --- the directories ------------------------------------------------------------
 
-// A fresh folder under $TMPDIR, removed with its content at the end of scope.
+// Where the folders of files go: $TMPDIR, or the loop mount of --fs.
+fs::path g_workRoot;
+
+// A fresh folder under `root` (the folders of files' by default), removed
+// with its content at the end of scope.
 class TScratchDir {
 public:
-    explicit TScratchDir(const char* tag)
+    explicit TScratchDir(const char* tag, const fs::path& root = g_workRoot)
     {
-        std::string pattern = (fs::temp_directory_path() / (std::string("vantelo-") + tag + "-XXXXXX")).string();
+        std::string pattern = (root / (std::string("vantelo-") + tag + "-XXXXXX")).string();
         if (!mkdtemp(pattern.data()))
             Fail("mkdtemp: " + std::string(std::strerror(errno)));
         path_ = pattern;
@@ -188,10 +208,28 @@ std::string NumberedName(const char* prefix, int i)
     return name;
 }
 
+// With --mixed the files take sizes from 100 bytes to 2 MiB (about 280 KB
+// on average), as a folder of photos and documents would.
+bool g_mixed = false;
+
+size_t MixedSize(int i)
+{
+    static constexpr size_t kSizes[16] = {100,   700,   1500,   3000,   4096,   9000,   16384,   30000,
+                                          65536, 65536, 131072, 262144, 262144, 524288, 1048576, 2097152};
+    return kSizes[static_cast<unsigned>(i) * 7u % 16u];
+}
+
 // Each file holds its own number, so a copy under the wrong name shows.
 std::string Content(int i)
 {
-    return "picture " + std::to_string(i) + "\n";
+    std::string content = "picture " + std::to_string(i) + "\n";
+    if (g_mixed) {
+        const size_t size = MixedSize(i);
+        content.reserve(size);
+        for (size_t at = content.size(); content.size() < size; ++at)
+            content.push_back(static_cast<char>('a' + (at * 31 + static_cast<size_t>(i)) % 26));
+    }
+    return content;
 }
 
 void Populate(const fs::path& dir, int n)
@@ -234,6 +272,81 @@ std::string Verify(const fs::path& dir, int n, bool oldKept)
     if (entries != expected)
         return std::to_string(entries) + " entries in the folder, expected " + std::to_string(expected);
     return {};
+}
+
+// --- a copy-on-write file system on a loop image (--fs) -------------------------
+
+// Runs `command` through the shell, its output kept out of the figures;
+// answers its exit status.
+int Shell(const std::string& command)
+{
+    std::fflush(nullptr);
+    const int status = std::system((command + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A fresh btrfs or reflink xfs file system in a sparse image under $TMPDIR,
+// loop-mounted for the run and taken down at the end (the driver's exit
+// included). Empty Reason() when it is mounted.
+class TLoopFileSystem {
+public:
+    explicit TLoopFileSystem(const std::string& kind)
+    {
+        const std::string mkfs = kind == "btrfs" ? "mkfs.btrfs" : "mkfs.xfs";
+        if (geteuid() != 0) {
+            reason_ = "loop mounts need root";
+            return;
+        }
+        if (Shell("command -v " + mkfs) != 0 || Shell("command -v losetup") != 0) {
+            reason_ = mkfs + " or losetup is not installed (scripts/setup-packages test)";
+            return;
+        }
+        dir_ = fs::temp_directory_path() / ("vantelo-" + kind + "-" + std::to_string(getpid()));
+        image_ = dir_.string() + ".img";
+        fs::create_directories(dir_);
+        const std::string options = kind == "btrfs" ? "-q -f" : "-q -f -m reflink=1";
+        if (Shell("truncate -s 6G " + image_) != 0 || Shell(mkfs + " " + options + " " + image_) != 0) {
+            reason_ = mkfs + " failed on " + image_;
+            return;
+        }
+        if (Shell("mount -o loop " + image_ + " " + dir_.string()) != 0) {
+            reason_ = "no loop device could be mounted here (mount -o loop " + image_ + ")";
+            return;
+        }
+        mounted_ = true;
+    }
+    ~TLoopFileSystem()
+    {
+        if (mounted_)
+            Shell("umount " + dir_.string());
+        std::error_code error;
+        if (!image_.empty())
+            fs::remove(image_, error);
+        if (!dir_.empty())
+            fs::remove(dir_, error);
+    }
+    TLoopFileSystem(const TLoopFileSystem&) = delete;
+    TLoopFileSystem& operator=(const TLoopFileSystem&) = delete;
+    const std::string& Reason() const { return reason_; }
+    const fs::path& Dir() const { return dir_; }
+
+private:
+    fs::path dir_;
+    std::string image_;
+    std::string reason_;
+    bool mounted_ = false;
+};
+
+// Whether files in `dir` can share their data (FICLONE works there).
+bool ClonesIn(const fs::path& dir)
+{
+    TScratchDir probe("probe", dir);
+    const int a = open((probe.Path() / "a").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int b = open((probe.Path() / "b").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const bool clones = a >= 0 && b >= 0 && write(a, "x", 1) == 1 && ioctl(b, FICLONE, a) == 0;
+    close(a);
+    close(b);
+    return clones;
 }
 
 // --- the other side: the command-line tools -----------------------------------
@@ -303,6 +416,27 @@ void TheirCopy(const fs::path& dir)
 {
     RunIn(dir, WithFind({"perl", "-e", kPerlCopy}));
 }
+
+// The floor program (BenchFloor, built beside this driver): the kernel's
+// calls alone, a rename or a clone a file after one listing.
+fs::path g_floor;
+
+void FloorRename(const fs::path& dir)
+{
+    RunIn(dir, {g_floor.string(), "rename", "IMG", "PIC"});
+}
+
+void FloorCopy(const fs::path& dir)
+{
+    RunIn(dir, {g_floor.string(), "copy", "IMG", "PIC"});
+}
+
+// `cp -a --reflink=always` of the same files into a fresh folder beside
+// them, named by $1 (cp cannot give each copy a new name in one run): the
+// clone tool a user would reach for, and what the keep mode is held against
+// on a file system that clones. The copies are checked there, then removed,
+// untimed.
+const char* kCpReflink = "mkdir \"$1\" && find . -maxdepth 1 -name 'IMG*' -exec cp -a --reflink=always -t \"$1\" -- {} +";
 
 void TheirCpLoop(const fs::path& dir)
 {
@@ -491,24 +625,58 @@ OurTimes RunOurs(const fs::path& work, const fs::path& base, int n, bool deleteO
 // --- the measurement ------------------------------------------------------------
 
 struct Sample {
-    std::vector<double> search, rename, total;
+    std::vector<double> search, rename, total, peak;
     std::map<std::string, std::vector<double>> theirs;
 };
 
-using Opponent = std::pair<std::string, std::function<void(const fs::path&)>>;
+// One opponent: its name, the run, and whether the old names stay.
+struct Opponent {
+    std::string name;
+    std::function<void(const fs::path&)> run;
+    bool oldKept = false;
+};
 
 // The whole run's start and its time budget in seconds (0: none).
 Clock::time_point g_runStart;
 double g_budget = 300;
+// Whether the folders' file system clones (cp --reflink=always works there).
+bool g_clones = false;
+// Opponents left out (--skip), to spare the set-up of a long run.
+std::set<std::string> g_skipped;
+
+// Where `cp -a --reflink=always` puts the copies of the folder `dir`.
+fs::path CpTarget(const fs::path& dir)
+{
+    return dir.string() + "-cp";
+}
+
+// The copies cp made: every old name's content, and nothing else.
+std::string VerifyCpCopies(const fs::path& copies, int n)
+{
+    for (int i = 1; i <= n; ++i)
+        if (ReadWhole(copies / NumberedName("IMG", i)) != Content(i))
+            return "the copy of " + NumberedName("IMG", i) + " is missing or wrong";
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(copies))
+        ++entries;
+    return entries == static_cast<size_t>(n) ? std::string() : std::to_string(entries) + " copies";
+}
 
 void Measure(int n, bool deleteOld, int reps, bool withCp)
 {
-    std::vector<Opponent> opponents = {{"rename", TheirRename}, {"find-rename", TheirFindRename}};
-    if (!deleteOld) {
-        opponents.push_back({"copy", TheirCopy});
+    std::vector<Opponent> opponents;
+    if (deleteOld) {
+        opponents = {{"rename", TheirRename}, {"find-rename", TheirFindRename}, {"floor", FloorRename}};
+    } else {
+        opponents = {{"copy", TheirCopy, true}, {"floor-copy", FloorCopy, true}};
+        if (g_clones)
+            opponents.push_back({"cp-reflink", [](const fs::path& dir) {
+                                     RunIn(dir, {"sh", "-c", kCpReflink, "sh", CpTarget(dir).string()});
+                                 }});
         if (withCp)
-            opponents.push_back({"cp-p", TheirCpLoop});
+            opponents.push_back({"cp-p", TheirCpLoop, true});
     }
+    std::erase_if(opponents, [](const Opponent& opponent) { return g_skipped.count(opponent.name) > 0; });
     const char* mode = deleteOld ? "delete" : "keep";
     Sample sample;
     int done = 0;
@@ -520,7 +688,7 @@ void Measure(int n, bool deleteOld, int reps, bool withCp)
             break;
         const Clock::time_point repStart = Clock::now();
         {
-            TScratchDir work("work"), base("db");
+            TScratchDir work("work"), base("db", fs::temp_directory_path());
             Populate(work.Path(), n);
             ResetPeakMemory();
             const OurTimes times = RunOurs(work.Path(), base.Path(), n, deleteOld);
@@ -530,6 +698,7 @@ void Measure(int n, bool deleteOld, int reps, bool withCp)
             sample.search.push_back(times.search);
             sample.rename.push_back(times.rename);
             sample.total.push_back(times.search + times.rename);
+            sample.peak.push_back(peakMb);
             std::fprintf(stderr,
                          "  N=%d %s rep %d: ours %.3f + %.3f s (search: before posts %.3f, posts %.3f, open %.3f, "
                          "after %.3f; rename: before posts %.3f, posts %.3f, open %.3f, after %.3f; peak %.0f MB)\n",
@@ -538,18 +707,24 @@ void Measure(int n, bool deleteOld, int reps, bool withCp)
                          times.renamePhases.before, times.renamePhases.posts, times.renamePhases.open,
                          times.renamePhases.after, peakMb);
         }
-        for (const auto& [name, run] : opponents) {
+        for (const Opponent& opponent : opponents) {
             TScratchDir work("theirs");
             Populate(work.Path(), n);
             const Clock::time_point start = Clock::now();
-            run(work.Path());
+            opponent.run(work.Path());
             const double took = Seconds(start);
-            // `rename` always takes the old names away.
-            const bool oldKept = name != "rename" && name != "find-rename";
-            if (const std::string wrong = Verify(work.Path(), n, oldKept); !wrong.empty())
-                Fail(name + ", N=" + std::to_string(n) + ": " + wrong);
-            sample.theirs[name].push_back(took);
-            std::fprintf(stderr, "  N=%d %s rep %d: %s %.3f s\n", n, mode, rep + 1, name.c_str(), took);
+            std::string wrong;
+            if (opponent.name == "cp-reflink") {
+                wrong = VerifyCpCopies(CpTarget(work.Path()), n);
+                std::error_code error;
+                fs::remove_all(CpTarget(work.Path()), error);
+            } else {
+                wrong = Verify(work.Path(), n, opponent.oldKept);
+            }
+            if (!wrong.empty())
+                Fail(opponent.name + ", N=" + std::to_string(n) + ": " + wrong);
+            sample.theirs[opponent.name].push_back(took);
+            std::fprintf(stderr, "  N=%d %s rep %d: %s %.3f s\n", n, mode, rep + 1, opponent.name.c_str(), took);
         }
         ++done;
         lastRep = Seconds(repStart);
@@ -557,10 +732,11 @@ void Measure(int n, bool deleteOld, int reps, bool withCp)
     const double ours = Median(sample.total);
     std::printf("N=%-7d %-6s ours: search %7.3f s  rename %7.3f s  total %7.3f s", n, mode, Median(sample.search),
                 Median(sample.rename), ours);
-    for (const auto& [name, run] : opponents) {
-        const double theirs = Median(sample.theirs[name]);
-        std::printf(" | %s %7.3f s  ratio %5.2f", name.c_str(), theirs, theirs > 0 ? ours / theirs : 0.0);
+    for (const Opponent& opponent : opponents) {
+        const double theirs = Median(sample.theirs[opponent.name]);
+        std::printf(" | %s %7.3f s  ratio %5.2f", opponent.name.c_str(), theirs, theirs > 0 ? ours / theirs : 0.0);
     }
+    std::printf(" | peak %.0f MB", Median(sample.peak));
     if (done < reps)
         std::printf("  (%d run%s: time budget)", done, done == 1 ? "" : "s");
     std::printf("\n");
@@ -624,7 +800,7 @@ void Breakdown(int n, const std::vector<bool>& modes)
                         plain, plain * 1e6 / n, flushed, flushed * 1e6 / n);
             ::sync();
         }
-        TScratchDir journal("journal");
+        TScratchDir journal("journal", fs::temp_directory_path());
         const std::string database = (journal.Path() / "FileName.mdb").string();
         CreateDatabase(database);
         TRenameJob job(database, TFileOps::System(), (journal.Path() / "state/journal.db").string());
@@ -658,7 +834,7 @@ int main(int argc, char** argv)
     int reps = 3;
     bool withCp = false, breakdown = false;
     std::vector<bool> modes = {true, false};
-    std::string source;
+    std::string source, fileSystem;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--reps" && i + 1 < argc)
@@ -670,6 +846,13 @@ int main(int argc, char** argv)
         else if (arg == "--mode" && i + 1 < argc && (argv[i + 1] == std::string("delete") ||
                                                      argv[i + 1] == std::string("keep")))
             modes = {argv[++i] == std::string("delete")};
+        else if (arg == "--fs" && i + 1 < argc && (argv[i + 1] == std::string("btrfs") ||
+                                                   argv[i + 1] == std::string("xfs")))
+            fileSystem = argv[++i];
+        else if (arg == "--mixed")
+            g_mixed = true;
+        else if (arg == "--skip" && i + 1 < argc)
+            g_skipped.insert(argv[++i]);
         else if (arg == "--with-cp")
             withCp = true;
         else if (arg == "--breakdown")
@@ -678,7 +861,7 @@ int main(int argc, char** argv)
             counts.push_back(std::atoi(arg.c_str()));
         else {
             std::fprintf(stderr, "usage: %s [N...] [--reps K] [--source DIR] [--budget S] [--with-cp] [--mode delete|keep] "
-                         "[--breakdown]\n",
+                         "[--fs btrfs|xfs] [--mixed] [--skip OPPONENT] [--breakdown]\n",
                          argv[0]);
             return 2;
         }
@@ -697,10 +880,29 @@ int main(int argc, char** argv)
     int qtArgc = 1;
     TApplication application(qtArgc, argv);
 
+    // The floor program is built beside this driver.
+    std::error_code error;
+    g_floor = fs::read_symlink("/proc/self/exe", error).parent_path() / "BenchFloor";
+    if (error || access(g_floor.c_str(), X_OK) != 0)
+        Fail("no BenchFloor beside the driver (" + g_floor.string() + "): build it too");
+
+    g_workRoot = fs::temp_directory_path();
+    static std::unique_ptr<TLoopFileSystem> loop;
+    if (!fileSystem.empty()) {
+        loop = std::make_unique<TLoopFileSystem>(fileSystem);
+        if (!loop->Reason().empty()) {
+            std::printf("skipped: no %s loop image: %s\n", fileSystem.c_str(), loop->Reason().c_str());
+            return 0;
+        }
+        g_workRoot = loop->Dir();
+    }
+    g_clones = ClonesIn(g_workRoot);
+
     struct statfs info{};
-    statfs(fs::temp_directory_path().c_str(), &info);
-    std::printf("folders under %s (file system magic 0x%lx), %d repetitions, medians; ratio = ours / theirs\n",
-                fs::temp_directory_path().c_str(), static_cast<unsigned long>(info.f_type), reps);
+    statfs(g_workRoot.c_str(), &info);
+    std::printf("folders under %s (file system magic 0x%lx%s%s), %d repetitions, medians; ratio = ours / theirs\n",
+                g_workRoot.c_str(), static_cast<unsigned long>(info.f_type), g_clones ? ", clones" : "",
+                g_mixed ? ", mixed sizes" : "", reps);
     std::fflush(stdout);
 
     // The cheap cells first, so that the budget falls on the copies of the

@@ -1,8 +1,10 @@
 // Birth times through statx, where the kernel and file system give them.
 #include "platform/TFileIdentity.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace vantelo {
 
@@ -12,6 +14,23 @@ void TFileIdentity::AddBirth(int fd, const char* name) {
     if (::statx(fd, name, flags, STATX_BTIME, &stx) != 0 || !(stx.stx_mask & STATX_BTIME)) return;
     btime.tv_sec = stx.stx_btime.tv_sec;
     btime.tv_nsec = stx.stx_btime.tv_nsec;
+}
+
+int TFileIdentity::ReadOpen(int fd) {
+    struct statx stx;
+    constexpr unsigned kWanted = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME;
+    if (::statx(fd, "", AT_EMPTY_PATH, kWanted | STATX_BTIME, &stx) != 0 || (stx.stx_mask & kWanted) != kWanted) {
+        // No statx here (an old kernel, a filter): the plain look, no birth time.
+        struct stat st;
+        if (::fstat(fd, &st) != 0) return errno;
+        *this = Of(st);
+        return 0;
+    }
+    const auto time = [](const statx_timestamp& at) { return timespec{at.tv_sec, static_cast<long>(at.tv_nsec)}; };
+    *this = {makedev(stx.stx_dev_major, stx.stx_dev_minor), stx.stx_ino, static_cast<off_t>(stx.stx_size),
+             time(stx.stx_mtime), time(stx.stx_ctime)};
+    if (stx.stx_mask & STATX_BTIME) btime = time(stx.stx_btime);
+    return 0;
 }
 
 }  // namespace vantelo

@@ -53,6 +53,9 @@ struct TFileIdentity {
     // directory `fd` (not following a last symbolic link), where the file
     // system keeps one.
     void AddBirth(int fd, const char* name = "");
+    // The whole identity of the file open as `fd`, birth time included, in
+    // one look where the kernel answers statx. Answers 0 or errno.
+    int ReadOpen(int fd);
 };
 
 }  // namespace vantelo

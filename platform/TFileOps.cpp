@@ -15,7 +15,9 @@
 #include <linux/fs.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -36,6 +38,8 @@ bool IsUnsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EXDEV || error == EBADF ||
            error == ETXTBSY || error == EPERM;
 }
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 bool CannotLinkHere(int error) { return TFsRefusal::CannotLink(error); }
 bool RenameFlagRefused(int error) { return TFsRefusal::NoReplaceFlag(error); }
@@ -74,10 +78,16 @@ constexpr char kCapabilityAttr[] = "security.capability";
 // with O_PATH) the owner and group of `st` wherever the process may: as
 // root, or the group alone when the user belongs to it. Tells which of the
 // two the file has afterwards, as the file system reports it (some accept
-// the call and keep nothing). Returns 0 or the errno of a real failure.
-int KeepOwnership(int fd, const struct stat& st, bool& ownerKept, bool& groupKept) {
+// the call and keep nothing). `current`, when given, is the file as it
+// stands now, so it need not be looked at again. Returns 0 or the errno of a
+// real failure.
+int KeepOwnership(int fd, const struct stat& st, bool& ownerKept, bool& groupKept,
+                  const struct stat* current = nullptr) {
     struct stat now;
-    if (fstat(fd, &now) != 0) return errno;
+    if (current)
+        now = *current;
+    else if (fstat(fd, &now) != 0)
+        return errno;
     if (now.st_uid == st.st_uid && now.st_gid == st.st_gid) {
         ownerKept = groupKept = true;
         return 0;
@@ -115,6 +125,62 @@ int TFileOps::Fault(Step, const std::string&) { return 0; }
 
 int TFileOps::StatAt(int dirFd, const std::string& name, struct stat& st) const {
     return fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+uint32_t TFileOps::NameHash(std::string_view name) {
+    // FNV-1a, its two halves folded: quick on short names.
+    uint64_t hash = 14695981039346656037ull;
+    for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
+bool TFileOps::ListExactNames(int dirFd, std::vector<uint32_t>& hashes) const {
+    hashes.clear();
+    // File systems that compare names as bytes unless a directory asks for
+    // case folding (ext4, tmpfs, f2fs) or the whole file system does (xfs
+    // made ASCII-insensitive); the probe below finds either.
+    constexpr unsigned long kExt4 = 0xEF53, kBtrfs = 0x9123683E, kXfs = 0x58465342, kTmpfs = 0x01021994,
+                            kF2fs = 0xF2F52010;
+    struct statfs fsInfo {};
+    if (fstatfs(dirFd, &fsInfo) != 0) return false;
+    const auto magic = static_cast<unsigned long>(fsInfo.f_type);
+    if (magic != kExt4 && magic != kBtrfs && magic != kXfs && magic != kTmpfs && magic != kF2fs) return false;
+    DIR* dir = nullptr;
+    if (const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+        dir = fdopendir(fd);
+        if (!dir) ::close(fd);
+    }
+    if (!dir) return false;
+    std::string probe;
+    errno = 0;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        hashes.push_back(NameHash(name));
+        if (probe.empty() && std::any_of(name.begin(), name.end(), IsAsciiLetter)) probe = name;
+        errno = 0;
+    }
+    const bool complete = errno == 0;
+    closedir(dir);
+    // A name with letters looked up with their case turned round: found
+    // (as the same file) means this directory folds case.
+    bool exact = complete && !probe.empty();
+    if (exact) {
+        struct stat asListed, turned;
+        std::string other = probe;
+        for (char& c : other)
+            if (IsAsciiLetter(c)) c = static_cast<char>(c ^ 0x20);
+        const int turnedError = StatAt(dirFd, other, turned);
+        if (turnedError == 0)
+            exact = StatAt(dirFd, probe, asListed) == 0 && !TFileIdentity::Of(turned).SameFile(TFileIdentity::Of(asListed));
+        else
+            exact = turnedError == ENOENT;
+    }
+    if (!exact) {
+        hashes.clear();
+        return false;
+    }
+    std::sort(hashes.begin(), hashes.end());
+    return true;
 }
 
 int TFileOps::LinkAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made) {
@@ -246,10 +312,7 @@ int TFileOps::BuildRegular(int dirFd, const std::string& from, const std::string
             if (const int error = FillCopy(in.Get(), out.Get(), st, to, flush)) return error;
             // The identity is taken while the copy is still unnamed, so the
             // caller can record it before the copy gets a name.
-            struct stat madeSt;
-            if (fstat(out.Get(), &madeSt) != 0) return errno;
-            built.made = TFileIdentity::Of(madeSt);
-            built.made.AddBirth(out.Get());
+            if (const int error = built.made.ReadOpen(out.Get())) return error;
             if (const int fault = Fault(Step::CopyCommit, to)) return fault;
             built.fd = std::move(out);
             built.state = TBuiltCopy::State::Unnamed;
@@ -361,12 +424,13 @@ int TFileOps::CommitStaging(int dirFd, const std::string& staging, const std::st
 }
 
 int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush) {
-    if (const int error = CopyContent(in, out, st.st_size)) return error;
+    struct stat outSt;
+    if (const int error = CopyContent(in, out, st.st_size, outSt)) return error;
     if (const int fault = Fault(Step::CopyData, to)) return fault;
     // Owner and group first: a change of owner clears the set-ID bits and
     // file capabilities, which are given afterwards only where they belong.
     bool ownerKept = false, groupKept = false;
-    if (const int error = KeepOwnership(out, st, ownerKept, groupKept)) return error;
+    if (const int error = KeepOwnership(out, st, ownerKept, groupKept, &outSt)) return error;
     mode_t mode = st.st_mode & 07777;
     if (!ownerKept) mode &= ~(S_ISUID | S_ISGID);
     if (!groupKept) mode &= ~S_ISGID;
@@ -439,7 +503,7 @@ int TFileOps::ReadXattr(int in, const char* name, std::vector<char>& value) {
     return EAGAIN;
 }
 
-int TFileOps::CopyContent(int in, int out, off_t size) {
+int TFileOps::CopyContent(int in, int out, off_t size, struct stat& outSt) {
     if (!(options_.clone && ioctl(out, FICLONE, in) == 0)) {
         bool useRange = options_.copyRange;
         off_t offset = 0;   // everything before it is copied or a hole
@@ -472,7 +536,6 @@ int TFileOps::CopyContent(int in, int out, off_t size) {
         }
     }
     // A copy holds exactly what the file held when it was opened.
-    struct stat outSt;
     if (fstat(out, &outSt) != 0) return errno;
     return outSt.st_size == size ? 0 : EIO;
 }

@@ -17,7 +17,9 @@
 
 #include <functional>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -59,6 +61,19 @@ public:
     // Virtual so that a test can present a file system it cannot mount
     // (say, a case-insensitive one).
     virtual int StatAt(int dirFd, const std::string& name, struct stat& st) const;
+
+    // The names the directory holds now, each as its NameHash (sorted,
+    // duplicates kept), answered only where a name missing from
+    // them is missing in the directory: a file system that keeps names byte
+    // for byte, with no case or form folding, in a directory that does not
+    // fold ASCII case (asked of StatAt with one listed name's case turned
+    // round). Answers false (and nothing) anywhere else, or when the
+    // directory cannot be read. A batch's check looks a new name up only
+    // when its hash is among them.
+    virtual bool ListExactNames(int dirFd, std::vector<uint32_t>& hashes) const;
+    // A 32-bit hash of a name's bytes: two names may share one, so a name
+    // whose hash is listed still has to be looked up.
+    static uint32_t NameHash(std::string_view name);
 
     // Makes `to` a second name of the regular file or symbolic link `from`.
     // Returns 0 and the identity of the linked file, or errno: EEXIST when
@@ -211,7 +226,8 @@ private:
     int CopyXattrs(int in, int out, bool ownerKept);
     int ReadXattrNames(int in, std::vector<char>& names);
     int ReadXattr(int in, const char* name, std::vector<char>& value);
-    int CopyContent(int in, int out, off_t size);
+    // Copies `size` bytes and answers the copy as it then stands in `outSt`.
+    int CopyContent(int in, int out, off_t size, struct stat& outSt);
     int CopyRange(int in, int out, off_t offset, off_t length, bool& useRange);
     int ExtendTo(int out, off_t from, off_t size);
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace vantelo {
@@ -17,7 +18,7 @@ namespace {
 // does not name them.
 class TPendingCopies {
 public:
-    TPendingCopies(TFileOps& ops, int dirFd) : ops_(ops), dirFd_(dirFd) { copies_.reserve(TRenameOperation::kCopiesPerRecord); }
+    TPendingCopies(TFileOps& ops, int dirFd, size_t most) : ops_(ops), dirFd_(dirFd) { copies_.reserve(most); }
     ~TPendingCopies() { Drop(); }
     TPendingCopies(const TPendingCopies&) = delete;
     TPendingCopies& operator=(const TPendingCopies&) = delete;
@@ -47,7 +48,14 @@ int TRenameOperation::Open(const std::string& directory, const TFileIdentity* ex
     return plan_.Open(directory, databasePath_, expected);
 }
 
+size_t TRenameOperation::CopiesPerRecord(size_t openFiles) {
+    // Half of the descriptors, the rest left to the window, the databases
+    // and whatever else the process holds.
+    return std::clamp(openFiles / 2, kCopiesPerRecord, kMostCopiesPerRecord);
+}
+
 std::string TRenameOperation::StagingName(const std::string& token, size_t index) {
+    // MakeAll builds the same name in place.
     return ".vantelo-" + token + "-" + std::to_string(index) + ".part";
 }
 
@@ -96,7 +104,14 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
                                                                    const std::string& token, bool deleteOld,
                                                                    const Callbacks& callbacks) {
     const size_t total = plan_.Count();
-    TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd());
+    rlimit files{};
+    size_t openFiles = 1024;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0)
+        openFiles = files.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(files.rlim_cur);
+    const size_t perRecord = std::min(total, CopiesPerRecord(openFiles));
+    TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd(), perRecord);
+    const std::string stagingStem = ".vantelo-" + token + "-";
+    std::string staging = stagingStem;
     // The copies built so far are recorded, then named, in order.
     const auto nameAll = [&]() -> std::optional<Result> {
         auto& copies = pending.Copies();
@@ -138,13 +153,18 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         if (callbacks.progress)
             callbacks.progress(i, total, plan_.OldName(i), static_cast<uint64_t>(plan_.At(i).source.size));
         TFileOps::TBuiltCopy built;
-        if (const int error = plan_.BuildNew(i, deleteOld, built, StagingName(token, i), flushEachCopy_, unnamed_)) {
+        // Written over in place: the name is needed only where a copy cannot
+        // be unnamed, and a fresh string a row costs allocations.
+        staging.resize(stagingStem.size());
+        staging += std::to_string(i);
+        staging += ".part";
+        if (const int error = plan_.BuildNew(i, deleteOld, built, staging, flushEachCopy_, unnamed_)) {
             pending.Drop();
             return Fail(journal, id, i, error, Outcome::Failed);
         }
         if (built.state == TFileOps::TBuiltCopy::State::None) continue;
         pending.Copies().push_back({i, std::move(built)});
-        if (pending.Copies().size() == kCopiesPerRecord) {
+        if (pending.Copies().size() == perRecord) {
             if (std::optional<Result> failed = nameAll()) return failed;
         }
     }

@@ -97,8 +97,14 @@ public:
     static std::string NewToken();
 
     // How many copies are built before their identities are written to the
-    // journal in one go and they get their names.
+    // journal in one go and they get their names: each record is a durable
+    // commit of the journal (a few flushes), so a group is as large as the
+    // open descriptors allow (an unnamed copy is held open until named),
+    // between these bounds.
     static constexpr size_t kCopiesPerRecord = 128;
+    static constexpr size_t kMostCopiesPerRecord = 4096;
+    // The group size for a process that may hold `openFiles` descriptors.
+    static size_t CopiesPerRecord(size_t openFiles);
 
 private:
     Result Fail(TRenameJournal& journal, int64_t id, size_t row, int error, Outcome outcome);

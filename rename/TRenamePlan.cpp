@@ -10,8 +10,11 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <malloc.h>
+#include <functional>
 #include <thread>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vantelo {
@@ -24,6 +27,9 @@ constexpr size_t kMaxNameBytes = 255;
 // thread and the plain order of calls.
 constexpr size_t kParallelLookupRows = 4096;
 constexpr size_t kLookupChunk = 512;
+// Plans at least this large list the folder once to answer which new names
+// are missing, instead of looking each up.
+constexpr size_t kListedLookupRows = 64;
 const char* const kDatabaseSuffixes[] = {"", "-wal", "-shm", "-journal"};
 
 bool IsMalformedName(const std::string& name) {
@@ -95,6 +101,13 @@ int TRenamePlan::Open(const std::string& directory, const std::string& databaseP
     return 0;
 }
 
+void TRenamePlan::Reserve(size_t rows) {
+#if defined(__GLIBC__)
+    if (rows > rows_.capacity()) malloc_trim(0);
+#endif
+    rows_.reserve(rows);
+}
+
 void TRenamePlan::Add(std::string oldName, std::string newName) {
     Row& row = rows_.emplace_back();
     row.oldName = std::move(oldName);
@@ -123,51 +136,103 @@ bool TRenamePlan::LooksUpNew(const Row& row) const {
     return !IsMalformedName(row.newName) && row.newName.size() <= kMaxNameBytes && !IsDatabaseName(row.newName);
 }
 
-void TRenamePlan::LookUp(size_t index, Lookup& found) {
-    Row& row = rows_[index];
-    struct stat st;
-    if (LooksUpOld(row)) {
-        found.oldError = ops_.StatAt(dir_.Get(), row.oldName, st);
-        if (found.oldError == 0) {
-            found.oldMode = st.st_mode;
-            row.source = TFileIdentity::Of(st);
-        }
-    }
-    if (found.oldError == 0 && LooksUpNew(row)) found.newError = ops_.StatAt(dir_.Get(), row.newName, st);
+// A million rows are held at once: two names, two identities, the state and
+// what the check found, in as few bytes as that takes.
+static_assert(sizeof(TRenamePlan::Row) <= 184);
+
+TRenamePlan::TRowIdentity& TRenamePlan::TRowIdentity::operator=(const TFileIdentity& identity) {
+    size = identity.size;
+    inode_ = identity.inode;
+    device_ = static_cast<uint32_t>((major(identity.device) << 20) | (minor(identity.device) & 0xFFFFF));
+    mtimeSec_ = identity.mtime.tv_sec;
+    ctimeSec_ = identity.ctime.tv_sec;
+    btimeSec_ = identity.btime.tv_sec;
+    mtimeNsec_ = static_cast<uint32_t>(identity.mtime.tv_nsec);
+    ctimeNsec_ = static_cast<uint32_t>(identity.ctime.tv_nsec);
+    btimeNsec_ = static_cast<uint32_t>(identity.btime.tv_nsec);
+    return *this;
 }
 
-void TRenamePlan::LookUpAll(std::vector<Lookup>& found) {
-    found.assign(rows_.size(), Lookup{});
-    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4);
-    if (rows_.size() < kParallelLookupRows || threads < 2) {
-        for (size_t i = 0; i < rows_.size(); ++i) LookUp(i, found[i]);
+TFileIdentity TRenamePlan::TRowIdentity::Get() const {
+    TFileIdentity identity;
+    identity.device = makedev(device_ >> 20, device_ & 0xFFFFF);
+    identity.inode = static_cast<ino_t>(inode_);
+    identity.size = static_cast<off_t>(size);
+    identity.mtime = {static_cast<time_t>(mtimeSec_), static_cast<long>(mtimeNsec_)};
+    identity.ctime = {static_cast<time_t>(ctimeSec_), static_cast<long>(ctimeNsec_)};
+    identity.btime = {static_cast<time_t>(btimeSec_), static_cast<long>(btimeNsec_)};
+    return identity;
+}
+
+void TRenamePlan::LookUpOld(size_t index) {
+    Row& row = rows_[index];
+    row.oldError = 0;
+    row.newError = ENOENT;
+    row.oldType = 0;
+    if (!LooksUpOld(row)) return;
+    struct stat st;
+    row.oldError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), row.oldName, st));
+    if (row.oldError == 0) {
+        row.oldType = static_cast<uint8_t>((st.st_mode & S_IFMT) >> 12);
+        row.source = TFileIdentity::Of(st);
+    }
+}
+
+void TRenamePlan::LookUpNew(size_t index, const std::vector<uint32_t>* present) {
+    Row& row = rows_[index];
+    if (row.oldError != 0 || !LooksUpNew(row)) return;
+    // A name the listing does not hold is missing: only one it may hold is
+    // looked up.
+    if (present && !std::binary_search(present->begin(), present->end(), TFileOps::NameHash(row.newName))) {
+        row.newError = ENOENT;
         return;
     }
-    // Each thread takes the next chunk of rows; each row is written by one
-    // thread only, and the rows are judged once all threads are done.
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-        for (;;) {
-            const size_t from = next.fetch_add(kLookupChunk);
-            if (from >= rows_.size()) return;
-            const size_t to = std::min(rows_.size(), from + kLookupChunk);
-            for (size_t i = from; i < to; ++i) LookUp(i, found[i]);
-        }
-    };
-    std::vector<std::jthread> helpers;
-    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
-    work();
+    struct stat st;
+    row.newError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), row.newName, st));
 }
 
-int TRenamePlan::CheckRow(size_t index, const Lookup& found, TNewNames& newNames) {
+void TRenamePlan::LookUpAll() {
+    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4);
+    const bool parallel = rows_.size() >= kParallelLookupRows && threads >= 2;
+    // Runs `look` on every row, a large plan's on several threads (each
+    // taking the next chunk of rows, each row written by one thread only),
+    // and `alongside` on this thread meanwhile.
+    const auto everyRow = [&](const std::function<void(size_t)>& look, const std::function<void()>& alongside) {
+        std::atomic<size_t> next{0};
+        const auto work = [&] {
+            for (;;) {
+                const size_t from = next.fetch_add(kLookupChunk);
+                if (from >= rows_.size()) return;
+                const size_t to = std::min(rows_.size(), from + kLookupChunk);
+                for (size_t i = from; i < to; ++i) look(i);
+            }
+        };
+        std::vector<std::jthread> helpers;
+        for (size_t t = 1; parallel && t < threads; ++t) helpers.emplace_back(work);
+        if (alongside) alongside();
+        work();
+    };
+    // The old names first. Meanwhile one listing of the folder, read after
+    // the rows were given and so at least as recent as they are, tells
+    // which new names are missing; only the others are looked up after.
+    std::vector<uint32_t> names;
+    bool listed = false;
+    everyRow([this](size_t i) { LookUpOld(i); },
+             [&] { listed = rows_.size() >= kListedLookupRows && ops_.ListExactNames(dir_.Get(), names); });
+    const std::vector<uint32_t>* present = listed ? &names : nullptr;
+    everyRow([this, present](size_t i) { LookUpNew(i, present); }, {});
+}
+
+int TRenamePlan::CheckRow(size_t index, TNewNames& newNames) {
     Row& row = rows_[index];
+    const mode_t oldMode = static_cast<mode_t>(row.oldType) << 12;
     // The old entry: something we may copy.
     if (!LooksUpOld(row)) return EINVAL;
-    if (found.oldError) return found.oldError;
-    if (S_ISDIR(found.oldMode)) return EISDIR;
-    if (!S_ISREG(found.oldMode) && !S_ISLNK(found.oldMode)) return EOPNOTSUPP;
+    if (row.oldError) return row.oldError;
+    if (S_ISDIR(oldMode)) return EISDIR;
+    if (!S_ISREG(oldMode) && !S_ISLNK(oldMode)) return EOPNOTSUPP;
     if (IsDatabaseName(row.oldName) || IsDatabaseFile(row.source)) return EBUSY;
-    if (S_ISLNK(found.oldMode) && !databaseFiles_.empty()) {
+    if (S_ISLNK(oldMode) && !databaseFiles_.empty()) {
         // A link to the database is refused like the file itself.
         struct stat target;
         if (fstatat(dir_.Get(), row.oldName.c_str(), &target, 0) == 0 && IsDatabaseFile(TFileIdentity::Of(target)))
@@ -184,8 +249,8 @@ int TRenamePlan::CheckRow(size_t index, const Lookup& found, TNewNames& newNames
     if (row.newName.size() > kMaxNameBytes) return ENAMETOOLONG;
     if (IsDatabaseName(row.newName)) return EBUSY;
     if (!newNames.Insert(rows_, index)) return EEXIST;
-    if (found.newError == 0) return EEXIST;
-    if (found.newError != ENOENT) return found.newError;
+    if (row.newError == 0) return EEXIST;
+    if (row.newError != ENOENT) return row.newError;
     return 0;
 }
 
@@ -206,12 +271,11 @@ TRenamePlan::Failure TRenamePlan::Judge(std::vector<int>* every) {
     // Every name is looked up first (on several threads for a large plan),
     // then the rows are judged in order, so the first failure is the first
     // failing row whatever the threads did.
-    std::vector<Lookup> found;
-    LookUpAll(found);
+    LookUpAll();
     TNewNames newNames(rows_.size());
     Failure first;
     for (size_t i = 0; i < rows_.size(); ++i) {
-        const int error = CheckRow(i, found[i], newNames);
+        const int error = CheckRow(i, newNames);
         if (!error) continue;
         if (!first) first = {i, error};
         if (!every) return first;
@@ -242,23 +306,29 @@ int TRenamePlan::BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& bu
     }
     // A copy is flushed only when its original is to go: a kept original is
     // the safe copy until then.
-    return ops_.BuildCopy(dir_.Get(), row.oldName, row.newName, row.source, built, /*flush=*/deleteOld || flushKept,
-                          stagingName, unnamed);
+    TFileIdentity source;
+    error = ops_.BuildCopy(dir_.Get(), row.oldName, row.newName, source, built, /*flush=*/deleteOld || flushKept,
+                           stagingName, unnamed);
+    if (error == 0) row.source = source;
+    return error;
 }
 
 int TRenamePlan::NameNew(size_t index, TFileOps::TBuiltCopy& built) {
     if (index >= rows_.size()) return ECANCELED;
     Row& row = rows_[index];
     if (row.state != State::Pending) return EALREADY;
-    if (const int error = ops_.NameCopy(dir_.Get(), built, row.newName, row.made)) return error;
+    TFileIdentity made;
+    if (const int error = ops_.NameCopy(dir_.Get(), built, row.newName, made)) return error;
+    row.made = made;
     row.state = State::Copied;
     return 0;
 }
 
 int TRenamePlan::LinkRow(Row& row) {
-    const int error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, row.made);
+    TFileIdentity made;
+    const int error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, made);
     if (error != 0) return error;
-    row.source = row.made;
+    row.source = row.made = made;
     row.state = State::Copied;
     return 0;
 }
@@ -274,9 +344,14 @@ int TRenamePlan::CopyOne(size_t index, bool deleteOld, const std::string& stagin
         const int error = LinkRow(row);
         if (error == 0 || !TFsRefusal::CannotLink(error)) return error;
     }
-    const int error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, row.source, row.made, /*flush=*/deleteOld,
+    TFileIdentity source, made;
+    const int error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, source, made, /*flush=*/deleteOld,
                                   stagingName);
-    if (error == 0) row.state = State::Copied;
+    if (error == 0) {
+        row.source = source;
+        row.made = made;
+        row.state = State::Copied;
+    }
     return error;
 }
 

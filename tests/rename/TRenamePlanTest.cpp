@@ -11,11 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
 #include <map>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vantelo {
@@ -348,7 +351,7 @@ TEST_F(RenamePlanTest, ALargePlanLooksUpOnSeveralThreadsAndStillFailsAtItsFirstB
             // Each row carries its own old file's identity.
             for (size_t i : {size_t{0}, size_t{2999}, kFiles - 1}) {
                 const struct stat st = Lstat(dir_ / plan.OldName(i));
-                EXPECT_TRUE(plan.At(i).source.SameState(TFileIdentity::Of(st))) << i;
+                EXPECT_TRUE(plan.At(i).source.Get().SameState(TFileIdentity::Of(st))) << i;
             }
         }
         EXPECT_EQ(Snapshot(dir_.Path()), before) << c.why;
@@ -512,6 +515,80 @@ TEST_F(RenamePlanTest, CaseOnlyRenameOnACaseInsensitiveMountIsRefused) {
     plan.Add("photo.jpg", "PHOTO.JPG");
     EXPECT_EQ(plan.Check().error, EEXIST);
     EXPECT_EQ(dir_.ReadFile("photo.jpg"), "only copy");
+}
+
+// A long list learns which new names are missing from one listing of the
+// folder, where names are kept byte for byte: only the old names are looked
+// up. Where the folder folds case, every new name is still looked up, so a
+// name that differs only in case is found taken.
+class CountingOps : public CaseInsensitiveOps {
+public:
+    explicit CountingOps(bool foldCase) : foldCase_(foldCase) {}
+    int StatAt(int dirFd, const std::string& name, struct stat& st) const override {
+        ++lookups;
+        return foldCase_ ? CaseInsensitiveOps::StatAt(dirFd, name, st) : TFileOps::StatAt(dirFd, name, st);
+    }
+    mutable std::atomic<size_t> lookups{0};
+
+private:
+    bool foldCase_;
+};
+
+TEST_F(RenamePlanTest, ALongListLooksUpOnlyNewNamesTheFolderMayHoldAndStillFindsCaseOnlyClashes) {
+    constexpr size_t kFiles = 200;
+    for (size_t i = 0; i < kFiles; ++i) dir_.WriteFile("photo" + std::to_string(i) + ".jpg", "x");
+    const auto fill = [](TRenamePlan& plan, size_t upper) {
+        for (size_t i = 0; i < kFiles; ++i) {
+            const std::string old = "photo" + std::to_string(i) + ".jpg";
+            plan.Add(old, i == upper ? "PHOTO" + std::to_string(i) + ".JPG" : "pic" + std::to_string(i) + ".jpg");
+        }
+    };
+    {
+        CountingOps ops(/*foldCase=*/true);
+        TRenamePlan plan(ops);
+        ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+        fill(plan, 150);
+        EXPECT_EQ(AsPair(plan.Check()), (std::pair<size_t, int>{150, EEXIST}));
+    }
+    struct statfs info {};
+    ASSERT_EQ(statfs(dir_.Path().c_str(), &info), 0);
+    CountingOps ops(/*foldCase=*/false);
+    TRenamePlan plan(ops);
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    fill(plan, kFiles);
+    EXPECT_FALSE(plan.Check());
+    std::vector<uint32_t> names;
+    if (!ops.ListExactNames(plan.DirectoryFd(), names))
+        GTEST_SKIP() << "names are not kept byte for byte here (file system 0x" << std::hex << info.f_type << ")";
+    // The old names, and the listing's probe of one name in turned case.
+    EXPECT_LE(ops.lookups, kFiles + 4);
+    EXPECT_TRUE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("photo7.jpg")));
+    EXPECT_FALSE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("pic7.jpg")));
+}
+
+// A row keeps a file's identity in fewer bytes, and gives back every fact
+// of it: the largest device numbers, times before 1970 and far ahead, the
+// last nanosecond, a birth time.
+TEST(RenamePlanRowIdentity, EveryFactComesBackExactly) {
+    TFileIdentity cases[3];
+    cases[1].device = makedev(4095, 0xFFFFF);
+    cases[1].inode = ~ino_t{0};
+    cases[1].size = (off_t{1} << 62) + 5;
+    cases[1].mtime = {-2208988800, 999999999};
+    cases[1].ctime = {253402300799, 1};
+    cases[1].btime = {1, 500};
+    cases[2].device = makedev(259, 3);
+    cases[2].inode = 12;
+    cases[2].mtime = {1700000000, 123456789};
+    for (const TFileIdentity& identity : cases) {
+        const TFileIdentity back = TRenamePlan::TRowIdentity(identity);
+        EXPECT_EQ(back.device, identity.device);
+        EXPECT_EQ(back.inode, identity.inode);
+        EXPECT_TRUE(back.Untouched(identity));
+        EXPECT_EQ(back.btime.tv_sec, identity.btime.tv_sec);
+        EXPECT_EQ(back.btime.tv_nsec, identity.btime.tv_nsec);
+        EXPECT_EQ(back.ctime.tv_sec, identity.ctime.tv_sec);
+    }
 }
 
 TEST_F(RenamePlanTest, UnopenedOrUncheckedPlanDoesNothing) {
