@@ -68,14 +68,15 @@ std::string TRenameOperation::NewToken() {
 TRenameJournal::PackedSlices TRenameOperation::PackedBeginning(bool deleteOld) const {
     return TRenameJournal::SlicesOf(plan_.Count(), [this, deleteOld](std::string& packed, size_t index) {
         const TRenamePlan::Row& row = plan_.At(index);
-        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, deleteOld ? row.source : row.made);
+        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source,
+                                 deleteOld ? TFileIdentity(row.source) : plan_.Made(index));
     });
 }
 
 TRenameJournal::PackedSlices TRenameOperation::PackedFiles() const {
     return TRenameJournal::SlicesOf(plan_.Count(), [this](std::string& packed, size_t index) {
         const TRenamePlan::Row& row = plan_.At(index);
-        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, row.made);
+        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, plan_.Made(index));
     });
 }
 

@@ -76,6 +76,7 @@ int TRenamePlan::Open(const std::string& directory, const std::string& databaseP
     dir_.Reset();
     directoryPath_ = directory;
     rows_.clear();
+    madeList_.clear();
     checked_ = false;
     databaseHere_ = false;
     databaseName_.clear();
@@ -136,9 +137,56 @@ bool TRenamePlan::LooksUpNew(const Row& row) const {
     return !IsMalformedName(row.newName) && row.newName.size() <= kMaxNameBytes && !IsDatabaseName(row.newName);
 }
 
-// A million rows are held at once: two names, two identities, the state and
-// what the check found, in as few bytes as that takes.
-static_assert(sizeof(TRenamePlan::Row) <= 184);
+// A million rows are held at once: two names, the old file's identity, the
+// new file's change time, the state and what the check found, in as few
+// bytes as that takes.
+static_assert(sizeof(TRenamePlan::Row) <= 136);
+
+namespace {
+// A change time as nanoseconds since 1970 where it fits 64 bits (until the
+// year 2262); a time before 1970 or after that does not.
+constexpr int64_t kNsPerSec = 1'000'000'000;
+bool FitsNanoseconds(const timespec& time) {
+    return time.tv_sec >= 0 && time.tv_sec < INT64_MAX / kNsPerSec - 1 && time.tv_nsec >= 0 &&
+           time.tv_nsec < kNsPerSec;
+}
+}  // namespace
+
+TFileIdentity TRenamePlan::MadeOf(const Row& row) const {
+    switch (row.madeKept) {
+    case Row::MadeKept::None: return TFileIdentity{};
+    case Row::MadeKept::Listed: return madeList_[row.made].Get();
+    case Row::MadeKept::InPlace: break;
+    }
+    TFileIdentity made = row.source.Get();
+    made.ctime = {static_cast<time_t>(row.made / kNsPerSec), static_cast<long>(row.made % kNsPerSec)};
+    return made;
+}
+
+void TRenamePlan::SetMade(Row& row, const TFileIdentity& made) {
+    TFileIdentity inPlace = row.source.Get();
+    inPlace.ctime = made.ctime;
+    // Compared field by field against what the row would give back, so that
+    // anything the compact form cannot say sends the file to the list.
+    const TFileIdentity kept = TRowIdentity(made).Get();
+    if (FitsNanoseconds(made.ctime) && kept.SameState(inPlace) && kept.btime.tv_sec == inPlace.btime.tv_sec && kept.btime.tv_nsec == inPlace.btime.tv_nsec &&
+        kept.ctime.tv_sec == made.ctime.tv_sec && kept.ctime.tv_nsec == made.ctime.tv_nsec) {
+        row.made = static_cast<uint64_t>(made.ctime.tv_sec) * kNsPerSec + static_cast<uint64_t>(made.ctime.tv_nsec);
+        row.madeKept = Row::MadeKept::InPlace;
+        return;
+    }
+    // A row made again after a rollback takes its old place.
+    if (row.madeKept != Row::MadeKept::Listed) {
+        row.made = madeList_.size();
+        madeList_.emplace_back();
+        row.madeKept = Row::MadeKept::Listed;
+    }
+    madeList_[row.made] = made;
+}
+
+void TRenamePlan::ReserveMadeList() {
+    if (madeList_.capacity() < rows_.size()) madeList_.reserve(rows_.size());
+}
 
 TRenamePlan::TRowIdentity& TRenamePlan::TRowIdentity::operator=(const TFileIdentity& identity) {
     size = identity.size;
@@ -296,7 +344,7 @@ int TRenamePlan::BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& bu
         TFileIdentity made;
         error = ops_.RenameAt(dir_.Get(), row.oldName, row.newName, made);
         if (error == 0) {
-            row.made = made;
+            SetMade(row, made);
             row.state = State::Renamed;
             return 0;
         }
@@ -306,6 +354,7 @@ int TRenamePlan::BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& bu
     }
     // A copy is flushed only when its original is to go: a kept original is
     // the safe copy until then.
+    ReserveMadeList();
     TFileIdentity source;
     error = ops_.BuildCopy(dir_.Get(), row.oldName, row.newName, source, built, /*flush=*/deleteOld || flushKept,
                            stagingName, unnamed);
@@ -319,7 +368,7 @@ int TRenamePlan::NameNew(size_t index, TFileOps::TBuiltCopy& built) {
     if (row.state != State::Pending) return EALREADY;
     TFileIdentity made;
     if (const int error = ops_.NameCopy(dir_.Get(), built, row.newName, made)) return error;
-    row.made = made;
+    SetMade(row, made);
     row.state = State::Copied;
     return 0;
 }
@@ -328,7 +377,8 @@ int TRenamePlan::LinkRow(Row& row) {
     TFileIdentity made;
     const int error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, made);
     if (error != 0) return error;
-    row.source = row.made = made;
+    row.source = made;
+    SetMade(row, made);
     row.state = State::Copied;
     return 0;
 }
@@ -344,12 +394,13 @@ int TRenamePlan::CopyOne(size_t index, bool deleteOld, const std::string& stagin
         const int error = LinkRow(row);
         if (error == 0 || !TFsRefusal::CannotLink(error)) return error;
     }
+    ReserveMadeList();
     TFileIdentity source, made;
     const int error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, source, made, /*flush=*/deleteOld,
                                   stagingName);
     if (error == 0) {
         row.source = source;
-        row.made = made;
+        SetMade(row, made);
         row.state = State::Copied;
     }
     return error;
@@ -361,7 +412,7 @@ size_t TRenamePlan::RollBack() {
         Row& row = rows_[i];
         // Once its old file is gone, the new file is the only copy: keep it.
         if (row.state != State::Copied && row.state != State::Renamed) continue;
-        const TFileIdentity made = row.made;
+        const TFileIdentity made = MadeOf(row);
         const TFileOps::Check isMade = [&made](const struct stat& st) {
             return TFileIdentity::Of(st).SameState(made);
         };
@@ -394,9 +445,9 @@ int TRenamePlan::DeleteOld(size_t index) {
     Row& row = rows_[index];
     struct stat newSt;
     if (const int error = ops_.StatAt(dir_.Get(), row.newName, newSt)) return error == ENOENT ? ESTALE : error;
-    if (!TFileIdentity::Of(newSt).SameState(row.made)) return ESTALE;
     const TFileIdentity source = row.source;
-    const TFileIdentity made = row.made;
+    const TFileIdentity made = MadeOf(row);
+    if (!TFileIdentity::Of(newSt).SameState(made)) return ESTALE;
     const int error = ops_.RemoveIf(dir_.Get(), row.oldName, [&source, &made](const struct stat& oldSt) {
         const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
         if (!oldNow.SameState(source)) return false;
@@ -410,7 +461,7 @@ int TRenamePlan::DeleteOld(size_t index) {
     // The new file lost a name: its change time moved, and undo compares
     // with the file as the batch leaves it.
     if (ops_.StatAt(dir_.Get(), row.newName, newSt) == 0 && TFileIdentity::Of(newSt).SameFile(made))
-        row.made = TFileIdentity::Of(newSt);
+        SetMade(row, TFileIdentity::Of(newSt));
     return 0;
 }
 

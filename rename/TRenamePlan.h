@@ -95,11 +95,23 @@ public:
         std::string oldName;
         std::string newName;
         TRowIdentity source;  // the old file as checked, then as copied
-        TRowIdentity made;    // the new file
-        State state = State::Pending;
 
     private:
         friend class TRenamePlan;
+        // Where the new file (see Made()) is kept.
+        enum class MadeKept : uint8_t {
+            None,     // nothing made yet: an empty identity
+            InPlace,  // `source` under its new name: only its change time
+                      // differs, kept in `made` in nanoseconds
+            Listed,   // any other file: kept whole in madeList_, `made` its place
+        };
+        uint64_t made = 0;
+
+    public:
+        State state = State::Pending;
+
+    private:
+        MadeKept madeKept = MadeKept::None;
         // What the check's lookups found (errno 0: the name exists), kept in
         // the row's spare bytes rather than beside it.
         int16_t oldError = 0;
@@ -144,6 +156,9 @@ public:
     const std::string& OldName(size_t index) const { return rows_[index].oldName; }
     const std::string& NewName(size_t index) const { return rows_[index].newName; }
     const Row& At(size_t index) const { return rows_[index]; }
+    // Row `index`'s new file as it was made (and, after DeleteOld, as the
+    // batch leaves it); an empty identity while nothing is made.
+    TFileIdentity Made(size_t index) const { return MadeOf(rows_[index]); }
 
     // Checks every row, in order, before anything is touched (see the list
     // above), notes each old file's identity, and returns the first failure,
@@ -204,6 +219,16 @@ public:
     int DeleteOld(size_t index);
 
 private:
+    // A file renamed or linked in place is the old file under a new name:
+    // for those (nearly every row of a batch that deletes) only the change
+    // time is kept in the row, and only other new files take a whole
+    // identity in madeList_. Nothing is lost either way: a made file that
+    // differs from `source` in anything but its change time is listed.
+    TFileIdentity MadeOf(const Row& row) const;
+    void SetMade(Row& row, const TFileIdentity& made);
+    // Room in madeList_ for every row, before the first copy is listed, so
+    // that a batch of copies does not grow the list step by step.
+    void ReserveMadeList();
     // Makes a pending row's new name a hard link of its old file.
     int LinkRow(Row& row);
     bool IsDatabaseName(const std::string& name) const;
@@ -231,6 +256,7 @@ private:
     std::string databaseName_;           // its base name
     std::vector<TFileIdentity> databaseFiles_;  // the database and companions that exist
     std::vector<Row> rows_;
+    std::vector<TRowIdentity> madeList_;  // the new files not made in place
     bool checked_ = false;
     std::string target_;
 };

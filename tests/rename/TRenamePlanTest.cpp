@@ -569,6 +569,44 @@ TEST_F(RenamePlanTest, ALongListLooksUpOnlyNewNamesTheFolderMayHoldAndStillFinds
 // A row keeps a file's identity in fewer bytes, and gives back every fact
 // of it: the largest device numbers, times before 1970 and far ahead, the
 // last nanosecond, a birth time.
+// The journal and undo tell the new files by the identities the plan gives
+// back: each must be the file's own, change time included, whether the row
+// was renamed in place (kept as the old file's identity and a change time),
+// renamed after the file changed, copied, or linked and then unlinked.
+TEST_F(RenamePlanTest, TheNewFileIsKnownExactlyHoweverItWasMade) {
+    for (const char* name : {"a", "b", "c", "d"}) dir_.WriteFile(name, "same");
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    for (const char* name : {"a", "b", "c", "d"}) plan.Add(name, std::string(name) + ".new");
+    ASSERT_FALSE(plan.Check());
+    EXPECT_FALSE(plan.Made(0).Known());
+    dir_.WriteFile("b", "longer now");  // changed between the check and its rename
+    TFileOps::TBuiltCopy built;
+    ASSERT_EQ(plan.BuildNew(0, true, built), 0);
+    ASSERT_EQ(plan.BuildNew(1, true, built), 0);
+    ASSERT_EQ(plan.BuildNew(2, false, built), 0);
+    ASSERT_EQ(plan.NameNew(2, built), 0);
+    ASSERT_EQ(plan.CopyOne(3, true), 0);
+    ASSERT_EQ(plan.DeleteOld(3), 0);
+    const auto expectMade = [&](size_t row) {
+        const TFileIdentity made = plan.Made(row), now = TFileIdentity::Of(Lstat(dir_ / plan.NewName(row)));
+        EXPECT_TRUE(made.SameFile(now)) << row;
+        EXPECT_TRUE(made.Untouched(now)) << row;
+        EXPECT_EQ(made.ctime.tv_sec, now.ctime.tv_sec) << row;
+        EXPECT_EQ(made.ctime.tv_nsec, now.ctime.tv_nsec) << row;
+    };
+    for (size_t row = 0; row < plan.Count(); ++row) expectMade(row);
+    EXPECT_EQ(plan.Made(1).size, 10);
+    EXPECT_NE(plan.Made(2).inode, plan.At(2).source.Get().inode);
+    // Taken back and made again, each row still knows its own new file.
+    EXPECT_EQ(plan.RollBack(), 3u);
+    ASSERT_EQ(plan.BuildNew(2, true, built), 0);
+    ASSERT_EQ(plan.BuildNew(1, false, built), 0);
+    ASSERT_EQ(plan.NameNew(1, built), 0);
+    expectMade(1);
+    expectMade(2);
+}
+
 TEST(RenamePlanRowIdentity, EveryFactComesBackExactly) {
     TFileIdentity cases[3];
     cases[1].device = makedev(4095, 0xFFFFF);
