@@ -92,8 +92,6 @@ public:
         uint32_t mtimeNsec_ = 0, ctimeNsec_ = 0, btimeNsec_ = 0;
     };
     struct Row {
-        std::string oldName;
-        std::string newName;
         TRowIdentity source;  // the old file as checked, then as copied
 
     private:
@@ -106,6 +104,13 @@ public:
             Listed,   // any other file: kept whole in madeList_, `made` its place
         };
         uint64_t made = 0;
+        // The two names, one after the other in nameBlocks_[block] from
+        // `at`: 16 bytes a row, where two strings would take 64 before their
+        // bytes.
+        uint32_t block = 0;
+        uint32_t at = 0;
+        uint32_t oldSize = 0;
+        uint32_t newSize = 0;
 
     public:
         State state = State::Pending;
@@ -153,8 +158,9 @@ public:
     // with EILSEQ rather than EEXIST (see above).
     void SetTarget(std::string target) { target_ = std::move(target); }
     size_t Count() const { return rows_.size(); }
-    const std::string& OldName(size_t index) const { return rows_[index].oldName; }
-    const std::string& NewName(size_t index) const { return rows_[index].newName; }
+    // Row `index`'s names, valid while the plan holds its rows (until Open).
+    std::string_view OldName(size_t index) const { return OldOf(rows_[index]); }
+    std::string_view NewName(size_t index) const { return NewOf(rows_[index]); }
     const Row& At(size_t index) const { return rows_[index]; }
     // Row `index`'s new file as it was made (and, after DeleteOld, as the
     // batch leaves it); an empty identity while nothing is made.
@@ -229,11 +235,17 @@ private:
     // Room in madeList_ for every row, before the first copy is listed, so
     // that a batch of copies does not grow the list step by step.
     void ReserveMadeList();
+    std::string_view OldOf(const Row& row) const {
+        return {nameBlocks_[row.block].data() + row.at, row.oldSize};
+    }
+    std::string_view NewOf(const Row& row) const {
+        return {nameBlocks_[row.block].data() + row.at + row.oldSize, row.newSize};
+    }
     // Makes a pending row's new name a hard link of its old file.
     int LinkRow(Row& row);
-    bool IsDatabaseName(const std::string& name) const;
+    bool IsDatabaseName(std::string_view name) const;
     bool IsDatabaseFile(const TFileIdentity& identity) const;
-    static bool LooksUpOld(const Row& row);
+    bool LooksUpOld(const Row& row) const;
     bool LooksUpNew(const Row& row) const;
     // Looks up row `index`'s old name, then (once every old name is looked
     // up) its new name, into the row. `present`: the hashes of the names the
@@ -257,6 +269,9 @@ private:
     std::vector<TFileIdentity> databaseFiles_;  // the database and companions that exist
     std::vector<Row> rows_;
     std::vector<TRowIdentity> madeList_;  // the new files not made in place
+    // The rows' names, appended in blocks that never grow past the room
+    // they were given, so a name stays where its row says.
+    std::vector<std::string> nameBlocks_;
     bool checked_ = false;
     std::string target_;
 };

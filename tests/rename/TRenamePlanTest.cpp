@@ -350,7 +350,7 @@ TEST_F(RenamePlanTest, ALargePlanLooksUpOnSeveralThreadsAndStillFailsAtItsFirstB
         if (!failure) {
             // Each row carries its own old file's identity.
             for (size_t i : {size_t{0}, size_t{2999}, kFiles - 1}) {
-                const struct stat st = Lstat(dir_ / plan.OldName(i));
+                const struct stat st = Lstat(dir_ / std::string(plan.OldName(i)));
                 EXPECT_TRUE(plan.At(i).source.Get().SameState(TFileIdentity::Of(st))) << i;
             }
         }
@@ -589,7 +589,8 @@ TEST_F(RenamePlanTest, TheNewFileIsKnownExactlyHoweverItWasMade) {
     ASSERT_EQ(plan.CopyOne(3, true), 0);
     ASSERT_EQ(plan.DeleteOld(3), 0);
     const auto expectMade = [&](size_t row) {
-        const TFileIdentity made = plan.Made(row), now = TFileIdentity::Of(Lstat(dir_ / plan.NewName(row)));
+        const TFileIdentity made = plan.Made(row);
+        const TFileIdentity now = TFileIdentity::Of(Lstat(dir_ / std::string(plan.NewName(row))));
         EXPECT_TRUE(made.SameFile(now)) << row;
         EXPECT_TRUE(made.Untouched(now)) << row;
         EXPECT_EQ(made.ctime.tv_sec, now.ctime.tv_sec) << row;
