@@ -190,8 +190,9 @@ void TRenamePlan::SetMade(Row& row, const TFileIdentity& made) {
     // Compared field by field against what the row would give back, so that
     // anything the compact form cannot say sends the file to the list.
     const TFileIdentity kept = TRowIdentity(made).Get();
-    if (FitsNanoseconds(made.ctime) && kept.SameState(inPlace) && kept.btime.tv_sec == inPlace.btime.tv_sec && kept.btime.tv_nsec == inPlace.btime.tv_nsec &&
-        kept.ctime.tv_sec == made.ctime.tv_sec && kept.ctime.tv_nsec == made.ctime.tv_nsec) {
+    if (FitsNanoseconds(made.ctime) && kept.SameState(inPlace) && kept.btime.tv_sec == inPlace.btime.tv_sec &&
+        kept.btime.tv_nsec == inPlace.btime.tv_nsec && kept.ctime.tv_sec == made.ctime.tv_sec &&
+        kept.ctime.tv_nsec == made.ctime.tv_nsec) {
         row.made = static_cast<uint64_t>(made.ctime.tv_sec) * kNsPerSec + static_cast<uint64_t>(made.ctime.tv_nsec);
         row.madeKept = Row::MadeKept::InPlace;
         return;
@@ -380,7 +381,8 @@ int TRenamePlan::BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& bu
     // the safe copy until then.
     ReserveMadeList();
     TFileIdentity source;
-    error = ops_.BuildCopy(dir_.Get(), std::string(OldOf(row)), std::string(NewOf(row)), source, built, /*flush=*/deleteOld || flushKept,
+    error = ops_.BuildCopy(dir_.Get(), std::string(OldOf(row)), std::string(NewOf(row)), source, built,
+                           /*flush=*/deleteOld || flushKept,
                            stagingName, unnamed);
     if (error == 0) row.source = source;
     return error;

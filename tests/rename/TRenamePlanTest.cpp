@@ -608,6 +608,28 @@ TEST_F(RenamePlanTest, TheNewFileIsKnownExactlyHoweverItWasMade) {
     expectMade(2);
 }
 
+// The names are held in blocks of their own: a long list spills over
+// several, and a name given early must still read back byte for byte once
+// later blocks were added.
+TEST_F(RenamePlanTest, EveryNameReadsBackExactlyAcrossManyBlocks) {
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    const auto name = [](size_t row, char kind) {
+        return std::string(1, kind) + std::to_string(row) +
+               std::string(180 + row % 70, static_cast<char>('a' + row % 26));
+    };
+    constexpr size_t kRows = 12000;  // about 5 MB of names
+    plan.Add("", std::string(3 << 20, 'x'));  // a pair longer than a block
+    for (size_t row = 1; row < kRows; ++row) plan.Add(name(row, 'o'), row % 1000 ? name(row, 'n') : std::string());
+    ASSERT_EQ(plan.Count(), kRows);
+    EXPECT_EQ(plan.OldName(0), "");
+    EXPECT_EQ(plan.NewName(0), std::string(3 << 20, 'x'));
+    for (size_t row = 1; row < kRows; ++row) {
+        ASSERT_EQ(plan.OldName(row), name(row, 'o')) << row;
+        ASSERT_EQ(plan.NewName(row), row % 1000 ? name(row, 'n') : std::string()) << row;
+    }
+}
+
 TEST(RenamePlanRowIdentity, EveryFactComesBackExactly) {
     TFileIdentity cases[3];
     cases[1].device = makedev(4095, 0xFFFFF);
