@@ -11,7 +11,7 @@
 namespace vantelo {
 namespace {
 
-QString Wide(const std::string& narrow)
+QString Wide(std::string_view narrow)
 {
     return QString::fromStdU16String(TCodePage::Active().ToWide(narrow));
 }

@@ -367,7 +367,7 @@ std::string TRenameJournal::PackStart(size_t expectedFiles) {
     return packed;
 }
 
-void TRenameJournal::PackFile(std::string& packed, const std::string& oldName, const std::string& newName,
+void TRenameJournal::PackFile(std::string& packed, std::string_view oldName, std::string_view newName,
                               const TFileIdentity& source, const TFileIdentity& made) {
     PutNumber(packed, oldName.size());
     packed += oldName;

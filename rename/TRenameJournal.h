@@ -44,6 +44,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -173,7 +174,7 @@ public:
     // The size of one slice a writer of PackedSlices should aim at; a slice
     // read back may be at most twice this.
     static constexpr size_t kSliceBytes = size_t{1} << 20;
-    static void PackFile(std::string& packed, const std::string& oldName, const std::string& newName,
+    static void PackFile(std::string& packed, std::string_view oldName, std::string_view newName,
                          const TFileIdentity& source, const TFileIdentity& made);
     static std::string Pack(const std::vector<File>& files);
     // A whole packed list, given as slices; it must outlive their reading.

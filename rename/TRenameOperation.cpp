@@ -68,14 +68,15 @@ std::string TRenameOperation::NewToken() {
 TRenameJournal::PackedSlices TRenameOperation::PackedBeginning(bool deleteOld) const {
     return TRenameJournal::SlicesOf(plan_.Count(), [this, deleteOld](std::string& packed, size_t index) {
         const TRenamePlan::Row& row = plan_.At(index);
-        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, deleteOld ? row.source : row.made);
+        TRenameJournal::PackFile(packed, plan_.OldName(index), plan_.NewName(index), row.source,
+                                 deleteOld ? TFileIdentity(row.source) : plan_.Made(index));
     });
 }
 
 TRenameJournal::PackedSlices TRenameOperation::PackedFiles() const {
     return TRenameJournal::SlicesOf(plan_.Count(), [this](std::string& packed, size_t index) {
         const TRenamePlan::Row& row = plan_.At(index);
-        TRenameJournal::PackFile(packed, row.oldName, row.newName, row.source, row.made);
+        TRenameJournal::PackFile(packed, plan_.OldName(index), plan_.NewName(index), row.source, plan_.Made(index));
     });
 }
 
@@ -151,7 +152,7 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
             return Fail(journal, id, i, ECANCELED, Outcome::Stopped);
         }
         if (callbacks.progress)
-            callbacks.progress(i, total, plan_.OldName(i), static_cast<uint64_t>(plan_.At(i).source.size));
+            callbacks.progress(i, total, std::string(plan_.OldName(i)), static_cast<uint64_t>(plan_.At(i).source.size));
         TFileOps::TBuiltCopy built;
         // Written over in place: the name is needed only where a copy cannot
         // be unnamed, and a fresh string a row costs allocations.
@@ -219,7 +220,7 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
                 phase = TRenameJournal::Phase::Deleting;
                 deleting = true;
                 for (const size_t i : toDelete) {
-                    if (callbacks.progress) callbacks.progress(i, total, plan_.OldName(i), 0);
+                    if (callbacks.progress) callbacks.progress(i, total, std::string(plan_.OldName(i)), 0);
                     if (const int error = plan_.DeleteOld(i)) {
                         ++result.oldKept;
                         if (std::find(result.oldKeptErrors.begin(), result.oldKeptErrors.end(), error) ==

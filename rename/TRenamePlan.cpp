@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <functional>
+#include <stdexcept>
 #include <thread>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -32,10 +33,14 @@ constexpr size_t kLookupChunk = 512;
 constexpr size_t kListedLookupRows = 64;
 const char* const kDatabaseSuffixes[] = {"", "-wal", "-shm", "-journal"};
 
-bool IsMalformedName(const std::string& name) {
-    return name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-           name.find('\0') != std::string::npos;
+bool IsMalformedName(std::string_view name) {
+    return name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos ||
+           name.find('\0') != std::string_view::npos;
 }
+
+// The rows' names are held in blocks of this size (a longer pair of names
+// gets a block of its own).
+constexpr size_t kNameBlockBytes = size_t{1} << 20;
 
 }  // namespace
 
@@ -50,16 +55,16 @@ public:
         slots_.assign(capacity, 0);
     }
     // Takes row `index`'s new name; false when an earlier row has it.
-    bool Insert(const std::vector<Row>& rows, size_t index) {
-        const std::string& name = rows[index].newName;
+    bool Insert(const TRenamePlan& plan, size_t index) {
+        const std::string_view name = plan.NewName(index);
         const size_t mask = slots_.size() - 1;
-        for (size_t at = std::hash<std::string>{}(name) & mask;; at = (at + 1) & mask) {
+        for (size_t at = std::hash<std::string_view>{}(name) & mask;; at = (at + 1) & mask) {
             const uint32_t slot = slots_[at];
             if (slot == 0) {
                 slots_[at] = static_cast<uint32_t>(index + 1);
                 return true;
             }
-            if (rows[slot - 1].newName == name) return false;
+            if (plan.NewName(slot - 1) == name) return false;
         }
     }
 
@@ -76,6 +81,8 @@ int TRenamePlan::Open(const std::string& directory, const std::string& databaseP
     dir_.Reset();
     directoryPath_ = directory;
     rows_.clear();
+    madeList_.clear();
+    nameBlocks_.clear();
     checked_ = false;
     databaseHere_ = false;
     databaseName_.clear();
@@ -109,13 +116,24 @@ void TRenamePlan::Reserve(size_t rows) {
 }
 
 void TRenamePlan::Add(std::string oldName, std::string newName) {
+    const size_t bytes = oldName.size() + newName.size();
+    if (bytes > UINT32_MAX || rows_.size() >= UINT32_MAX) throw std::length_error("TRenamePlan::Add");
+    if (nameBlocks_.empty() || nameBlocks_.back().capacity() - nameBlocks_.back().size() < bytes) {
+        if (nameBlocks_.size() >= UINT32_MAX) throw std::length_error("TRenamePlan::Add");
+        nameBlocks_.emplace_back().reserve(std::max(bytes, kNameBlockBytes));
+    }
+    std::string& block = nameBlocks_.back();
     Row& row = rows_.emplace_back();
-    row.oldName = std::move(oldName);
-    row.newName = std::move(newName);
+    row.block = static_cast<uint32_t>(nameBlocks_.size() - 1);
+    row.at = static_cast<uint32_t>(block.size());
+    row.oldSize = static_cast<uint32_t>(oldName.size());
+    row.newSize = static_cast<uint32_t>(newName.size());
+    block += oldName;
+    block += newName;
     checked_ = false;
 }
 
-bool TRenamePlan::IsDatabaseName(const std::string& name) const {
+bool TRenamePlan::IsDatabaseName(std::string_view name) const {
     if (!databaseHere_ || databaseName_.empty()) return false;
     for (const char* suffix : kDatabaseSuffixes) {
         if (AsciiEqualIgnoreCase(name, databaseName_ + suffix)) return true;
@@ -130,15 +148,67 @@ bool TRenamePlan::IsDatabaseFile(const TFileIdentity& identity) const {
     return false;
 }
 
-bool TRenamePlan::LooksUpOld(const Row& row) { return !IsMalformedName(row.oldName) || row.oldName == "." || row.oldName == ".."; }
-
-bool TRenamePlan::LooksUpNew(const Row& row) const {
-    return !IsMalformedName(row.newName) && row.newName.size() <= kMaxNameBytes && !IsDatabaseName(row.newName);
+bool TRenamePlan::LooksUpOld(const Row& row) const {
+    const std::string_view name = OldOf(row);
+    return !IsMalformedName(name) || name == "." || name == "..";
 }
 
-// A million rows are held at once: two names, two identities, the state and
-// what the check found, in as few bytes as that takes.
-static_assert(sizeof(TRenamePlan::Row) <= 184);
+bool TRenamePlan::LooksUpNew(const Row& row) const {
+    const std::string_view name = NewOf(row);
+    return !IsMalformedName(name) && name.size() <= kMaxNameBytes && !IsDatabaseName(name);
+}
+
+// A million rows are held at once: where the two names are, the old file's
+// identity, the new file's change time, the state and what the check found,
+// in as few bytes as that takes.
+static_assert(sizeof(TRenamePlan::Row) <= 88);
+
+namespace {
+// A change time as nanoseconds since 1970 where it fits 64 bits (until the
+// year 2262); a time before 1970 or after that does not.
+constexpr int64_t kNsPerSec = 1'000'000'000;
+bool FitsNanoseconds(const timespec& time) {
+    return time.tv_sec >= 0 && time.tv_sec < INT64_MAX / kNsPerSec - 1 && time.tv_nsec >= 0 &&
+           time.tv_nsec < kNsPerSec;
+}
+}  // namespace
+
+TFileIdentity TRenamePlan::MadeOf(const Row& row) const {
+    switch (row.madeKept) {
+    case Row::MadeKept::None: return TFileIdentity{};
+    case Row::MadeKept::Listed: return madeList_[row.made].Get();
+    case Row::MadeKept::InPlace: break;
+    }
+    TFileIdentity made = row.source.Get();
+    made.ctime = {static_cast<time_t>(row.made / kNsPerSec), static_cast<long>(row.made % kNsPerSec)};
+    return made;
+}
+
+void TRenamePlan::SetMade(Row& row, const TFileIdentity& made) {
+    TFileIdentity inPlace = row.source.Get();
+    inPlace.ctime = made.ctime;
+    // Compared field by field against what the row would give back, so that
+    // anything the compact form cannot say sends the file to the list.
+    const TFileIdentity kept = TRowIdentity(made).Get();
+    if (FitsNanoseconds(made.ctime) && kept.SameState(inPlace) && kept.btime.tv_sec == inPlace.btime.tv_sec &&
+        kept.btime.tv_nsec == inPlace.btime.tv_nsec && kept.ctime.tv_sec == made.ctime.tv_sec &&
+        kept.ctime.tv_nsec == made.ctime.tv_nsec) {
+        row.made = static_cast<uint64_t>(made.ctime.tv_sec) * kNsPerSec + static_cast<uint64_t>(made.ctime.tv_nsec);
+        row.madeKept = Row::MadeKept::InPlace;
+        return;
+    }
+    // A row made again after a rollback takes its old place.
+    if (row.madeKept != Row::MadeKept::Listed) {
+        row.made = madeList_.size();
+        madeList_.emplace_back();
+        row.madeKept = Row::MadeKept::Listed;
+    }
+    madeList_[row.made] = made;
+}
+
+void TRenamePlan::ReserveMadeList() {
+    if (madeList_.capacity() < rows_.size()) madeList_.reserve(rows_.size());
+}
 
 TRenamePlan::TRowIdentity& TRenamePlan::TRowIdentity::operator=(const TFileIdentity& identity) {
     size = identity.size;
@@ -171,7 +241,7 @@ void TRenamePlan::LookUpOld(size_t index) {
     row.oldType = 0;
     if (!LooksUpOld(row)) return;
     struct stat st;
-    row.oldError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), row.oldName, st));
+    row.oldError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), std::string(OldOf(row)), st));
     if (row.oldError == 0) {
         row.oldType = static_cast<uint8_t>((st.st_mode & S_IFMT) >> 12);
         row.source = TFileIdentity::Of(st);
@@ -183,12 +253,13 @@ void TRenamePlan::LookUpNew(size_t index, const std::vector<uint32_t>* present) 
     if (row.oldError != 0 || !LooksUpNew(row)) return;
     // A name the listing does not hold is missing: only one it may hold is
     // looked up.
-    if (present && !std::binary_search(present->begin(), present->end(), TFileOps::NameHash(row.newName))) {
+    const std::string_view newName = NewOf(row);
+    if (present && !std::binary_search(present->begin(), present->end(), TFileOps::NameHash(newName))) {
         row.newError = ENOENT;
         return;
     }
     struct stat st;
-    row.newError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), row.newName, st));
+    row.newError = static_cast<int16_t>(ops_.StatAt(dir_.Get(), std::string(newName), st));
 }
 
 void TRenamePlan::LookUpAll() {
@@ -225,30 +296,32 @@ void TRenamePlan::LookUpAll() {
 
 int TRenamePlan::CheckRow(size_t index, TNewNames& newNames) {
     Row& row = rows_[index];
+    const std::string_view oldName = OldOf(row), newName = NewOf(row);
     const mode_t oldMode = static_cast<mode_t>(row.oldType) << 12;
     // The old entry: something we may copy.
     if (!LooksUpOld(row)) return EINVAL;
     if (row.oldError) return row.oldError;
     if (S_ISDIR(oldMode)) return EISDIR;
     if (!S_ISREG(oldMode) && !S_ISLNK(oldMode)) return EOPNOTSUPP;
-    if (IsDatabaseName(row.oldName) || IsDatabaseFile(row.source)) return EBUSY;
+    if (IsDatabaseName(oldName) || IsDatabaseFile(row.source)) return EBUSY;
     if (S_ISLNK(oldMode) && !databaseFiles_.empty()) {
         // A link to the database is refused like the file itself.
         struct stat target;
-        if (fstatat(dir_.Get(), row.oldName.c_str(), &target, 0) == 0 && IsDatabaseFile(TFileIdentity::Of(target)))
+        if (fstatat(dir_.Get(), std::string(oldName).c_str(), &target, 0) == 0 &&
+            IsDatabaseFile(TFileIdentity::Of(target)))
             return EBUSY;
     }
 
     // The new name: a fresh, well-formed name of its own. One left as it
     // was because the target's bytes are in the name but not as characters
     // is no name taken: the name is not text the replacement can read.
-    if (!target_.empty() && row.newName == row.oldName && NameMatches(row.oldName, target_) &&
-        ReplaceAllIgnoreCase(row.oldName, target_, {}) == row.oldName)
+    if (!target_.empty() && newName == oldName && NameMatches(oldName, target_) &&
+        ReplaceAllIgnoreCase(oldName, target_, {}) == oldName)
         return EILSEQ;
-    if (IsMalformedName(row.newName)) return EINVAL;
-    if (row.newName.size() > kMaxNameBytes) return ENAMETOOLONG;
-    if (IsDatabaseName(row.newName)) return EBUSY;
-    if (!newNames.Insert(rows_, index)) return EEXIST;
+    if (IsMalformedName(newName)) return EINVAL;
+    if (newName.size() > kMaxNameBytes) return ENAMETOOLONG;
+    if (IsDatabaseName(newName)) return EBUSY;
+    if (!newNames.Insert(*this, index)) return EEXIST;
     if (row.newError == 0) return EEXIST;
     if (row.newError != ENOENT) return row.newError;
     return 0;
@@ -294,9 +367,9 @@ int TRenamePlan::BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& bu
     int error = EPERM;
     if (deleteOld) {
         TFileIdentity made;
-        error = ops_.RenameAt(dir_.Get(), row.oldName, row.newName, made);
+        error = ops_.RenameAt(dir_.Get(), std::string(OldOf(row)), std::string(NewOf(row)), made);
         if (error == 0) {
-            row.made = made;
+            SetMade(row, made);
             row.state = State::Renamed;
             return 0;
         }
@@ -306,8 +379,10 @@ int TRenamePlan::BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& bu
     }
     // A copy is flushed only when its original is to go: a kept original is
     // the safe copy until then.
+    ReserveMadeList();
     TFileIdentity source;
-    error = ops_.BuildCopy(dir_.Get(), row.oldName, row.newName, source, built, /*flush=*/deleteOld || flushKept,
+    error = ops_.BuildCopy(dir_.Get(), std::string(OldOf(row)), std::string(NewOf(row)), source, built,
+                           /*flush=*/deleteOld || flushKept,
                            stagingName, unnamed);
     if (error == 0) row.source = source;
     return error;
@@ -318,17 +393,18 @@ int TRenamePlan::NameNew(size_t index, TFileOps::TBuiltCopy& built) {
     Row& row = rows_[index];
     if (row.state != State::Pending) return EALREADY;
     TFileIdentity made;
-    if (const int error = ops_.NameCopy(dir_.Get(), built, row.newName, made)) return error;
-    row.made = made;
+    if (const int error = ops_.NameCopy(dir_.Get(), built, std::string(NewOf(row)), made)) return error;
+    SetMade(row, made);
     row.state = State::Copied;
     return 0;
 }
 
 int TRenamePlan::LinkRow(Row& row) {
     TFileIdentity made;
-    const int error = ops_.LinkAt(dir_.Get(), row.oldName, row.newName, made);
+    const int error = ops_.LinkAt(dir_.Get(), std::string(OldOf(row)), std::string(NewOf(row)), made);
     if (error != 0) return error;
-    row.source = row.made = made;
+    row.source = made;
+    SetMade(row, made);
     row.state = State::Copied;
     return 0;
 }
@@ -344,12 +420,14 @@ int TRenamePlan::CopyOne(size_t index, bool deleteOld, const std::string& stagin
         const int error = LinkRow(row);
         if (error == 0 || !TFsRefusal::CannotLink(error)) return error;
     }
+    ReserveMadeList();
     TFileIdentity source, made;
-    const int error = ops_.CopyAt(dir_.Get(), row.oldName, row.newName, source, made, /*flush=*/deleteOld,
+    const int error = ops_.CopyAt(dir_.Get(), std::string(OldOf(row)), std::string(NewOf(row)), source, made,
+                                  /*flush=*/deleteOld,
                                   stagingName);
     if (error == 0) {
         row.source = source;
-        row.made = made;
+        SetMade(row, made);
         row.state = State::Copied;
     }
     return error;
@@ -361,15 +439,16 @@ size_t TRenamePlan::RollBack() {
         Row& row = rows_[i];
         // Once its old file is gone, the new file is the only copy: keep it.
         if (row.state != State::Copied && row.state != State::Renamed) continue;
-        const TFileIdentity made = row.made;
+        const TFileIdentity made = MadeOf(row);
         const TFileOps::Check isMade = [&made](const struct stat& st) {
             return TFileIdentity::Of(st).SameState(made);
         };
         if (row.state == State::Copied) {
-            if (ops_.RemoveIf(dir_.Get(), row.newName, isMade) != 0) continue;
+            if (ops_.RemoveIf(dir_.Get(), std::string(NewOf(row)), isMade) != 0) continue;
         } else {
             TFileIdentity back;
-            if (ops_.RenameIf(dir_.Get(), row.newName, row.oldName, isMade, back) != 0) continue;
+            if (ops_.RenameIf(dir_.Get(), std::string(NewOf(row)), std::string(OldOf(row)), isMade, back) != 0)
+                continue;
         }
         row.state = State::Pending;
         ++undone;
@@ -392,12 +471,13 @@ int TRenamePlan::FlushForDelete() {
 int TRenamePlan::DeleteOld(size_t index) {
     if (index >= rows_.size() || rows_[index].state != State::Copied) return ECANCELED;
     Row& row = rows_[index];
+    const std::string oldName(OldOf(row)), newName(NewOf(row));
     struct stat newSt;
-    if (const int error = ops_.StatAt(dir_.Get(), row.newName, newSt)) return error == ENOENT ? ESTALE : error;
-    if (!TFileIdentity::Of(newSt).SameState(row.made)) return ESTALE;
+    if (const int error = ops_.StatAt(dir_.Get(), newName, newSt)) return error == ENOENT ? ESTALE : error;
     const TFileIdentity source = row.source;
-    const TFileIdentity made = row.made;
-    const int error = ops_.RemoveIf(dir_.Get(), row.oldName, [&source, &made](const struct stat& oldSt) {
+    const TFileIdentity made = MadeOf(row);
+    if (!TFileIdentity::Of(newSt).SameState(made)) return ESTALE;
+    const int error = ops_.RemoveIf(dir_.Get(), oldName, [&source, &made](const struct stat& oldSt) {
         const TFileIdentity oldNow = TFileIdentity::Of(oldSt);
         if (!oldNow.SameState(source)) return false;
         // Both names on one file: a hard link of ours, which must still count
@@ -409,8 +489,8 @@ int TRenamePlan::DeleteOld(size_t index) {
     row.state = State::Deleted;
     // The new file lost a name: its change time moved, and undo compares
     // with the file as the batch leaves it.
-    if (ops_.StatAt(dir_.Get(), row.newName, newSt) == 0 && TFileIdentity::Of(newSt).SameFile(made))
-        row.made = TFileIdentity::Of(newSt);
+    if (ops_.StatAt(dir_.Get(), newName, newSt) == 0 && TFileIdentity::Of(newSt).SameFile(made))
+        SetMade(row, TFileIdentity::Of(newSt));
     return 0;
 }
 

@@ -92,14 +92,31 @@ public:
         uint32_t mtimeNsec_ = 0, ctimeNsec_ = 0, btimeNsec_ = 0;
     };
     struct Row {
-        std::string oldName;
-        std::string newName;
         TRowIdentity source;  // the old file as checked, then as copied
-        TRowIdentity made;    // the new file
-        State state = State::Pending;
 
     private:
         friend class TRenamePlan;
+        // Where the new file (see Made()) is kept.
+        enum class MadeKept : uint8_t {
+            None,     // nothing made yet: an empty identity
+            InPlace,  // `source` under its new name: only its change time
+                      // differs, kept in `made` in nanoseconds
+            Listed,   // any other file: kept whole in madeList_, `made` its place
+        };
+        uint64_t made = 0;
+        // The two names, one after the other in nameBlocks_[block] from
+        // `at`: 16 bytes a row, where two strings would take 64 before their
+        // bytes.
+        uint32_t block = 0;
+        uint32_t at = 0;
+        uint32_t oldSize = 0;
+        uint32_t newSize = 0;
+
+    public:
+        State state = State::Pending;
+
+    private:
+        MadeKept madeKept = MadeKept::None;
         // What the check's lookups found (errno 0: the name exists), kept in
         // the row's spare bytes rather than beside it.
         int16_t oldError = 0;
@@ -141,9 +158,13 @@ public:
     // with EILSEQ rather than EEXIST (see above).
     void SetTarget(std::string target) { target_ = std::move(target); }
     size_t Count() const { return rows_.size(); }
-    const std::string& OldName(size_t index) const { return rows_[index].oldName; }
-    const std::string& NewName(size_t index) const { return rows_[index].newName; }
+    // Row `index`'s names, valid while the plan holds its rows (until Open).
+    std::string_view OldName(size_t index) const { return OldOf(rows_[index]); }
+    std::string_view NewName(size_t index) const { return NewOf(rows_[index]); }
     const Row& At(size_t index) const { return rows_[index]; }
+    // Row `index`'s new file as it was made (and, after DeleteOld, as the
+    // batch leaves it); an empty identity while nothing is made.
+    TFileIdentity Made(size_t index) const { return MadeOf(rows_[index]); }
 
     // Checks every row, in order, before anything is touched (see the list
     // above), notes each old file's identity, and returns the first failure,
@@ -204,11 +225,27 @@ public:
     int DeleteOld(size_t index);
 
 private:
+    // A file renamed or linked in place is the old file under a new name:
+    // for those (nearly every row of a batch that deletes) only the change
+    // time is kept in the row, and only other new files take a whole
+    // identity in madeList_. Nothing is lost either way: a made file that
+    // differs from `source` in anything but its change time is listed.
+    TFileIdentity MadeOf(const Row& row) const;
+    void SetMade(Row& row, const TFileIdentity& made);
+    // Room in madeList_ for every row, before the first copy is listed, so
+    // that a batch of copies does not grow the list step by step.
+    void ReserveMadeList();
+    std::string_view OldOf(const Row& row) const {
+        return {nameBlocks_[row.block].data() + row.at, row.oldSize};
+    }
+    std::string_view NewOf(const Row& row) const {
+        return {nameBlocks_[row.block].data() + row.at + row.oldSize, row.newSize};
+    }
     // Makes a pending row's new name a hard link of its old file.
     int LinkRow(Row& row);
-    bool IsDatabaseName(const std::string& name) const;
+    bool IsDatabaseName(std::string_view name) const;
     bool IsDatabaseFile(const TFileIdentity& identity) const;
-    static bool LooksUpOld(const Row& row);
+    bool LooksUpOld(const Row& row) const;
     bool LooksUpNew(const Row& row) const;
     // Looks up row `index`'s old name, then (once every old name is looked
     // up) its new name, into the row. `present`: the hashes of the names the
@@ -231,6 +268,10 @@ private:
     std::string databaseName_;           // its base name
     std::vector<TFileIdentity> databaseFiles_;  // the database and companions that exist
     std::vector<Row> rows_;
+    std::vector<TRowIdentity> madeList_;  // the new files not made in place
+    // The rows' names, appended in blocks that never grow past the room
+    // they were given, so a name stays where its row says.
+    std::vector<std::string> nameBlocks_;
     bool checked_ = false;
     std::string target_;
 };

@@ -35,8 +35,8 @@ public:
     // 0, or the errno with which the directory could not be opened.
     int OpenError() const { return openError_; }
     size_t Count() const { return plan_.Count(); }
-    const std::string& OldName(size_t index) const { return plan_.OldName(index); }
-    const std::string& NewName(size_t index) const { return plan_.NewName(index); }
+    std::string_view OldName(size_t index) const { return plan_.OldName(index); }
+    std::string_view NewName(size_t index) const { return plan_.NewName(index); }
     // Row `index`'s errno: 0 when the batch would make it.
     int Error(size_t index) const { return errors_[index]; }
     // The rows the batch would refuse, in list order.

@@ -350,7 +350,7 @@ TEST_F(RenamePlanTest, ALargePlanLooksUpOnSeveralThreadsAndStillFailsAtItsFirstB
         if (!failure) {
             // Each row carries its own old file's identity.
             for (size_t i : {size_t{0}, size_t{2999}, kFiles - 1}) {
-                const struct stat st = Lstat(dir_ / plan.OldName(i));
+                const struct stat st = Lstat(dir_ / std::string(plan.OldName(i)));
                 EXPECT_TRUE(plan.At(i).source.Get().SameState(TFileIdentity::Of(st))) << i;
             }
         }
@@ -569,6 +569,67 @@ TEST_F(RenamePlanTest, ALongListLooksUpOnlyNewNamesTheFolderMayHoldAndStillFinds
 // A row keeps a file's identity in fewer bytes, and gives back every fact
 // of it: the largest device numbers, times before 1970 and far ahead, the
 // last nanosecond, a birth time.
+// The journal and undo tell the new files by the identities the plan gives
+// back: each must be the file's own, change time included, whether the row
+// was renamed in place (kept as the old file's identity and a change time),
+// renamed after the file changed, copied, or linked and then unlinked.
+TEST_F(RenamePlanTest, TheNewFileIsKnownExactlyHoweverItWasMade) {
+    for (const char* name : {"a", "b", "c", "d"}) dir_.WriteFile(name, "same");
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    for (const char* name : {"a", "b", "c", "d"}) plan.Add(name, std::string(name) + ".new");
+    ASSERT_FALSE(plan.Check());
+    EXPECT_FALSE(plan.Made(0).Known());
+    dir_.WriteFile("b", "longer now");  // changed between the check and its rename
+    TFileOps::TBuiltCopy built;
+    ASSERT_EQ(plan.BuildNew(0, true, built), 0);
+    ASSERT_EQ(plan.BuildNew(1, true, built), 0);
+    ASSERT_EQ(plan.BuildNew(2, false, built), 0);
+    ASSERT_EQ(plan.NameNew(2, built), 0);
+    ASSERT_EQ(plan.CopyOne(3, true), 0);
+    ASSERT_EQ(plan.DeleteOld(3), 0);
+    const auto expectMade = [&](size_t row) {
+        const TFileIdentity made = plan.Made(row);
+        const TFileIdentity now = TFileIdentity::Of(Lstat(dir_ / std::string(plan.NewName(row))));
+        EXPECT_TRUE(made.SameFile(now)) << row;
+        EXPECT_TRUE(made.Untouched(now)) << row;
+        EXPECT_EQ(made.ctime.tv_sec, now.ctime.tv_sec) << row;
+        EXPECT_EQ(made.ctime.tv_nsec, now.ctime.tv_nsec) << row;
+    };
+    for (size_t row = 0; row < plan.Count(); ++row) expectMade(row);
+    EXPECT_EQ(plan.Made(1).size, 10);
+    EXPECT_NE(plan.Made(2).inode, plan.At(2).source.Get().inode);
+    // Taken back and made again, each row still knows its own new file.
+    EXPECT_EQ(plan.RollBack(), 3u);
+    ASSERT_EQ(plan.BuildNew(2, true, built), 0);
+    ASSERT_EQ(plan.BuildNew(1, false, built), 0);
+    ASSERT_EQ(plan.NameNew(1, built), 0);
+    expectMade(1);
+    expectMade(2);
+}
+
+// The names are held in blocks of their own: a long list spills over
+// several, and a name given early must still read back byte for byte once
+// later blocks were added.
+TEST_F(RenamePlanTest, EveryNameReadsBackExactlyAcrossManyBlocks) {
+    TRenamePlan plan;
+    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+    const auto name = [](size_t row, char kind) {
+        return std::string(1, kind) + std::to_string(row) +
+               std::string(180 + row % 70, static_cast<char>('a' + row % 26));
+    };
+    constexpr size_t kRows = 12000;  // about 5 MB of names
+    plan.Add("", std::string(3 << 20, 'x'));  // a pair longer than a block
+    for (size_t row = 1; row < kRows; ++row) plan.Add(name(row, 'o'), row % 1000 ? name(row, 'n') : std::string());
+    ASSERT_EQ(plan.Count(), kRows);
+    EXPECT_EQ(plan.OldName(0), "");
+    EXPECT_EQ(plan.NewName(0), std::string(3 << 20, 'x'));
+    for (size_t row = 1; row < kRows; ++row) {
+        ASSERT_EQ(plan.OldName(row), name(row, 'o')) << row;
+        ASSERT_EQ(plan.NewName(row), row % 1000 ? name(row, 'n') : std::string()) << row;
+    }
+}
+
 TEST(RenamePlanRowIdentity, EveryFactComesBackExactly) {
     TFileIdentity cases[3];
     cases[1].device = makedev(4095, 0xFFFFF);
