@@ -57,6 +57,31 @@ struct Row {
     return out << "{" << row.index << ", " << row.name << ", " << row.enabled << "}";
 }
 
+// Start-up as the tool does it: the window (on `ops` when given), then the
+// data module, then the window shown and its show handler, which is queued
+// behind the show, run.
+inline void StartUp(std::unique_ptr<TFormMain>& form, std::unique_ptr<TShareDataModule>& module,
+                    TFileOps* ops = nullptr, int busyTimeoutMs = -1)
+{
+    form = std::make_unique<TFormMain>();
+    if (ops)
+        form->SetFileOps(*ops);
+    module = std::make_unique<TShareDataModule>();
+    if (busyTimeoutMs >= 0)
+        module->ADOConnection1->SetBusyTimeout(busyTimeoutMs);
+    ShareDataModule = module.get();
+    TComponent::RegisterModule(*module);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QCoreApplication::processEvents();
+}
+
+// Types narrow text (in the active code page) into a field.
+inline void TypeInto(QLineEdit* edit, const std::string& narrow)
+{
+    edit->setText(QString::fromStdU16String(TCodePage::Active().ToWide(narrow)));
+}
+
 class FileListFixture : public ::testing::Test {
 protected:
     // "<stem><i><suffix>", as the tests of long lists name their files.
@@ -108,20 +133,8 @@ protected:
         sqlite3_close(db);
     }
 
-    // Creates the window, then the data module, then shows the window: the
-    // order of start-up.
-    void Start(int busyTimeoutMs = -1)
-    {
-        form = std::make_unique<TFormMain>();
-        module = std::make_unique<TShareDataModule>();
-        if (busyTimeoutMs >= 0)
-            module->ADOConnection1->SetBusyTimeout(busyTimeoutMs);
-        ShareDataModule = module.get();
-        TComponent::RegisterModule(*module);
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        QCoreApplication::processEvents();  // the show handler, queued behind the show
-    }
+    // Starts the tool as it starts (see StartUp).
+    void Start(int busyTimeoutMs = -1) { StartUp(form, module, nullptr, busyTimeoutMs); }
 
     std::vector<Row> Table()
     {
@@ -150,10 +163,7 @@ protected:
         return names;
     }
 
-    void Type(QLineEdit* edit, const std::string& narrow)
-    {
-        edit->setText(QString::fromStdU16String(TCodePage::Active().ToWide(narrow)));
-    }
+    void Type(QLineEdit* edit, const std::string& narrow) { TypeInto(edit, narrow); }
 
     void Search(const std::string& directory, const std::string& target)
     {

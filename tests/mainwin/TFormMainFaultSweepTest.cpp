@@ -75,20 +75,14 @@ TEST(DISABLED_FormMainFaultDriver, SearchesThenRenames)
 
     // Start-up as the tool does it, in the folder that holds the database.
     std::filesystem::current_path(base);
-    auto form = std::make_unique<TFormMain>();
-    auto module = std::make_unique<TShareDataModule>();
-    ShareDataModule = module.get();
-    TComponent::RegisterModule(*module);
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    QCoreApplication::processEvents();  // the show handler, queued behind the show
+    std::unique_ptr<TFormMain> form;
+    std::unique_ptr<TShareDataModule> module;
+    ASSERT_NO_FATAL_FAILURE(StartUp(form, module));
     ASSERT_TRUE(notices.empty() && errors.empty())
         << "start-up failed before the sweep began: " << ::testing::PrintToString(notices) << " "
         << ::testing::PrintToString(errors);
 
-    auto type = [](QLineEdit* edit, const std::string& narrow) {
-        edit->setText(QString::fromStdU16String(TCodePage::Active().ToWide(narrow)));
-    };
+    const auto type = TypeInto;
     const auto& controls = form->Controls();
     arm(1);
     type(controls.Edit1, work);

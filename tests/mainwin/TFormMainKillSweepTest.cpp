@@ -98,17 +98,10 @@ TEST(DISABLED_FormMainKillDriver, SearchesThenRenames)
         return 1;
     });
     std::filesystem::current_path(base);
-    auto form = std::make_unique<TFormMain>();
-    form->SetFileOps(ops);
-    auto module = std::make_unique<TShareDataModule>();
-    ShareDataModule = module.get();
-    TComponent::RegisterModule(*module);
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    QCoreApplication::processEvents();  // the show handler, queued behind the show
-    auto type = [](QLineEdit* edit, const std::string& narrow) {
-        edit->setText(QString::fromStdU16String(TCodePage::Active().ToWide(narrow)));
-    };
+    std::unique_ptr<TFormMain> form;
+    std::unique_ptr<TShareDataModule> module;
+    ASSERT_NO_FATAL_FAILURE(StartUp(form, module, &ops));
+    const auto type = TypeInto;
     const auto& controls = form->Controls();
     type(controls.Edit1, work);
     type(controls.Edit2, kTarget);
