@@ -55,8 +55,17 @@ size_t TRenameOperation::CopiesPerRecord(size_t openFiles) {
 }
 
 std::string TRenameOperation::StagingName(const std::string& token, size_t index) {
-    // MakeAll builds the same name in place.
-    return ".vantelo-" + token + "-" + std::to_string(index) + ".part";
+    std::string name;
+    WriteStagingName(name, token, index);
+    return name;
+}
+
+void TRenameOperation::WriteStagingName(std::string& name, const std::string& token, size_t index) {
+    name.assign(".vantelo-");
+    name += token;
+    name += '-';
+    name += std::to_string(index);
+    name += ".part";
 }
 
 std::string TRenameOperation::NewToken() {
@@ -111,8 +120,7 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         openFiles = files.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(files.rlim_cur);
     const size_t perRecord = std::min(total, CopiesPerRecord(openFiles));
     TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd(), perRecord);
-    const std::string stagingStem = ".vantelo-" + token + "-";
-    std::string staging = stagingStem;
+    std::string staging;
     // The copies built so far are recorded, then named, in order.
     const auto nameAll = [&]() -> std::optional<Result> {
         auto& copies = pending.Copies();
@@ -156,9 +164,7 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         TFileOps::TBuiltCopy built;
         // Written over in place: the name is needed only where a copy cannot
         // be unnamed, and a fresh string a row costs allocations.
-        staging.resize(stagingStem.size());
-        staging += std::to_string(i);
-        staging += ".part";
+        WriteStagingName(staging, token, i);
         if (const int error = plan_.BuildNew(i, deleteOld, built, staging, flushEachCopy_, unnamed_)) {
             pending.Drop();
             return Fail(journal, id, i, error, Outcome::Failed);

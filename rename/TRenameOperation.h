@@ -93,6 +93,8 @@ public:
     // `token` is built where a copy cannot be made unnamed; the recovery
     // removes what it finds there. The token is random, kept in the journal.
     static std::string StagingName(const std::string& token, size_t index);
+    // The same name written over `name`, reusing its storage (one a row).
+    static void WriteStagingName(std::string& name, const std::string& token, size_t index);
     // A fresh random staging token.
     static std::string NewToken();
 
