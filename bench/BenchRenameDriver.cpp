@@ -55,7 +55,8 @@
 //              the listing alone, and the rename job alone (open, new names
 //              and check; then the journaled file passes)
 // The temporary folders go under $TMPDIR (default /tmp); the file system
-// matters, as the rename flushes every copy to disk.
+// matters, as the rename flushes every copy to disk. The rename journal is
+// a fresh one there too ($XDG_STATE_HOME is set to a scratch folder).
 // Exit status: 0 when every run gave the right result, 1 otherwise.
 #include <QApplication>
 #include <QCheckBox>
@@ -877,6 +878,10 @@ int main(int argc, char** argv)
     // Headless, and the names typed as UTF-8.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("LANG", "C.UTF-8", 0);
+    // A journal of its own, which starts empty: the figures do not hang on
+    // what earlier runs left in this machine's.
+    static const TScratchDir state("state", fs::temp_directory_path());
+    setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
     int qtArgc = 1;
     TApplication application(qtArgc, argv);
 

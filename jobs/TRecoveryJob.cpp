@@ -43,6 +43,10 @@ void TRecoveryJob::Run(TWorkProgress& progress)
             break;
     }
     setAside_ = history.TakeSetAside();
+    // Batches beyond the kept number, from a session that ended before its
+    // own upkeep could drop them.
+    if (!progress.StopRequested())
+        history.DropOldBatches();
 }
 
 }  // namespace vantelo

@@ -24,7 +24,8 @@ public:
     TRecoveryJob(std::string journalPath, const std::string& databasePath, TFileOps& ops = TFileOps::System());
 
     // Recovers batch after batch, oldest first, until none is left or a stop
-    // is asked for (the batch then stays pending). Raises EJournalError.
+    // is asked for (the batch then stays pending), then drops the finished
+    // batches beyond the kept number. Raises EJournalError.
     void Run(TWorkProgress& progress);
 
     // What was done, batch by batch, and the records found damaged.

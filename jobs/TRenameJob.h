@@ -73,6 +73,7 @@ public:
     bool PastTurningBack() const { return pastTurningBack_; }
     const TRenameOperation::Result& Result() const { return result_; }
     size_t Count() const { return operation_.Count(); }
+    const std::string& JournalPath() const { return operation_.JournalPath(); }
     // After a failed batch, the row to show: the failed one, or the last
     // when the folder itself failed to be flushed. Nothing otherwise.
     std::optional<size_t> FailedRow() const;

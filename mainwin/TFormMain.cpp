@@ -295,6 +295,7 @@ void TFormMain::RenameFiles(TRenameJob& job, std::chrono::steady_clock::time_poi
     // Every listed row is switched off, in one walk and one transaction.
     rows.FinishRename();
     RefreshFileList();
+    journalUpkeep_.Start(job.JournalPath());
     // Ctrl+Z now means this batch, wherever the focus is.
     TFieldUndo::Forget({ui_->Edit1, ui_->Edit2, ui_->Edit3});
     // A cancel too late to take the batch back says so in place of success.

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "jobs/TJournalUpkeep.h"
 #include "mainwin/TListCheck.h"
 #include "platform/TFileIdentity.h"
 
@@ -113,6 +114,8 @@ private:
     TGridRowTip* rowTip_ = nullptr;
     QLabel* previewLink_ = nullptr;
     QPointer<TPreviewForm> preview_;
+    // The journal's old batches dropped after a batch, waited for on close.
+    TJournalUpkeep journalUpkeep_;
 };
 
 // The process's main window (set by the application object at start-up).

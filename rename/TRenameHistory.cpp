@@ -162,6 +162,10 @@ TRenameHistory::UndoResult TRenameHistory::UndoFiles(const TBatchFolder& folder,
     return result;
 }
 
+void TRenameHistory::DropOldBatches() {
+    if (JournalExists()) Journal().DropOldBatches();
+}
+
 bool TRenameHistory::JournalExists() const {
     struct stat st;
     return journal_ || ::lstat(journalPath_.c_str(), &st) == 0;

@@ -61,6 +61,10 @@ public:
     // (see TRenameJournal::TakeOver); pass only the per-user data folder's.
     size_t TakeOver(const std::string& databasePath);
 
+    // Drops the finished batches beyond the kept number (nothing when there
+    // is no journal yet). Raises EJournalError.
+    void DropOldBatches();
+
     // Batches found damaged so far and set aside, each to be reported once.
     std::vector<TRenameJournal::Summary> TakeSetAside();
 

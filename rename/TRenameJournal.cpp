@@ -448,25 +448,6 @@ int64_t TRenameJournal::Begin(const Folder& folder, bool deleteOld, size_t fileC
                               const PackedSlices& packedFiles) {
     int64_t id = 0;
     InTransaction([&] {
-        // Finished batches beyond the kept number are dropped, unless a
-        // process is undoing one of them right now.
-        TStatement old(db_.get(),
-                       "SELECT BatchId FROM Batches WHERE Phase = 3 ORDER BY BatchId DESC LIMIT -1 OFFSET ?");
-        if (!old.Ok()) Raise();
-        old.Bind(1, kKeptBatches - 1);
-        std::vector<int64_t> dropped;
-        int code;
-        while ((code = sqlite3_step(old.Get())) == SQLITE_ROW) dropped.push_back(sqlite3_column_int64(old.Get(), 0));
-        if (code != SQLITE_DONE) Raise();
-        for (const int64_t oldId : dropped) {
-            if (!Lock(oldId)) continue;
-            TStatement remove(db_.get(), "DELETE FROM Batches WHERE BatchId = ? AND Phase = 3");
-            if (!remove.Ok()) Raise();
-            remove.Bind(1, oldId);
-            if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
-            RemoveParts(oldId);
-            Unlock(oldId);
-        }
         TStatement insert(db_.get(),
                           "INSERT INTO Batches(Directory, DirDevice, DirInode, FsId, DeleteOld, Phase, FileCount, "
                           "Token) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
@@ -491,6 +472,32 @@ int64_t TRenameJournal::Begin(const Folder& folder, bool deleteOld, size_t fileC
         }
     });
     return id;
+}
+
+size_t TRenameJournal::DropOldBatches() {
+    size_t count = 0;
+    InTransaction([&] {
+        // Unless a process is undoing one of them right now.
+        TStatement old(db_.get(),
+                       "SELECT BatchId FROM Batches WHERE Phase = 3 ORDER BY BatchId DESC LIMIT -1 OFFSET ?");
+        if (!old.Ok()) Raise();
+        old.Bind(1, kKeptBatches);
+        std::vector<int64_t> dropped;
+        int code;
+        while ((code = sqlite3_step(old.Get())) == SQLITE_ROW) dropped.push_back(sqlite3_column_int64(old.Get(), 0));
+        if (code != SQLITE_DONE) Raise();
+        for (const int64_t oldId : dropped) {
+            if (!Lock(oldId)) continue;
+            TStatement remove(db_.get(), "DELETE FROM Batches WHERE BatchId = ? AND Phase = 3");
+            if (!remove.Ok()) Raise();
+            remove.Bind(1, oldId);
+            if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+            count += static_cast<size_t>(sqlite3_changes(db_.get()));
+            RemoveParts(oldId);
+            Unlock(oldId);
+        }
+    });
+    return count;
 }
 
 void TRenameJournal::WriteParts(int64_t id, const PackedSlices& packedFiles) {

@@ -94,7 +94,7 @@ public:
     };
 
     // How many finished batches are kept for undo; older ones are dropped
-    // when a new batch begins.
+    // by DropOldBatches.
     static constexpr int kKeptBatches = 20;
     // Bounds of what is read back: a longer value marks the batch damaged.
     static constexpr size_t kMaxNameBytes = 255;
@@ -134,6 +134,12 @@ public:
     // Records the identities of copies built for rows of an owned batch,
     // before any of them gets its name: one write for the lot.
     void AddMade(int64_t id, const std::vector<std::pair<size_t, TFileIdentity>>& made);
+    // Drops the finished batches beyond the newest kKeptBatches, except one
+    // a live process is undoing, in one transaction, and answers how many.
+    // Freeing a large batch's list takes a while, so this is left to moments
+    // nobody waits on (after a batch, at start-up) rather than done as a
+    // batch begins. Raises EJournalError.
+    size_t DropOldBatches();
     // Drops an owned batch: one that left nothing behind, or one fully
     // undone. Raises EJournalError, also when there was no such batch.
     void Forget(int64_t id);

@@ -70,6 +70,7 @@ public:
     // the user's own.
     explicit TRenameOperation(std::string databasePath, TFileOps& ops = TFileOps::System(),
                               std::string journalPath = TRenameJournal::DefaultPath());
+    const std::string& JournalPath() const { return journalPath_; }
 
     // Opens the searched directory; with `expected`, refuses (ESTALE) a
     // directory that is no longer the one the rows were listed from.

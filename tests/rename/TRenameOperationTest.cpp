@@ -241,6 +241,7 @@ TEST_F(RenameOperationTest, OnlyTheNewestFinishedBatchesAreKept) {
         ASSERT_EQ(RunBatch({{"f" + std::to_string(i), "f" + std::to_string(i + 1)}}, true).outcome,
                   TRenameOperation::Outcome::Done);
     TRenameHistory history(Journal());
+    history.DropOldBatches();
     int undone = 0;
     while (history.UndoLast()) ++undone;
     EXPECT_EQ(undone, TRenameJournal::kKeptBatches);
