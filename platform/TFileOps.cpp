@@ -204,10 +204,18 @@ int TFileOps::LinkAt(int dirFd, const std::string& from, const std::string& to, 
 }
 
 int TFileOps::RenameAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made) {
+    if (const int error = RenameOnly(dirFd, from, to)) return error;
+    return ConfirmRenamed(dirFd, from, to, made);
+}
+
+int TFileOps::RenameOnly(int dirFd, const std::string& from, const std::string& to) {
     if (const int fault = Fault(Step::Rename, to)) return fault;
-    if (RenameNoReplace(dirFd, from, to) != 0) return errno;
-    // `to` did not exist a moment ago (no replacing): what is there now is
-    // what was renamed, and renaming it back restores the directory.
+    return RenameNoReplace(dirFd, from, to) != 0 ? errno : 0;
+}
+
+int TFileOps::ConfirmRenamed(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made) {
+    // `to` did not exist before the rename (no replacing): what is there now
+    // is what was renamed, and renaming it back restores the directory.
     struct stat st;
     if (const int error = StatAt(dirFd, to, st)) {
         RenameNoReplace(dirFd, to, from);

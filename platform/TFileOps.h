@@ -197,6 +197,12 @@ public:
     // regular file or symbolic link renamed meanwhile is renamed back
     // (EISDIR for a directory, EOPNOTSUPP otherwise).
     int RenameAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made);
+    // RenameAt in two steps, for a caller that looks at what was renamed on
+    // another thread while it renames on: the rename alone (0 or errno)...
+    int RenameOnly(int dirFd, const std::string& from, const std::string& to);
+    // ...and the look at `to` afterwards: the identity of the renamed file,
+    // or anything else renamed back as RenameAt does (0 or errno).
+    int ConfirmRenamed(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made);
 
     // Removes `name` from the directory: 0 or errno.
     int UnlinkAt(int dirFd, const std::string& name);

@@ -7,7 +7,12 @@
 #include "platform/TFsRefusal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -37,6 +42,81 @@ private:
     TFileOps& ops_;
     int dirFd_;
     std::vector<Copy> copies_;
+};
+
+// Looks at the files renamed in place on a thread of its own, a little
+// behind the renames: each look (one lstat) then costs the batch nothing
+// while the kernel renames the next file. Rows are handed over in order
+// from the first; the plan's rows handed over belong to this thread until
+// Drain() returns, the others to the caller's.
+class TRenameConfirmer {
+public:
+    explicit TRenameConfirmer(TRenamePlan& plan) : plan_(plan), worker_([this] { Run(); }) {}
+    ~TRenameConfirmer() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        handed_cv_.notify_one();
+        worker_.join();
+    }
+    TRenameConfirmer(const TRenameConfirmer&) = delete;
+    TRenameConfirmer& operator=(const TRenameConfirmer&) = delete;
+
+    // The next row (the first not handed over yet) was renamed.
+    void HandNext() {
+        const size_t handed = handed_.load(std::memory_order_relaxed) + 1;
+        handed_.store(handed, std::memory_order_release);
+        // Woken a stretch at a time, not once a file.
+        if (handed % kStretch == 0) Wake();
+    }
+    // A look failed: the caller stops renaming and drains.
+    bool Failed() const { return failed_.load(std::memory_order_acquire); }
+    // Waits until every row handed over was looked at; answers the first
+    // row whose look failed (its file renamed back), if any.
+    TRenamePlan::Failure Drain() {
+        Wake();
+        std::unique_lock<std::mutex> lock(mutex_);
+        confirmed_cv_.wait(lock, [this] { return confirmed_ == handed_.load(std::memory_order_relaxed); });
+        return failure_;
+    }
+
+private:
+    static constexpr size_t kStretch = 64;
+
+    void Wake() {
+        { const std::lock_guard<std::mutex> lock(mutex_); }
+        handed_cv_.notify_one();
+    }
+    void Run() {
+        size_t seen = 0;
+        for (;;) {
+            const size_t handed = handed_.load(std::memory_order_acquire);
+            TRenamePlan::Failure failure;
+            for (; seen < handed; ++seen) {
+                if (const int error = plan_.ConfirmRenamed(seen); error && !failure) failure = {seen, error};
+            }
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (failure && !failure_) {
+                failure_ = failure;
+                failed_.store(true, std::memory_order_release);
+            }
+            confirmed_ = seen;
+            confirmed_cv_.notify_all();
+            handed_cv_.wait(lock, [&] { return stop_ || handed_.load(std::memory_order_acquire) != seen; });
+            if (stop_ && handed_.load(std::memory_order_acquire) == seen) return;
+        }
+    }
+
+    TRenamePlan& plan_;
+    std::atomic<size_t> handed_{0};
+    std::atomic<bool> failed_{false};
+    std::mutex mutex_;
+    std::condition_variable handed_cv_, confirmed_cv_;
+    size_t confirmed_ = 0;             // under mutex_
+    TRenamePlan::Failure failure_;     // under mutex_
+    bool stop_ = false;                // under mutex_
+    std::thread worker_;
 };
 
 }  // namespace
@@ -120,6 +200,25 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         openFiles = files.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(files.rlim_cur);
     const size_t perRecord = std::min(total, CopiesPerRecord(openFiles));
     TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd(), perRecord);
+    // Files renamed in place are looked at behind the renames, from the
+    // first row on, until a row cannot be renamed in place.
+    std::optional<TRenameConfirmer> confirmer;
+    if (deleteOld) confirmer.emplace(plan_);
+    bool inPlace = deleteOld;
+    // A way out: whatever was made is taken back, the earliest failing row
+    // reported (a look behind the renames may have found one first).
+    const auto fail = [&](size_t row, int error, Outcome outcome) {
+        pending.Drop();
+        if (confirmer) {
+            const TRenamePlan::Failure looked = confirmer->Drain();
+            if (looked && (looked.index < row || outcome == Outcome::Stopped)) {
+                row = looked.index;
+                error = looked.error;
+                outcome = Outcome::Failed;
+            }
+        }
+        return Fail(journal, id, row, error, outcome);
+    };
     std::string staging;
     // The copies built so far are recorded, then named, in order.
     const auto nameAll = [&]() -> std::optional<Result> {
@@ -145,35 +244,42 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
                     error = plan_.NameNew(copy.row, copy.built);
                 }
             }
-            if (error != 0) {
-                const size_t row = copy.row;
-                pending.Drop();
-                return Fail(journal, id, row, error, Outcome::Failed);
-            }
+            if (error != 0) return fail(copy.row, error, Outcome::Failed);
         }
         copies.clear();
         return std::nullopt;
     };
     for (size_t i = 0; i < total; ++i) {
-        if (callbacks.stopRequested && callbacks.stopRequested()) {
-            pending.Drop();
-            return Fail(journal, id, i, ECANCELED, Outcome::Stopped);
-        }
+        if (callbacks.stopRequested && callbacks.stopRequested()) return fail(i, ECANCELED, Outcome::Stopped);
         if (callbacks.progress)
             callbacks.progress(i, total, std::string(plan_.OldName(i)), static_cast<uint64_t>(plan_.At(i).source.size));
+        if (inPlace) {
+            if (confirmer->Failed()) return fail(i, 0, Outcome::Failed);
+            const int error = plan_.RenameInPlace(i);
+            if (error == 0) {
+                confirmer->HandNext();
+                continue;
+            }
+            if (!TFsRefusal::CannotRenameInPlace(error)) return fail(i, error, Outcome::Failed);
+            // This row (and, as it may be the file system's refusal, every
+            // later one) goes the way that links or copies.
+            inPlace = false;
+            if (const TRenamePlan::Failure looked = confirmer->Drain()) return fail(looked.index, looked.error, Outcome::Failed);
+        }
         TFileOps::TBuiltCopy built;
         // Written over in place: the name is needed only where a copy cannot
         // be unnamed, and a fresh string a row costs allocations.
         WriteStagingName(staging, token, i);
-        if (const int error = plan_.BuildNew(i, deleteOld, built, staging, flushEachCopy_, unnamed_)) {
-            pending.Drop();
-            return Fail(journal, id, i, error, Outcome::Failed);
-        }
+        if (const int error = plan_.BuildNew(i, deleteOld, built, staging, flushEachCopy_, unnamed_))
+            return fail(i, error, Outcome::Failed);
         if (built.state == TFileOps::TBuiltCopy::State::None) continue;
         pending.Copies().push_back({i, std::move(built)});
         if (pending.Copies().size() == perRecord) {
             if (std::optional<Result> failed = nameAll()) return failed;
         }
+    }
+    if (confirmer) {
+        if (const TRenamePlan::Failure looked = confirmer->Drain()) return fail(looked.index, looked.error, Outcome::Failed);
     }
     return nameAll();
 }

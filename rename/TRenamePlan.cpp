@@ -388,6 +388,28 @@ int TRenamePlan::BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& bu
     return error;
 }
 
+int TRenamePlan::RenameInPlace(size_t index) {
+    if (!checked_ || index >= rows_.size()) return ECANCELED;
+    Row& row = rows_[index];
+    if (row.state != State::Pending) return EALREADY;
+    if (const int error = ops_.RenameOnly(dir_.Get(), std::string(OldOf(row)), std::string(NewOf(row)))) return error;
+    row.state = State::Renamed;
+    return 0;
+}
+
+int TRenamePlan::ConfirmRenamed(size_t index) {
+    if (index >= rows_.size()) return ECANCELED;
+    Row& row = rows_[index];
+    if (row.state != State::Renamed) return EALREADY;
+    TFileIdentity made;
+    if (const int error = ops_.ConfirmRenamed(dir_.Get(), std::string(OldOf(row)), std::string(NewOf(row)), made)) {
+        row.state = State::Pending;
+        return error;
+    }
+    SetMade(row, made);
+    return 0;
+}
+
 int TRenamePlan::NameNew(size_t index, TFileOps::TBuiltCopy& built) {
     if (index >= rows_.size()) return ECANCELED;
     Row& row = rows_[index];

@@ -192,6 +192,17 @@ public:
     // flush the whole file system at once).
     int BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& built, const std::string& stagingName = {},
                  bool flushKept = false, bool unnamed = true);
+    // BuildNew's rename in place in two steps, for a caller that looks at
+    // what was renamed on another thread while it renames on. RenameInPlace
+    // renames row `index` and counts it renamed (0 or errno; a file system
+    // that renames nothing in place says so as BuildNew would find it).
+    // ConfirmRenamed then keeps the identity of what the new name holds, or,
+    // when that is not a regular file or symbolic link, renames it back and
+    // counts the row as not made (0 or errno). Rows in between are the
+    // caller's to keep apart: one thread renames, the other confirms rows
+    // it was handed, and nothing else touches the plan meanwhile.
+    int RenameInPlace(size_t index);
+    int ConfirmRenamed(size_t index);
     // Gives row `index`'s built copy its new name (never overwriting).
     // Returns 0 or errno; on failure the copy stays in `built` for DropCopy.
     int NameNew(size_t index, TFileOps::TBuiltCopy& built);

@@ -163,6 +163,29 @@ TEST_F(RenameInputs, FileSwappedForAFifoBeforeItsCopyStopsTheBatchWithoutHanging
     }
 }
 
+TEST_F(RenameInputs, AFileSwappedForAFolderMidBatchIsFoundBehindTheRenamesAndEveryFileGoesBack) {
+    // Files renamed past the swapped one before it was looked at are taken
+    // back too, and the swapped row is the one reported.
+    test::TTempDir dir;
+    for (int i = 0; i < 2000; ++i) dir.WriteFile("f" + std::to_string(i) + ".txt", std::to_string(i));
+    const Rows rows = SearchRows(dir.Path(), ".txt", ".md");
+    const size_t swappedRow = 1234;
+    const std::string swapped = rows[swappedRow].first;
+    RenameHooks hooks;
+    hooks.beforeCopy = [&](size_t i) {
+        if (i != swappedRow) return;
+        ::rename((dir / swapped).c_str(), (dir / "kept").c_str());
+        ::mkdir((dir / swapped).c_str(), 0755);
+    };
+    const RenameOutcome outcome = RunRenameJob(dir.Path(), Database(), rows, true, TFileOps::System(), hooks);
+    EXPECT_EQ(outcome.shown, EISDIR);
+    const DirState after = Snapshot(dir.Path());
+    EXPECT_TRUE(S_ISDIR(after.at(swapped).mode));
+    EXPECT_EQ(after.size(), rows.size() + 1);
+    for (const auto& [oldName, newName] : rows)
+        EXPECT_TRUE(after.count(oldName) && !after.count(newName)) << oldName;
+}
+
 // ---- awkward names ---------------------------------------------------------
 
 struct NameCase {
