@@ -315,10 +315,11 @@ TRenameJournal::TRenameJournal(const std::string& path, int busyTimeoutMs) : pat
         throw EJournalError(text);
     }
     sqlite3_busy_timeout(db_.get(), busyTimeoutMs);
-    // Every commit of this connection reaches the disk before it returns:
-    // in rollback-journal mode, EXTRA also flushes the folder once the
-    // commit's journal file is gone, so a power cut cannot bring it back.
-    Exec("PRAGMA journal_mode=DELETE");
+    // Every commit of this connection reaches the disk before it returns.
+    // The rollback journal stays between commits, its header zeroed and
+    // flushed to end one: no file is made, removed and its folder flushed
+    // for every commit, and a power cut cannot bring an ended one back.
+    Exec("PRAGMA journal_mode=PERSIST");
     Exec("PRAGMA synchronous=EXTRA");
     if (sqlite3_exec(db_.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) Raise();
 }
