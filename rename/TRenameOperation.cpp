@@ -4,15 +4,12 @@
 
 #include "rename/EJournalError.h"
 #include "rename/TBatchFolder.h"
+#include "rename/TRenameConfirmer.h"
 #include "platform/TFsRefusal.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -42,81 +39,6 @@ private:
     TFileOps& ops_;
     int dirFd_;
     std::vector<Copy> copies_;
-};
-
-// Looks at the files renamed in place on a thread of its own, a little
-// behind the renames: each look (one lstat) then costs the batch nothing
-// while the kernel renames the next file. Rows are handed over in order
-// from the first; the plan's rows handed over belong to this thread until
-// Drain() returns, the others to the caller's.
-class TRenameConfirmer {
-public:
-    explicit TRenameConfirmer(TRenamePlan& plan) : plan_(plan), worker_([this] { Run(); }) {}
-    ~TRenameConfirmer() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        handed_cv_.notify_one();
-        worker_.join();
-    }
-    TRenameConfirmer(const TRenameConfirmer&) = delete;
-    TRenameConfirmer& operator=(const TRenameConfirmer&) = delete;
-
-    // The next row (the first not handed over yet) was renamed.
-    void HandNext() {
-        const size_t handed = handed_.load(std::memory_order_relaxed) + 1;
-        handed_.store(handed, std::memory_order_release);
-        // Woken a stretch at a time, not once a file.
-        if (handed % kStretch == 0) Wake();
-    }
-    // A look failed: the caller stops renaming and drains.
-    bool Failed() const { return failed_.load(std::memory_order_acquire); }
-    // Waits until every row handed over was looked at; answers the first
-    // row whose look failed (its file renamed back), if any.
-    TRenamePlan::Failure Drain() {
-        Wake();
-        std::unique_lock<std::mutex> lock(mutex_);
-        confirmed_cv_.wait(lock, [this] { return confirmed_ == handed_.load(std::memory_order_relaxed); });
-        return failure_;
-    }
-
-private:
-    static constexpr size_t kStretch = 64;
-
-    void Wake() {
-        { const std::lock_guard<std::mutex> lock(mutex_); }
-        handed_cv_.notify_one();
-    }
-    void Run() {
-        size_t seen = 0;
-        for (;;) {
-            const size_t handed = handed_.load(std::memory_order_acquire);
-            TRenamePlan::Failure failure;
-            for (; seen < handed; ++seen) {
-                if (const int error = plan_.ConfirmRenamed(seen); error && !failure) failure = {seen, error};
-            }
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (failure && !failure_) {
-                failure_ = failure;
-                failed_.store(true, std::memory_order_release);
-            }
-            confirmed_ = seen;
-            confirmed_cv_.notify_all();
-            handed_cv_.wait(lock, [&] { return stop_ || handed_.load(std::memory_order_acquire) != seen; });
-            if (stop_ && handed_.load(std::memory_order_acquire) == seen) return;
-        }
-    }
-
-    TRenamePlan& plan_;
-    std::atomic<size_t> handed_{0};
-    std::atomic<bool> failed_{false};
-    std::mutex mutex_;
-    std::condition_variable handed_cv_, confirmed_cv_;
-    size_t confirmed_ = 0;             // under mutex_
-    TRenamePlan::Failure failure_;     // under mutex_
-    bool stop_ = false;                // under mutex_
-    std::thread worker_;
 };
 
 }  // namespace
@@ -219,6 +141,11 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         }
         return Fail(journal, id, row, error, outcome);
     };
+    // Every file handed over looked at: the batch goes on unless one failed.
+    const auto lookedAtAll = [&]() -> std::optional<Result> {
+        if (const TRenamePlan::Failure looked = confirmer->Drain()) return fail(looked.index, looked.error, Outcome::Failed);
+        return std::nullopt;
+    };
     std::string staging;
     // The copies built so far are recorded, then named, in order.
     const auto nameAll = [&]() -> std::optional<Result> {
@@ -264,7 +191,7 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
             // This row (and, as it may be the file system's refusal, every
             // later one) goes the way that links or copies.
             inPlace = false;
-            if (const TRenamePlan::Failure looked = confirmer->Drain()) return fail(looked.index, looked.error, Outcome::Failed);
+            if (std::optional<Result> failed = lookedAtAll()) return failed;
         }
         TFileOps::TBuiltCopy built;
         // Written over in place: the name is needed only where a copy cannot
@@ -279,7 +206,7 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         }
     }
     if (confirmer) {
-        if (const TRenamePlan::Failure looked = confirmer->Drain()) return fail(looked.index, looked.error, Outcome::Failed);
+        if (std::optional<Result> failed = lookedAtAll()) return failed;
     }
     return nameAll();
 }
