@@ -39,6 +39,13 @@ long PeakKilobytes() {
     return usage.ru_maxrss;
 }
 
+// File `index` of a batch as the benchmark journals it, renamed in place.
+void PackBenchFile(std::string& packed, size_t index) {
+    const std::string name = "photo-" + std::to_string(1000000 + index) + ".jpg";
+    const TFileIdentity identity{2049, static_cast<ino_t>(index + 100), 123456, {1700000000, 0}, {1700000000, 5}};
+    TRenameJournal::PackFile(packed, name, name + ".png", identity, identity);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,11 +79,7 @@ int main(int argc, char** argv) {
                 slice = TRenameJournal::PackStart();
                 started = true;
             }
-            for (; next < files && slice.size() < TRenameJournal::kSliceBytes; ++next) {
-                const std::string name = "photo-" + std::to_string(1000000 + next) + ".jpg";
-                const TFileIdentity identity{2049, static_cast<ino_t>(next + 100), 123456, {1700000000, 0}, {1700000000, 5}};
-                TRenameJournal::PackFile(slice, name, name + ".png", identity, identity);
-            }
+            for (; next < files && slice.size() < TRenameJournal::kSliceBytes; ++next) PackBenchFile(slice, next);
             return true;
         };
         const int64_t id = journal.Begin({dir, {2049, 2, 0, {}}, 0}, true, files, "bench", slices);
@@ -96,11 +99,7 @@ int main(int argc, char** argv) {
     {
         const size_t listed = std::min<size_t>(files, 100000);
         std::string packed = TRenameJournal::PackStart(listed);
-        for (size_t i = 0; i < listed; ++i) {
-            const std::string name = "photo-" + std::to_string(1000000 + i) + ".jpg";
-            const TFileIdentity identity{2049, static_cast<ino_t>(i + 100), 123456, {1700000000, 0}, {1700000000, 5}};
-            TRenameJournal::PackFile(packed, name, name + ".png", identity, identity);
-        }
+        for (size_t i = 0; i < listed; ++i) PackBenchFile(packed, i);
         TRenameJournal journal(journalPath);
         std::vector<double> begins, drops;
         for (int i = 0; i < TRenameJournal::kKeptBatches + runs; ++i) {

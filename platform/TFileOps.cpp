@@ -203,11 +203,6 @@ int TFileOps::LinkAt(int dirFd, const std::string& from, const std::string& to, 
     return 0;
 }
 
-int TFileOps::RenameAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made) {
-    if (const int error = RenameOnly(dirFd, from, to)) return error;
-    return ConfirmRenamed(dirFd, from, to, made);
-}
-
 int TFileOps::RenameOnly(int dirFd, const std::string& from, const std::string& to) {
     if (const int fault = Fault(Step::Rename, to)) return fault;
     return RenameNoReplace(dirFd, from, to) != 0 ? errno : 0;

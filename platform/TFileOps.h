@@ -190,18 +190,16 @@ public:
     static std::string PrivateName(const char* suffix);
 
     // Renames `from` to `to` in the directory with renameat2(RENAME_NOREPLACE):
-    // one atomic step that never overwrites. Returns 0 and the identity of
-    // the renamed file, or errno: EEXIST when `to` exists, ENOENT when `from`
-    // is missing, EINVAL or ENOSYS when the file system or kernel refuses the
-    // flag (the caller then links or copies instead). Anything other than a
-    // regular file or symbolic link renamed meanwhile is renamed back
-    // (EISDIR for a directory, EOPNOTSUPP otherwise).
-    int RenameAt(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made);
-    // RenameAt in two steps, for a caller that looks at what was renamed on
-    // another thread while it renames on: the rename alone (0 or errno)...
+    // one atomic step that never overwrites, in two calls, so that a caller
+    // may look at what was renamed on another thread while it renames on.
+    // RenameOnly answers 0 or errno: EEXIST when `to` exists, ENOENT when
+    // `from` is missing, EINVAL or ENOSYS when the file system or kernel
+    // refuses the flag (the caller then links or copies instead).
+    // ConfirmRenamed then answers 0 and the identity of the renamed file, or
+    // errno; anything other than a regular file or symbolic link renamed
+    // meanwhile is renamed back (EISDIR for a directory, EOPNOTSUPP
+    // otherwise).
     int RenameOnly(int dirFd, const std::string& from, const std::string& to);
-    // ...and the look at `to` afterwards: the identity of the renamed file,
-    // or anything else renamed back as RenameAt does (0 or errno).
     int ConfirmRenamed(int dirFd, const std::string& from, const std::string& to, TFileIdentity& made);
 
     // Removes `name` from the directory: 0 or errno.

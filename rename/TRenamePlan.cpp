@@ -366,13 +366,9 @@ int TRenamePlan::BuildNew(size_t index, bool deleteOld, TFileOps::TBuiltCopy& bu
     if (row.state != State::Pending) return EALREADY;
     int error = EPERM;
     if (deleteOld) {
-        TFileIdentity made;
-        error = ops_.RenameAt(dir_.Get(), std::string(OldOf(row)), std::string(NewOf(row)), made);
-        if (error == 0) {
-            SetMade(row, made);
-            row.state = State::Renamed;
-            return 0;
-        }
+        error = RenameInPlace(index);
+        if (error == 0) error = ConfirmRenamed(index);
+        if (error == 0) return 0;
         if (!TFsRefusal::CannotRenameInPlace(error)) return error;
         error = LinkRow(row);
         if (error == 0 || !TFsRefusal::CannotLink(error)) return error;

@@ -395,6 +395,12 @@ TEST_P(FileOpsQuirk, CopyIsExactOrFailsLeavingNothing) {
     EXPECT_TRUE(made.SameState(TFileIdentity::Of(Lstat(dir / "new"))));
 }
 
+// The two steps of a rename in place, one after the other.
+int RenameAt(TFileOps& ops, int dirFd, const std::string& from, const std::string& to, TFileIdentity& made) {
+    if (const int error = ops.RenameOnly(dirFd, from, to)) return error;
+    return ops.ConfirmRenamed(dirFd, from, to, made);
+}
+
 TEST(FileOpsRename, RenamesInPlaceNeverOverwritingAndRefusingWhatIsNotAFile) {
     test::TTempDir dir;
     dir.WriteFile("a", "content");
@@ -403,17 +409,17 @@ TEST(FileOpsRename, RenamesInPlaceNeverOverwritingAndRefusingWhatIsNotAFile) {
     const ino_t inode = Lstat(dir / "a").st_ino;
     DirFd fd(dir.Path());
     TFileIdentity made;
-    ASSERT_EQ(TFileOps::System().RenameAt(fd.Get(), "a", "b", made), 0);
+    ASSERT_EQ(RenameAt(TFileOps::System(), fd.Get(), "a", "b", made), 0);
     EXPECT_EQ(made.inode, inode);
     EXPECT_EQ(dir.ReadFile("b"), "content");
-    EXPECT_EQ(TFileOps::System().RenameAt(fd.Get(), "b", "taken", made), EEXIST);
-    EXPECT_EQ(TFileOps::System().RenameAt(fd.Get(), "missing", "c", made), ENOENT);
-    EXPECT_EQ(TFileOps::System().RenameAt(fd.Get(), "sub", "sub2", made), EISDIR);
+    EXPECT_EQ(RenameAt(TFileOps::System(), fd.Get(), "b", "taken", made), EEXIST);
+    EXPECT_EQ(RenameAt(TFileOps::System(), fd.Get(), "missing", "c", made), ENOENT);
+    EXPECT_EQ(RenameAt(TFileOps::System(), fd.Get(), "sub", "sub2", made), EISDIR);
     QuirkyOps refused(TFileOps::Options{});
     refused.renameError = EINVAL;
-    EXPECT_EQ(refused.RenameAt(fd.Get(), "b", "c", made), EINVAL);
+    EXPECT_EQ(RenameAt(refused, fd.Get(), "b", "c", made), EINVAL);
     FailingOps failing(TFileOps::Options{}, TFileOps::Step::Rename);
-    EXPECT_EQ(failing.RenameAt(fd.Get(), "b", "c", made), EIO);
+    EXPECT_EQ(RenameAt(failing, fd.Get(), "b", "c", made), EIO);
     EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{".", "..", "b", "sub", "taken"}));
     EXPECT_EQ(dir.ReadFile("taken"), "keep");
 }
