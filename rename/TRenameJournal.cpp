@@ -26,6 +26,8 @@ constexpr const char* kSchema =
     "Files BLOB NOT NULL, PRIMARY KEY(BatchId, Part));"
     "CREATE TABLE IF NOT EXISTS BatchMade(BatchId INTEGER NOT NULL, Part INTEGER NOT NULL, "
     "Made BLOB NOT NULL, PRIMARY KEY(BatchId, Part));"
+    "CREATE TABLE IF NOT EXISTS BatchTimes(BatchId INTEGER NOT NULL, Part INTEGER NOT NULL, "
+    "Times BLOB NOT NULL, PRIMARY KEY(BatchId, Part));"
     "CREATE TABLE IF NOT EXISTS TakenOver(Source BLOB PRIMARY KEY);";
 constexpr unsigned char kPackVersion = 3;
 // The list as the journal wrote it when it lived in the tool's database.
@@ -535,6 +537,45 @@ void TRenameJournal::SetPhase(int64_t id, Phase from, Phase to, const PackedSlic
     });
 }
 
+namespace {
+// Change times in list order, a slice a part: the slice's first index, then
+// per file its seconds and nanoseconds as folded differences from the file
+// before (from zero at a slice's start). A batch's times lie close together,
+// so most files take two or three bytes.
+void PutTimeStep(std::string& out, timespec& previous, const timespec& time) {
+    const auto step = [](int64_t now, int64_t before) {
+        return static_cast<int64_t>(static_cast<uint64_t>(now) - static_cast<uint64_t>(before));
+    };
+    PutNumber(out, Fold(step(time.tv_sec, previous.tv_sec)));
+    PutNumber(out, Fold(step(time.tv_nsec, previous.tv_nsec)));
+    previous = time;
+}
+}  // namespace
+
+void TRenameJournal::SetPhase(int64_t id, Phase from, Phase to, size_t fileCount, const ChangeTimes& changeTime) {
+    InTransaction([&] {
+        SetPhase(id, from, to);
+        TStatement remove(db_.get(), "DELETE FROM BatchTimes WHERE BatchId = ?");
+        if (!remove.Ok()) Raise();
+        remove.Bind(1, id);
+        if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
+        TStatement insert(db_.get(), "INSERT INTO BatchTimes(BatchId, Part, Times) VALUES (?, ?, ?)");
+        if (!insert.Ok()) Raise();
+        std::string slice;
+        for (size_t next = 0, part = 0; next < fileCount; ++part) {
+            slice.clear();
+            PutNumber(slice, next);
+            timespec previous{};
+            for (; next < fileCount && slice.size() < kSliceBytes; ++next) PutTimeStep(slice, previous, changeTime(next));
+            sqlite3_reset(insert.Get());
+            insert.Bind(1, id);
+            insert.Bind(2, static_cast<int64_t>(part));
+            insert.BindBlob(3, slice);
+            if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
+        }
+    });
+}
+
 void TRenameJournal::AddMade(int64_t id, const std::vector<std::pair<size_t, TFileIdentity>>& made) {
     if (made.empty()) return;
     if (!owned_.count(id)) throw EJournalError("rename journal: batch " + std::to_string(id) + " is not ours");
@@ -568,7 +609,8 @@ void TRenameJournal::Forget(int64_t id) {
 }
 
 void TRenameJournal::RemoveParts(int64_t id) {
-    for (const char* sql : {"DELETE FROM BatchFiles WHERE BatchId = ?", "DELETE FROM BatchMade WHERE BatchId = ?"}) {
+    for (const char* sql : {"DELETE FROM BatchFiles WHERE BatchId = ?", "DELETE FROM BatchMade WHERE BatchId = ?",
+                            "DELETE FROM BatchTimes WHERE BatchId = ?"}) {
         TStatement remove(db_.get(), sql);
         if (!remove.Ok()) Raise();
         remove.Bind(1, id);
@@ -664,7 +706,35 @@ bool TRenameJournal::ReadBatch(int64_t id, Batch& batch) {
         }
     }
     if (code != SQLITE_DONE) Raise();
-    return true;
+
+    // The change times the batch's end left, when it wrote them apart: one
+    // for every file, each file's new file known.
+    TStatement times(db_.get(), "SELECT length(Times), Times FROM BatchTimes WHERE BatchId = ? ORDER BY Part");
+    if (!times.Ok()) Raise();
+    times.Bind(1, id);
+    size_t next = 0;
+    bool timed = false;
+    while ((code = sqlite3_step(times.Get())) == SQLITE_ROW) {
+        if (sqlite3_column_int64(times.Get(), 0) > static_cast<int64_t>(2 * kSliceBytes)) return false;
+        const std::string packed = times.Blob(1);
+        TReader reader(packed, 0);
+        uint64_t first = 0;
+        if (!reader.Number(first) || first != next) return false;
+        timed = true;
+        uint64_t seconds = 0, nanoseconds = 0;
+        for (timespec previous{}; !reader.AtEnd(); ++next) {
+            if (!reader.Number(seconds) || !reader.Number(nanoseconds) || next >= batch.files.size()) return false;
+            const timespec time{static_cast<time_t>(static_cast<uint64_t>(previous.tv_sec) + static_cast<uint64_t>(Unfold(seconds))),
+                                static_cast<long>(static_cast<uint64_t>(previous.tv_nsec) + static_cast<uint64_t>(Unfold(nanoseconds)))};
+            if (time.tv_nsec < 0 || time.tv_nsec >= 1000000000) return false;
+            File& file = batch.files[next];
+            if (!file.made.Known()) return false;
+            file.made.ctime = time;
+            previous = time;
+        }
+    }
+    if (code != SQLITE_DONE) Raise();
+    return !timed || next == batch.files.size();
 }
 
 std::optional<TRenameJournal::Batch> TRenameJournal::ClaimRead(int64_t id, std::initializer_list<Phase> phases) {

@@ -21,6 +21,11 @@
 //   BatchMade(BatchId, Part, Made BLOB)
 //                            the identity of every copy the batch built,
 //                            written before the copy got its name
+//   BatchTimes(BatchId, Part, Times BLOB)
+//                            every new file's change time as the batch left
+//                            it, in list order: what a batch's end writes
+//                            when its new files are otherwise as the list
+//                            and BatchMade already say
 //
 // A batch belongs to the process running it, from its first write to its
 // end: that process holds a lock on the batch's byte of journal.lock (an
@@ -131,6 +136,14 @@ public:
     // Raises EJournalError, also when the batch is not in phase `from`.
     void SetPhase(int64_t id, Phase from, Phase to);
     void SetPhase(int64_t id, Phase from, Phase to, const PackedSlices& packedFiles);
+    // Moves an owned batch from phase `from` to `to` and records, for each
+    // of its `fileCount` files in list order, the change time its new file
+    // has now (`changeTime` of the file's index): its new file is otherwise
+    // as the list and the copies' records say, and from now on reads back
+    // with that change time. A few bytes a file, where the list written
+    // again would take tens. On disk when this returns. Raises EJournalError.
+    using ChangeTimes = std::function<timespec(size_t index)>;
+    void SetPhase(int64_t id, Phase from, Phase to, size_t fileCount, const ChangeTimes& changeTime);
     // Records the identities of copies built for rows of an owned batch,
     // before any of them gets its name: one write for the lot.
     void AddMade(int64_t id, const std::vector<std::pair<size_t, TFileIdentity>>& made);

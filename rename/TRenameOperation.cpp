@@ -272,7 +272,15 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
             }
         }
         // The new files as they now are, so that undo knows them exactly.
-        journal.SetPhase(id, phase, TRenameJournal::Phase::Done, PackedFiles());
+        // Where every new file is its old file under the new name, as the
+        // list at the start has it, only the change times are new.
+        bool inPlace = deleteOld;
+        for (size_t i = 0; inPlace && i < total; ++i) inPlace = plan_.MadeInPlace(i);
+        if (inPlace)
+            journal.SetPhase(id, phase, TRenameJournal::Phase::Done, total,
+                             [this](size_t i) { return plan_.Made(i).ctime; });
+        else
+            journal.SetPhase(id, phase, TRenameJournal::Phase::Done, PackedFiles());
     } catch (const EJournalError&) {
         // Before any deletion the batch is taken back, as for a failed file;
         // after, the next start finishes it.

@@ -165,6 +165,10 @@ public:
     // Row `index`'s new file as it was made (and, after DeleteOld, as the
     // batch leaves it); an empty identity while nothing is made.
     TFileIdentity Made(size_t index) const { return MadeOf(rows_[index]); }
+    // Whether row `index`'s new file is its old file as checked, only its
+    // change time since moved on (a rename or link in place of a file
+    // nobody changed meanwhile).
+    bool MadeInPlace(size_t index) const { return rows_[index].madeKept == Row::MadeKept::InPlace; }
 
     // Checks every row, in order, before anything is touched (see the list
     // above), notes each old file's identity, and returns the first failure,
