@@ -267,7 +267,7 @@ void TFormMain::RenameFiles(TRenameJob& job, std::chrono::steady_clock::time_poi
     work.SetShowDelay(std::max(std::chrono::milliseconds(0),
                                TBackgroundWork::kShowDelay - std::chrono::duration_cast<std::chrono::milliseconds>(
                                                                  std::chrono::steady_clock::now() - started)));
-    // A long list's rows are switched off meanwhile, held for the batch's end.
+    // A long list's rows are switched off meanwhile, committed at the batch's end.
     TListRows rows(*ADOQuery1, [this] { RefreshFileList(); });
     rows.SwitchOffWhileRenaming();
     TBackgroundWork::Outcome outcome = TBackgroundWork::Outcome::Completed;

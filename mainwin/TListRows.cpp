@@ -9,7 +9,6 @@
 #include "mainwin/MainTexts.h"
 #include "mainwin/TBackgroundWork.h"
 #include "platform/TCodePage.h"
-#include "store/EPostNotHeld.h"
 #include "store/OpenQuery.h"
 #include "store/TADOConnection.h"
 #include "store/TADOQuery.h"
@@ -80,12 +79,9 @@ TListRows::TListRows(TADOQuery& query, std::function<void()> refresh)
 TListRows::~TListRows()
 {
     timer_.stop();
-    if (mode_ == Mode::Rename && connection_) {
-        connection_->SetHoldWithoutLock(false);
-        // Whatever was held and not kept for the commit is dropped.
-        if (!kept_)
-            connection_->DropHeld();
-    }
+    // A rename's rows not kept for the commit never reach the table.
+    if (mode_ == Mode::Rename && !kept_)
+        Rollback();
     // Leaving early (an error on its way to the box) ends the batch and
     // commits what was posted; a commit that fails there is shown first.
     if (inBatch_ && !connection_->EndBatch()) {
@@ -254,15 +250,7 @@ void TListRows::SwitchOffWhileRenaming()
     mode_ = Mode::Rename;
     if (query_.RecordCount() < static_cast<int64_t>(kLongList) || !connection_)
         return;
-    connection_->SetHoldWithoutLock(true);
     timer_.start(0);
-}
-
-void TListRows::StopInStep()
-{
-    timer_.stop();
-    if (connection_)
-        connection_->SetHoldWithoutLock(false);
 }
 
 void TListRows::SwitchOffRows(int64_t most)
@@ -280,10 +268,9 @@ void TListRows::RenameStep()
 {
     try {
         SwitchOffRows(static_cast<int64_t>(kStretch));
-    } catch (const EPostNotHeld&) {
-        // This row and the rest after the batch, under the lock.
-        query_.Cancel();
-        return;
+        // Into the open transaction now, so that the batch's end has only
+        // the commit left; nothing reaches the table before that.
+        connection_->WriteHeld();
     } catch (...) {
         error_ = std::current_exception();
         return;
@@ -294,7 +281,7 @@ void TListRows::RenameStep()
 
 void TListRows::FinishRename()
 {
-    StopInStep();
+    timer_.stop();
     kept_ = true;
     if (error_)
         std::rethrow_exception(std::exchange(error_, nullptr));
@@ -304,9 +291,14 @@ void TListRows::FinishRename()
 
 void TListRows::PutBack(const std::vector<size_t>& gone)
 {
-    StopInStep();
-    if (connection_)
-        connection_->DropHeld();
+    timer_.stop();
+    // What the walk wrote is taken back; whatever is switched off below
+    // goes into a batch of its own.
+    Rollback();
+    if (connection_) {
+        connection_->BeginBatch();
+        inBatch_ = true;
+    }
     if (begun_ && refresh_) {
         refresh_();
         if (query_.Active())

@@ -82,14 +82,14 @@ public:
     void AbandonSearch();
 
     // A rename: for a long list, the rows are switched off while the worker
-    // renames the files; their writes are held back without the database's
-    // write lock (which the journal needs meanwhile) until the batch is done.
+    // renames the files, written into the open transaction as they go; the
+    // transaction is committed only once the batch is done.
     void SwitchOffWhileRenaming();
     // The batch is done: every row switched off and committed. The walk's
     // own error comes out here, its rows before kept.
     void FinishRename();
-    // The batch is not done: the held writes go and the rows walked are read
-    // again from the table. The rows in `gone` (list rows whose old name the
+    // The batch is not done: the rows walked are taken back and read again
+    // from the table. The rows in `gone` (list rows whose old name the
     // folder no longer has: files a take-back left renamed) are switched
     // off and the grid refreshed, so it never shows a name that is gone.
     void PutBack(const std::vector<size_t>& gone = {});
@@ -110,7 +110,6 @@ private:
     void WriteMatches(size_t most);
     // Switches off at most `most` rows from where the walk stands.
     void SwitchOffRows(int64_t most);
-    void StopInStep();
 
     TADOQuery& query_;
     TADOConnection* connection_;
@@ -126,7 +125,7 @@ private:
     TBackgroundWork* work_ = nullptr;
     bool begun_ = false;              // the walk or the writing in step began
     bool opened_ = false;             // the search opened the query on the table
-    bool kept_ = false;               // the rename's held writes go to the commit
+    bool kept_ = false;               // the rename's rows go to the commit
     std::vector<std::string> taken_;  // matches taken from the job
     size_t next_ = 0;                 // the first of them not yet written
     std::vector<size_t> gone_;        // rows switched off by PutBack

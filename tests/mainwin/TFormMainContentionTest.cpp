@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "FileListFixture.h"
+#include "mainwin/TListRows.h"
 #include "ui_FormMain.h"  // generated for this target from resources/FormMain.ui
 
 namespace {
@@ -71,24 +72,29 @@ TEST_F(ContentionTest, AWriteLockHeldElsewhereStopsTheSearchWithAClearErrorAndCh
 TEST_F(ContentionTest, AWriteLockHeldElsewhereDuringTheRenameLosesNoFile)
 {
     Start(100);
-    std::map<std::string, std::string> originals;
-    for (int i = 0; i < 5; ++i) {
-        const std::string name = "doc" + std::to_string(i) + ".txt";
-        originals[name] = "content " + std::to_string(i);
-        Touch(name, originals[name]);
+    // A short list is switched off after the batch, a long one during it.
+    for (const size_t count : {size_t{5}, TListRows::kLongList + 100}) {
+        const std::string from = "doc" + std::to_string(count) + "_", to = "note" + std::to_string(count) + "_";
+        std::map<std::string, std::string> originals;
+        for (size_t i = 0; i < count; ++i) {
+            const std::string name = from + std::to_string(i) + ".txt";
+            originals[name] = "content " + std::to_string(i);
+            Touch(name, originals[name]);
+        }
+        Search(work->Path(), from);
+        ASSERT_EQ(Live().size(), count);
+        errors.clear();
+        OtherProcess other(DatabasePath());
+        ASSERT_EQ(other.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
+        Rename(from, to, true);
+        EXPECT_EQ(errors, std::vector<std::string>{"database is locked."}) << count;
+        EXPECT_TRUE(notices.empty()) << count;  // no success reported
+        other.Exec("ROLLBACK");
+        ExpectNothingLost(originals, from, to);
+        EXPECT_EQ(other.IntegrityCheck(), "ok");
+        // The rows the failed pass could not switch off are still live.
+        EXPECT_EQ(Live().size(), count);
     }
-    Search(work->Path(), "doc");
-    ASSERT_EQ(Live().size(), 5u);
-    OtherProcess other(DatabasePath());
-    ASSERT_EQ(other.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
-    Rename("doc", "note", true);
-    EXPECT_EQ(errors, std::vector<std::string>{"database is locked."});
-    EXPECT_TRUE(notices.empty());  // no success reported
-    other.Exec("ROLLBACK");
-    ExpectNothingLost(originals, "doc", "note");
-    EXPECT_EQ(other.IntegrityCheck(), "ok");
-    // The rows the failed pass could not switch off are still live.
-    EXPECT_EQ(Live().size(), 5u);
 }
 
 TEST_F(ContentionTest, RowsAnotherProcessCommitsAreSeenAtTheNextRefresh)

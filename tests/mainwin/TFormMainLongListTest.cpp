@@ -1,7 +1,7 @@
 // A long list through the real main window: its rows are switched off on
-// the window's thread while the worker renames, their writes held back
-// without the database's write lock; a batch that is done writes them, one
-// that fails or is cancelled leaves the table and the grid as they were.
+// the window's thread while the worker renames, written into a transaction
+// left open; a batch that is done commits them, one that fails or is
+// cancelled leaves the table and the grid as they were.
 #include <gtest/gtest.h>
 
 #include <QTimer>
@@ -32,8 +32,8 @@ class FormMainLongListTest : public FileListFixture, public ::testing::WithParam
 }  // namespace
 
 // While the worker is held well into the list, the rows are already
-// switched off in the window's query, held back by a connection with no
-// write transaction open, so the journal can write; then the batch ends.
+// switched off in the window's query and written, in a transaction nobody
+// else sees yet; then the batch ends.
 TEST_P(FormMainLongListTest, RowsSwitchedOffDuringTheRenamesReachTheTableOnlyWhenTheBatchIsDone)
 {
     const LongCase& c = GetParam();
@@ -47,17 +47,17 @@ TEST_P(FormMainLongListTest, RowsSwitchedOffDuringTheRenamesReachTheTableOnlyWhe
     const auto tableBefore = Table();
     const auto before = Snapshot(work->Path());
     TADOConnection& connection = *ShareDataModule->ADOConnection1;
-    bool heldUnlocked = false;
+    bool writtenUncommitted = false;
     int liveWhileHeld = -1;
     QTimer look;
     QObject::connect(&look, &QTimer::timeout, [&] {
-        if (!ops.Reached() || !connection.HoldsWithoutLock())
+        if (!ops.Reached())
             return;
         // Let the walk end before looking.
         if (!form->ADOQuery1->Eof())
             return;
         look.stop();
-        heldUnlocked = !connection.HeldWrites().Empty() && !connection.InTransaction();
+        writtenUncommitted = connection.HeldWrites().Empty() && connection.InTransaction();
         liveWhileHeld = static_cast<int>(Live().size());
         ops.Release();
     });
@@ -65,7 +65,7 @@ TEST_P(FormMainLongListTest, RowsSwitchedOffDuringTheRenamesReachTheTableOnlyWhe
     Rename(".k", ".r", c.deleteOld);
     look.stop();
     ops.Release();
-    EXPECT_TRUE(heldUnlocked);
+    EXPECT_TRUE(writtenUncommitted);
     EXPECT_EQ(liveWhileHeld, kFiles);
     EXPECT_TRUE(errors.empty()) << ::testing::PrintToString(errors);
     EXPECT_FALSE(connection.InTransaction());
