@@ -242,6 +242,15 @@ TEST_F(RenameOperationTest, OnlyTheNewestFinishedBatchesAreKept) {
                   TRenameOperation::Outcome::Done);
     TRenameHistory history(Journal());
     history.DropOldBatches();
+    // Nothing of a dropped batch stays behind, its change times included.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Journal().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* count = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT COUNT(DISTINCT BatchId) FROM BatchTimes", -1, &count, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(count, 0), TRenameJournal::kKeptBatches);
+    sqlite3_finalize(count);
+    sqlite3_close(db);
     int undone = 0;
     while (history.UndoLast()) ++undone;
     EXPECT_EQ(undone, TRenameJournal::kKeptBatches);
