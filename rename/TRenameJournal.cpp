@@ -691,6 +691,9 @@ bool TRenameJournal::ReadBatch(int64_t id, Batch& batch) {
     TStatement made(db_.get(), "SELECT length(Made), Made FROM BatchMade WHERE BatchId = ? ORDER BY Part");
     if (!made.Ok()) Raise();
     made.Bind(1, id);
+    // A copy built again (its first could not be named) is recorded again:
+    // the later record is the file that got the name.
+    std::vector<bool> recorded(batch.files.size());
     while ((code = sqlite3_step(made.Get())) == SQLITE_ROW) {
         if (sqlite3_column_int64(made.Get(), 0) > static_cast<int64_t>(2 * kSliceBytes)) return false;
         const std::string packed = made.Blob(1);
@@ -702,7 +705,10 @@ bool TRenameJournal::ReadBatch(int64_t id, Batch& batch) {
             // The list's own entry wins once it names the copy; before that it
             // is unknown, or the old file itself as a rename in place expects.
             File& file = batch.files[index];
-            if (!file.made.Known() || file.made.SameFile(file.source)) file.made = identity;
+            if (recorded[index] || !file.made.Known() || file.made.SameFile(file.source)) {
+                file.made = identity;
+                recorded[index] = true;
+            }
         }
     }
     if (code != SQLITE_DONE) Raise();

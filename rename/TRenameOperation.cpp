@@ -155,7 +155,9 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         made.reserve(copies.size());
         for (const auto& copy : copies) made.emplace_back(copy.row, copy.built.made);
         journal.AddMade(id, made);
-        for (auto& copy : copies) {
+        for (size_t k = 0; k < copies.size(); ++k) {
+            auto& copy = copies[k];
+            TFileIdentity recorded = made[k].second;
             const bool wasUnnamed = copy.built.state == TFileOps::TBuiltCopy::State::Unnamed;
             int error = plan_.NameNew(copy.row, copy.built);
             if (error != 0 && wasUnnamed && TFsRefusal::CannotLink(error)) {
@@ -167,11 +169,14 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
                 error = plan_.BuildNew(copy.row, deleteOld, copy.built, StagingName(token, copy.row), flushEachCopy_,
                                        false);
                 if (error == 0) {
-                    journal.AddMade(id, {{copy.row, copy.built.made}});
+                    recorded = copy.built.made;
+                    journal.AddMade(id, {{copy.row, recorded}});
                     error = plan_.NameNew(copy.row, copy.built);
                 }
             }
             if (error != 0) return fail(copy.row, error, Outcome::Failed);
+            const TFileIdentity named = plan_.Made(copy.row);
+            if (named.SameState(recorded) && named.SameBirth(recorded)) ++copiesAsRecorded_;
         }
         copies.clear();
         return std::nullopt;
@@ -225,6 +230,7 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
     // whole file system never reaches the disk (FUSE), else once at the end.
     flushEachCopy_ = !deleteOld && !TBatchFolder::SyncfsReaches(plan_.DirectoryFd());
     unnamed_ = true;
+    copiesAsRecorded_ = 0;
 
     // Pass one: every new name. A failure or a stop takes the batch back.
     try {
@@ -272,11 +278,13 @@ TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& 
             }
         }
         // The new files as they now are, so that undo knows them exactly.
-        // Where every new file is its old file under the new name, as the
-        // list at the start has it, only the change times are new.
-        bool inPlace = deleteOld;
-        for (size_t i = 0; inPlace && i < total; ++i) inPlace = plan_.MadeInPlace(i);
-        if (inPlace)
+        // Where every new file is its old file under the new name (as the
+        // list at the start has it) or a copy as it was recorded, only the
+        // change times are new.
+        size_t asKnown = copiesAsRecorded_;
+        if (deleteOld)
+            for (size_t i = 0; i < total; ++i) asKnown += plan_.MadeInPlace(i) ? 1 : 0;
+        if (asKnown == total)
             journal.SetPhase(id, phase, TRenameJournal::Phase::Done, total,
                              [this](size_t i) { return plan_.Made(i).ctime; });
         else

@@ -127,6 +127,9 @@ private:
     TRenamePlan plan_;
     bool flushEachCopy_ = false;
     bool unnamed_ = true;  // copies may be built as unnamed files
+    // Copies named as the journal recorded them, but for the change time
+    // their naming moved.
+    size_t copiesAsRecorded_ = 0;
 };
 
 }  // namespace vantelo

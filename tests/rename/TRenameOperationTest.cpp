@@ -416,13 +416,17 @@ TEST_F(RenameOperationTest, TheEndOfABatchRecordsTheNewFilesAsTheyAreLeft) {
             EXPECT_TRUE(batch->files[i].made.Untouched(TFileIdentity::Of(st))) << names[i];
         }
     };
-    for (const bool changedMidBatch : {false, true}) {
+    struct Case {
+        bool deleteOld;
+        bool changedMidBatch;
+    };
+    for (const auto [deleteOld, changedMidBatch] : {Case{true, false}, Case{true, true}, Case{false, false}}) {
         std::vector<std::pair<std::string, std::string>> names;
         std::vector<std::string> newNames;
         // Enough files for the times to need more than one slice's worth of
         // work, each renamed well after its change time was set.
         for (int i = 0; i < 3000; ++i) {
-            const std::string name = "f" + std::to_string(i) + (changedMidBatch ? "b" : "a");
+            const std::string name = "f" + std::to_string(i) + (changedMidBatch ? "b" : deleteOld ? "a" : "c");
             dir_.WriteFile(name, "data");
             names.push_back({name, name + ".new"});
             newNames.push_back(name + ".new");
@@ -432,12 +436,31 @@ TEST_F(RenameOperationTest, TheEndOfABatchRecordsTheNewFilesAsTheyAreLeft) {
         callbacks.progress = [&](size_t row, size_t, const std::string&, uint64_t) {
             if (changedMidBatch && row == 1234) dir_.WriteFile(names[row].first, "grown!");
         };
-        ASSERT_EQ(RunBatch(names, true, callbacks).outcome, TRenameOperation::Outcome::Done);
+        ASSERT_EQ(RunBatch(names, deleteOld, callbacks).outcome, TRenameOperation::Outcome::Done);
         newFilesReadBack(newNames);
         const auto undone = TRenameHistory(Journal()).UndoLast();
         ASSERT_TRUE(undone);
         EXPECT_EQ(undone->undone, names.size()) << changedMidBatch;
         EXPECT_EQ(dir_.ReadFile(names[1234].first), changedMidBatch ? "grown!" : "data");
+    }
+    // A copy recorded twice (built again when the first could not be
+    // named) reads back as the later one, with the end's change time.
+    {
+        TRenameJournal journal(Journal());
+        const TFileIdentity source{1, 10, 4, {5, 0}}, first{1, 11, 4, {5, 0}}, second{1, 12, 4, {5, 0}};
+        const std::vector<TRenameJournal::File> files = {{"a", "b", source, {}}};
+        const int64_t id = journal.Begin({dir_.Path(), {}, 0}, false, 1, "t", TRenameJournal::SlicesOf(files));
+        journal.AddMade(id, {{0, first}});
+        journal.AddMade(id, {{0, second}});
+        journal.SetPhase(id, TRenameJournal::Phase::Making, TRenameJournal::Phase::Done, 1,
+                         [](size_t) { return timespec{7, 8}; });
+        journal.Release(id);
+        const auto batch = journal.Claim(id, TRenameJournal::Phase::Done);
+        ASSERT_TRUE(batch);
+        EXPECT_EQ(batch->files[0].made.inode, 12u);
+        EXPECT_EQ(batch->files[0].made.ctime.tv_sec, 7);
+        EXPECT_EQ(batch->files[0].made.ctime.tv_nsec, 8);
+        journal.Forget(id);
     }
     // Times that do not cover the list exactly mark the batch damaged.
     dir_.WriteFile("g", "g");
