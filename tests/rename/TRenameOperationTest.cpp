@@ -405,31 +405,14 @@ TEST_F(RenameOperationTest, ADamagedOrForgedBatchIsSetAsideOnceAndNeverBlocksThe
 // times; undo needs them exact, and a file changed between the check and its
 // rename still reads back as it was left.
 TEST_F(RenameOperationTest, TheEndOfABatchRecordsTheNewFilesAsTheyAreLeft) {
-    const auto newFilesReadBack = [this](const std::vector<std::string>& names) {
-        TRenameJournal journal(Journal());
-        const auto batch = journal.Claim(journal.LastDone()->id, TRenameJournal::Phase::Done);
-        ASSERT_TRUE(batch);
-        ASSERT_EQ(batch->files.size(), names.size());
-        for (size_t i = 0; i < names.size(); ++i) {
-            struct stat st;
-            ASSERT_EQ(lstat((dir_ / names[i]).c_str(), &st), 0);
-            EXPECT_TRUE(batch->files[i].made.Untouched(TFileIdentity::Of(st))) << names[i];
-        }
-    };
-    struct Case {
-        bool deleteOld;
-        bool changedMidBatch;
-    };
-    for (const auto [deleteOld, changedMidBatch] : {Case{true, false}, Case{true, true}, Case{false, false}}) {
-        std::vector<std::pair<std::string, std::string>> names;
-        std::vector<std::string> newNames;
+    for (const auto& [deleteOld, changedMidBatch] : {std::pair{true, false}, {true, true}, {false, false}}) {
         // Enough files for the times to need more than one slice's worth of
         // work, each renamed well after its change time was set.
+        std::vector<std::pair<std::string, std::string>> names;
         for (int i = 0; i < 3000; ++i) {
             const std::string name = "f" + std::to_string(i) + (changedMidBatch ? "b" : deleteOld ? "a" : "c");
             dir_.WriteFile(name, "data");
             names.push_back({name, name + ".new"});
-            newNames.push_back(name + ".new");
         }
         ::usleep(20000);
         TRenameOperation::Callbacks callbacks;
@@ -437,7 +420,16 @@ TEST_F(RenameOperationTest, TheEndOfABatchRecordsTheNewFilesAsTheyAreLeft) {
             if (changedMidBatch && row == 1234) dir_.WriteFile(names[row].first, "grown!");
         };
         ASSERT_EQ(RunBatch(names, deleteOld, callbacks).outcome, TRenameOperation::Outcome::Done);
-        newFilesReadBack(newNames);
+        {
+            TRenameJournal journal(Journal());
+            const auto batch = journal.Claim(journal.LastDone()->id, TRenameJournal::Phase::Done);
+            ASSERT_TRUE(batch && batch->files.size() == names.size());
+            for (size_t i = 0; i < names.size(); ++i) {
+                struct stat st;
+                ASSERT_EQ(lstat((dir_ / names[i].second).c_str(), &st), 0);
+                EXPECT_TRUE(batch->files[i].made.Untouched(TFileIdentity::Of(st))) << names[i].second;
+            }
+        }
         const auto undone = TRenameHistory(Journal()).UndoLast();
         ASSERT_TRUE(undone);
         EXPECT_EQ(undone->undone, names.size()) << changedMidBatch;
@@ -463,19 +455,23 @@ TEST_F(RenameOperationTest, TheEndOfABatchRecordsTheNewFilesAsTheyAreLeft) {
         journal.Forget(id);
     }
     // Times that do not cover the list exactly mark the batch damaged.
-    dir_.WriteFile("g", "g");
-    ASSERT_EQ(RunBatch({{"g", "h"}}, true).outcome, TRenameOperation::Outcome::Done);
-    for (const char* forged : {"UPDATE BatchTimes SET Times = x'01' || substr(Times, 2)",  // a slice off its place
-                               "UPDATE BatchTimes SET Times = Times || x'0000'"}) {       // a file too many
+    for (const char* forged : {"x'01' || substr(Times, 2)",  // a slice off its place
+                               "x'00'",                      // no file's time
+                               "Times || x'0000'"}) {       // a file too many
+        dir_.WriteFile("g", "g");
+        ASSERT_EQ(RunBatch({{"g", "h"}}, true).outcome, TRenameOperation::Outcome::Done);
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(Journal().c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, forged, nullptr, nullptr, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, (std::string("UPDATE BatchTimes SET Times = ") + forged).c_str(), nullptr, nullptr,
+                               nullptr),
+                  SQLITE_OK);
         sqlite3_close(db);
+        TRenameHistory history(Journal());
+        EXPECT_FALSE(history.UndoLast()) << forged;
+        EXPECT_EQ(history.TakeSetAside().size(), 1u) << forged;
+        EXPECT_TRUE(Exists("h"));
+        ::unlink((dir_ / "h").c_str());
     }
-    TRenameHistory history(Journal());
-    EXPECT_FALSE(history.UndoLast());
-    EXPECT_EQ(history.TakeSetAside().size(), 1u);
-    EXPECT_TRUE(Exists("h"));
 }
 
 TEST_F(RenameOperationTest, RecoveryRemovesOnlyCopiesItRecordedNeverALookAlike) {
