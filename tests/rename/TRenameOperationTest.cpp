@@ -405,7 +405,8 @@ TEST_F(RenameOperationTest, ADamagedOrForgedBatchIsSetAsideOnceAndNeverBlocksThe
 // times; undo needs them exact, and a file changed between the check and its
 // rename still reads back as it was left.
 TEST_F(RenameOperationTest, TheEndOfABatchRecordsTheNewFilesAsTheyAreLeft) {
-    for (const auto& [deleteOld, changedMidBatch] : {std::pair{true, false}, {true, true}, {false, false}}) {
+    for (const auto& mode : {std::pair{true, false}, {true, true}, {false, false}}) {
+        const bool deleteOld = mode.first, changedMidBatch = mode.second;
         // Enough files for the times to need more than one slice's worth of
         // work, each renamed well after its change time was set.
         std::vector<std::pair<std::string, std::string>> names;
