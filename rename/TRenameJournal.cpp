@@ -74,6 +74,14 @@ void PutNumber(std::string& out, uint64_t value) {
 // A signed number folded so that small negative ones stay short.
 uint64_t Fold(int64_t value) { return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63); }
 int64_t Unfold(uint64_t value) { return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1); }
+// The difference of two numbers and the number back from it, wrapping
+// rather than overflowing, so that any pair read back is harmless.
+int64_t Step(int64_t now, int64_t before) {
+    return static_cast<int64_t>(static_cast<uint64_t>(now) - static_cast<uint64_t>(before));
+}
+int64_t Unstep(int64_t before, int64_t step) {
+    return static_cast<int64_t>(static_cast<uint64_t>(before) + static_cast<uint64_t>(step));
+}
 
 void PutIdentity(std::string& out, const TFileIdentity& identity) {
     PutNumber(out, static_cast<uint64_t>(identity.device));
@@ -503,8 +511,8 @@ size_t TRenameJournal::DropOldBatches() {
     return count;
 }
 
-void TRenameJournal::WriteParts(int64_t id, const PackedSlices& packedFiles) {
-    TStatement insert(db_.get(), "INSERT INTO BatchFiles(BatchId, Part, Files) VALUES (?, ?, ?)");
+void TRenameJournal::WriteParts(int64_t id, const PackedSlices& packedFiles, const char* insertSql) {
+    TStatement insert(db_.get(), insertSql);
     if (!insert.Ok()) Raise();
     std::string slice;
     for (int64_t part = 0; packedFiles(slice); ++part) {
@@ -537,42 +545,27 @@ void TRenameJournal::SetPhase(int64_t id, Phase from, Phase to, const PackedSlic
     });
 }
 
-namespace {
-// Change times in list order, a slice a part: the slice's first index, then
-// per file its seconds and nanoseconds as folded differences from the file
-// before (from zero at a slice's start). A batch's times lie close together,
-// so most files take two or three bytes.
-void PutTimeStep(std::string& out, timespec& previous, const timespec& time) {
-    const auto step = [](int64_t now, int64_t before) {
-        return static_cast<int64_t>(static_cast<uint64_t>(now) - static_cast<uint64_t>(before));
-    };
-    PutNumber(out, Fold(step(time.tv_sec, previous.tv_sec)));
-    PutNumber(out, Fold(step(time.tv_nsec, previous.tv_nsec)));
-    previous = time;
-}
-}  // namespace
-
 void TRenameJournal::SetPhase(int64_t id, Phase from, Phase to, size_t fileCount, const ChangeTimes& changeTime) {
+    // Change times in list order, a slice a part: the slice's first index,
+    // then per file its seconds and nanoseconds as folded differences from
+    // the file before (from zero at a slice's start). A batch's times lie
+    // close together, so most files take two or three bytes.
+    size_t next = 0;
+    const PackedSlices times = [&](std::string& slice) {
+        slice.clear();
+        if (next >= fileCount) return false;
+        PutNumber(slice, next);
+        for (timespec previous{}; next < fileCount && slice.size() < kSliceBytes; ++next) {
+            const timespec time = changeTime(next);
+            PutNumber(slice, Fold(Step(time.tv_sec, previous.tv_sec)));
+            PutNumber(slice, Fold(Step(time.tv_nsec, previous.tv_nsec)));
+            previous = time;
+        }
+        return true;
+    };
     InTransaction([&] {
         SetPhase(id, from, to);
-        TStatement remove(db_.get(), "DELETE FROM BatchTimes WHERE BatchId = ?");
-        if (!remove.Ok()) Raise();
-        remove.Bind(1, id);
-        if (sqlite3_step(remove.Get()) != SQLITE_DONE) Raise();
-        TStatement insert(db_.get(), "INSERT INTO BatchTimes(BatchId, Part, Times) VALUES (?, ?, ?)");
-        if (!insert.Ok()) Raise();
-        std::string slice;
-        for (size_t next = 0, part = 0; next < fileCount; ++part) {
-            slice.clear();
-            PutNumber(slice, next);
-            timespec previous{};
-            for (; next < fileCount && slice.size() < kSliceBytes; ++next) PutTimeStep(slice, previous, changeTime(next));
-            sqlite3_reset(insert.Get());
-            insert.Bind(1, id);
-            insert.Bind(2, static_cast<int64_t>(part));
-            insert.BindBlob(3, slice);
-            if (sqlite3_step(insert.Get()) != SQLITE_DONE) Raise();
-        }
+        WriteParts(id, times, "INSERT INTO BatchTimes(BatchId, Part, Times) VALUES (?, ?, ?)");
     });
 }
 
@@ -730,8 +723,8 @@ bool TRenameJournal::ReadBatch(int64_t id, Batch& batch) {
         uint64_t seconds = 0, nanoseconds = 0;
         for (timespec previous{}; !reader.AtEnd(); ++next) {
             if (!reader.Number(seconds) || !reader.Number(nanoseconds) || next >= batch.files.size()) return false;
-            const timespec time{static_cast<time_t>(static_cast<uint64_t>(previous.tv_sec) + static_cast<uint64_t>(Unfold(seconds))),
-                                static_cast<long>(static_cast<uint64_t>(previous.tv_nsec) + static_cast<uint64_t>(Unfold(nanoseconds)))};
+            const timespec time{static_cast<time_t>(Unstep(previous.tv_sec, Unfold(seconds))),
+                                static_cast<long>(Unstep(previous.tv_nsec, Unfold(nanoseconds)))};
             if (time.tv_nsec < 0 || time.tv_nsec >= 1000000000) return false;
             File& file = batch.files[next];
             if (!file.made.Known()) return false;

@@ -217,7 +217,10 @@ private:
     [[noreturn]] void Raise() const;
     void Exec(const char* sql);
     void InTransaction(const std::function<void()>& body);
-    void WriteParts(int64_t id, const PackedSlices& packedFiles);
+    // Writes the slices as the batch's parts, with `insertSql` (its id,
+    // part number and slice bound in that order).
+    void WriteParts(int64_t id, const PackedSlices& packedFiles,
+                    const char* insertSql = "INSERT INTO BatchFiles(BatchId, Part, Files) VALUES (?, ?, ?)");
     void RemoveParts(int64_t id);
     bool Lock(int64_t id);
     void Unlock(int64_t id);
