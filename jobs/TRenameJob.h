@@ -56,8 +56,12 @@ public:
         std::optional<size_t> row;
         explicit operator bool() const { return error != 0; }
     };
+    // Starts opening the journal on a thread of its own, for a caller that
+    // has work of its own before Check() (see TRenameOperation).
+    void OpenJournalAhead() { operation_.OpenJournalAhead(); }
     // Opens the folder, works out the new names and checks every row.
     // Touches no file. Answers the refusal (error 0: every row passes).
+    // Returns once a journal opened ahead is open (or failed to open).
     const Refusal& Check(TWorkProgress& progress);
     const Refusal& Refused() const { return refusal_; }
 

@@ -232,13 +232,15 @@ void TFormMain::ActionBeginExecute()
         TJobReport::Tell(texts::kSearchUnfinished);
         return;
     }
-    // The names are read from the grid's rows; the worker opens the folder
-    // the list belongs to (still the one searched), works out every new name
-    // and checks every row before anything is touched. Checking changes no
-    // file, so a worker stuck on a dead mount is left behind on a cancel.
+    // The names are read from the grid's rows while the journal opens on a
+    // thread of its own; the worker opens the folder the list belongs to
+    // (still the one searched), works out every new name and checks every
+    // row before anything is touched. Checking changes no file, so a worker
+    // stuck on a dead mount is left behind on a cancel.
     const auto started = std::chrono::steady_clock::now();
     const auto job = std::make_shared<TRenameJob>(DatabasePath(), *fileOps_);
     job->SetFolder(searchedDirectory_, searchedIdentity_);
+    job->OpenJournalAhead();
     job->SetNames(TListRows::ReadNames(query, /*keepPlace=*/false), target, replacement);
     {
         TBackgroundWork checking(this, texts::kRenamingFiles, TBackgroundWork::StopPolicy::AbandonWork);

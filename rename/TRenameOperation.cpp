@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <utility>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -48,6 +49,23 @@ TRenameOperation::TRenameOperation(std::string databasePath, TFileOps& ops, std:
 
 int TRenameOperation::Open(const std::string& directory, const TFileIdentity* expected) {
     return plan_.Open(directory, databasePath_, expected);
+}
+
+void TRenameOperation::OpenJournalAhead() {
+    WaitForJournal();
+    journalAhead_.reset();
+    journalError_ = nullptr;
+    journalOpening_ = std::jthread([this] {
+        try {
+            journalAhead_ = std::make_unique<TRenameJournal>(journalPath_);
+        } catch (...) {
+            journalError_ = std::current_exception();
+        }
+    });
+}
+
+void TRenameOperation::WaitForJournal() {
+    if (journalOpening_.joinable()) journalOpening_.join();
 }
 
 size_t TRenameOperation::CopiesPerRecord(size_t openFiles) {
@@ -219,7 +237,12 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
 TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& callbacks) {
     const size_t total = plan_.Count();
     if (total == 0) return {};
-    TRenameJournal journal(journalPath_);
+    // The journal opened ahead is this batch's alone, closed with it.
+    WaitForJournal();
+    std::unique_ptr<TRenameJournal> owned = std::move(journalAhead_);
+    if (const std::exception_ptr error = std::exchange(journalError_, nullptr)) std::rethrow_exception(error);
+    if (!owned) owned = std::make_unique<TRenameJournal>(journalPath_);
+    TRenameJournal& journal = *owned;
     const std::string token = NewToken();
     // On disk before the first file operation. A file renamed in place is
     // its own new file, which is how the list starts when the old files go.

@@ -26,9 +26,12 @@
 #include "rename/TRenameJournal.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vantelo {
@@ -81,8 +84,17 @@ public:
     // The text the new names replaced (see TRenamePlan::SetTarget).
     void SetTarget(std::string target) { plan_.SetTarget(std::move(target)); }
     size_t Count() const { return plan_.Count(); }
+    // The check's listing of the folder, read while the rows are given (see
+    // TRenamePlan::ListAhead).
+    void ListAhead(size_t rows) { plan_.ListAhead(rows); }
     // Every row checked before anything is touched (see TRenamePlan).
     TRenamePlan::Failure Check() { return plan_.Check(); }
+
+    // Opens the journal on a thread of its own, so that Run() finds it open
+    // rather than opening it first; WaitForJournal() waits for that. An
+    // error opening it is raised by Run(), as it would be there.
+    void OpenJournalAhead();
+    void WaitForJournal();
     const TRenamePlan& Plan() const { return plan_; }
 
     // The file passes of a checked batch. Raises EJournalError when the
@@ -130,6 +142,12 @@ private:
     // Copies named as the journal recorded them, but for the change time
     // their naming moved.
     size_t copiesAsRecorded_ = 0;
+    // The journal opened ahead, or the error opening it, written by
+    // journalOpening_ alone until it is joined (it comes last, so that it is
+    // joined before what it writes goes).
+    std::unique_ptr<TRenameJournal> journalAhead_;
+    std::exception_ptr journalError_;
+    std::jthread journalOpening_;
 };
 
 }  // namespace vantelo

@@ -78,6 +78,8 @@ TRenamePlan::~TRenamePlan() = default;
 
 int TRenamePlan::Open(const std::string& directory, const std::string& databasePath,
                       const TFileIdentity* expected) {
+    listing_ = std::jthread();
+    aheadNames_.clear();
     dir_.Reset();
     directoryPath_ = directory;
     rows_.clear();
@@ -283,15 +285,34 @@ void TRenamePlan::LookUpAll() {
         if (alongside) alongside();
         work();
     };
-    // The old names first. Meanwhile one listing of the folder, read after
-    // the rows were given and so at least as recent as they are, tells
-    // which new names are missing; only the others are looked up after.
+    // The old names first. Meanwhile one listing of the folder, read once
+    // the batch was decided on (here, or ahead while the rows were given),
+    // tells which new names are missing; only the others are looked up after.
     std::vector<uint32_t> names;
     bool listed = false;
-    everyRow([this](size_t i) { LookUpOld(i); },
-             [&] { listed = rows_.size() >= kListedLookupRows && ops_.ListExactNames(dir_.Get(), names); });
+    if (listing_.joinable()) {
+        everyRow([this](size_t i) { LookUpOld(i); }, {});
+        listing_.join();
+        listed = aheadListed_ && rows_.size() >= kListedLookupRows;
+        names = std::move(aheadNames_);
+        aheadNames_.clear();
+    } else {
+        everyRow([this](size_t i) { LookUpOld(i); },
+                 [&] { listed = rows_.size() >= kListedLookupRows && ops_.ListExactNames(dir_.Get(), names); });
+    }
     const std::vector<uint32_t>* present = listed ? &names : nullptr;
     everyRow([this, present](size_t i) { LookUpNew(i, present); }, {});
+}
+
+void TRenamePlan::ListAhead(size_t rows) {
+    listing_ = std::jthread();
+    aheadNames_.clear();
+    aheadListed_ = false;
+    if (dir_.Get() < 0 || rows < kListedLookupRows) return;
+    // The folder holds at least the listed files, "." and "..": room for
+    // them at once rather than a list that doubles on the way.
+    aheadNames_.reserve(rows + 2);
+    listing_ = std::jthread([this] { aheadListed_ = ops_.ListExactNames(dir_.Get(), aheadNames_); });
 }
 
 int TRenamePlan::CheckRow(size_t index, TNewNames& newNames) {

@@ -49,6 +49,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -153,6 +154,13 @@ public:
     void Reserve(size_t rows);
     // Appends one listed file. Invalidates an earlier Check().
     void Add(std::string oldName, std::string newName);
+    // Starts the one listing of the folder that the next Check() uses to
+    // tell which new names are missing, on a thread of its own, so that it
+    // is read while the caller still gives the rows. Call it once the batch
+    // is decided on and the folder is open; `rows`: how many rows will be
+    // given (a plan too small to use a listing starts none). Without it,
+    // Check() lists the folder itself, alongside its lookups.
+    void ListAhead(size_t rows);
     // The text the new names were made by replacing, when known: a name
     // left as it was although it holds that text's bytes is then refused
     // with EILSEQ rather than EEXIST (see above).
@@ -289,6 +297,12 @@ private:
     std::vector<std::string> nameBlocks_;
     bool checked_ = false;
     std::string target_;
+    // The listing started by ListAhead (hashes, and whether it is whole),
+    // written by listing_ alone until it is joined; listing_ comes last so
+    // that it is joined before what it writes goes.
+    std::vector<uint32_t> aheadNames_;
+    bool aheadListed_ = false;
+    std::jthread listing_;
 };
 
 }  // namespace vantelo

@@ -9,6 +9,7 @@
 
 #include "jobs/TRenameJob.h"
 #include "jobs/TWorkProgress.h"
+#include "rename/EJournalError.h"
 #include "support/TTempDir.h"
 
 namespace vantelo {
@@ -101,6 +102,46 @@ TEST(RenameJobTest, NamesTheRowsWhoseOldNameATakeBackCouldNotGiveBack)
     struct stat st;
     EXPECT_EQ(::lstat((dir / "a.old").c_str(), &st), 0);
     EXPECT_EQ(::lstat((dir / "b.new").c_str(), &st), 0);
+}
+
+// The journal may be opened on a thread of its own while the names are
+// read: whatever becomes of the job, that thread is done with before the
+// job goes, and a journal that cannot open stops the batch in Run() with
+// every file as it was, as when Run() opens it itself.
+TEST(RenameJobTest, AJournalOpenedAheadServesTheBatchOrStopsItUntouched)
+{
+    TTempDir dir, state;
+    dir.WriteFile("a.old", "a");
+    {
+        // Never checked, and refused by the check: the job still ends cleanly.
+        TRenameJob unchecked(state / "FileName.mdb", TFileOps::System(), state / "journal.db");
+        unchecked.OpenJournalAhead();
+        TRenameJob refused(state / "FileName.mdb", TFileOps::System(), state / "journal.db");
+        refused.OpenJournalAhead();
+        refused.SetFolder(dir.Path());
+        refused.Add("missing.old", "missing.new");
+        TWorkProgress progress;
+        EXPECT_EQ(refused.Check(progress).error, ENOENT);
+    }
+    for (const bool opens : {false, true}) {
+        SCOPED_TRACE(opens ? "a journal that opens" : "a journal that cannot open");
+        TRenameJob job(state / "FileName.mdb", TFileOps::System(),
+                       opens ? state / "journal.db" : std::string("journal.db"));
+        job.OpenJournalAhead();
+        job.SetFolder(dir.Path());
+        job.Add("a.old", "a.new");
+        TWorkProgress progress;
+        ASSERT_FALSE(job.Check(progress));
+        if (!opens) {
+            EXPECT_THROW(job.Run(/*deleteOld=*/true, progress), EJournalError);
+            EXPECT_EQ(dir.ReadFile("a.old"), "a");
+            continue;
+        }
+        job.Run(/*deleteOld=*/true, progress);
+        EXPECT_TRUE(job.Done());
+        EXPECT_EQ(dir.ReadFile("a.new"), "a");
+        EXPECT_EQ(TRenameJournal(state / "journal.db").LastDone()->fileCount, 1u);
+    }
 }
 
 }  // namespace

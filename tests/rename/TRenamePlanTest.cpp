@@ -534,6 +534,8 @@ private:
     bool foldCase_;
 };
 
+// The listing is read either by the check itself or ahead, while the rows
+// are still being given: both must find the same clashes.
 TEST_F(RenamePlanTest, ALongListLooksUpOnlyNewNamesTheFolderMayHoldAndStillFindsCaseOnlyClashes) {
     constexpr size_t kFiles = 200;
     for (size_t i = 0; i < kFiles; ++i) dir_.WriteFile("photo" + std::to_string(i) + ".jpg", "x");
@@ -543,27 +545,43 @@ TEST_F(RenamePlanTest, ALongListLooksUpOnlyNewNamesTheFolderMayHoldAndStillFinds
             plan.Add(old, i == upper ? "PHOTO" + std::to_string(i) + ".JPG" : "pic" + std::to_string(i) + ".jpg");
         }
     };
-    {
-        CountingOps ops(/*foldCase=*/true);
-        TRenamePlan plan(ops);
-        ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
-        fill(plan, 150);
-        EXPECT_EQ(AsPair(plan.Check()), (std::pair<size_t, int>{150, EEXIST}));
-    }
     struct statfs info {};
     ASSERT_EQ(statfs(dir_.Path().c_str(), &info), 0);
-    CountingOps ops(/*foldCase=*/false);
-    TRenamePlan plan(ops);
-    ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
-    fill(plan, kFiles);
-    EXPECT_FALSE(plan.Check());
-    std::vector<uint32_t> names;
-    if (!ops.ListExactNames(plan.DirectoryFd(), names))
-        GTEST_SKIP() << "names are not kept byte for byte here (file system 0x" << std::hex << info.f_type << ")";
-    // The old names, and the listing's probe of one name in turned case.
-    EXPECT_LE(ops.lookups, kFiles + 4);
-    EXPECT_TRUE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("photo7.jpg")));
-    EXPECT_FALSE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("pic7.jpg")));
+    for (const bool ahead : {false, true}) {
+        SCOPED_TRACE(ahead ? "listed ahead" : "listed by the check");
+        const auto open = [&](TRenamePlan& plan) {
+            ASSERT_EQ(plan.Open(dir_.Path(), Database()), 0);
+            if (ahead) plan.ListAhead(kFiles);
+        };
+        {
+            CountingOps ops(/*foldCase=*/true);
+            TRenamePlan plan(ops);
+            open(plan);
+            fill(plan, 150);
+            EXPECT_EQ(AsPair(plan.Check()), (std::pair<size_t, int>{150, EEXIST}));
+        }
+        CountingOps ops(/*foldCase=*/false);
+        TRenamePlan plan(ops);
+        open(plan);
+        fill(plan, kFiles);
+        EXPECT_FALSE(plan.Check());
+        std::vector<uint32_t> names;
+        if (!ops.ListExactNames(plan.DirectoryFd(), names))
+            GTEST_SKIP() << "names are not kept byte for byte here (file system 0x" << std::hex << info.f_type << ")";
+        // The old names, and the listing's probe of one name in turned case.
+        EXPECT_LE(ops.lookups, kFiles + 4);
+        EXPECT_TRUE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("photo7.jpg")));
+        EXPECT_FALSE(std::binary_search(names.begin(), names.end(), TFileOps::NameHash("pic7.jpg")));
+        // A new name the folder holds is in the listing, so it is looked up
+        // and refused.
+        dir_.WriteFile("pic42.jpg", "taken");
+        CountingOps again(/*foldCase=*/false);
+        TRenamePlan taken(again);
+        open(taken);
+        fill(taken, kFiles);
+        EXPECT_EQ(AsPair(taken.Check()), (std::pair<size_t, int>{42, EEXIST}));
+        ASSERT_EQ(::unlink((dir_ / "pic42.jpg").c_str()), 0);
+    }
 }
 
 // A row keeps a file's identity in fewer bytes, and gives back every fact
