@@ -31,9 +31,17 @@ const TRenameJob::Refusal& TRenameJob::Check(TWorkProgress& progress)
     refusal_ = {};
     if (const int error = operation_.Open(directory_, expected_ ? &*expected_ : nullptr)) {
         refusal_.error = error;
-        operation_.WaitForJournal();
-        return refusal_;
+    } else {
+        CheckRows();
     }
+    // A journal still opening is waited for here, on the worker a stuck
+    // check is left on, not by whoever ends the job.
+    operation_.WaitForJournal();
+    return refusal_;
+}
+
+void TRenameJob::CheckRows()
+{
     operation_.ListAhead(Listed());
     operation_.Reserve(Listed());
     if (!oldNames_.empty()) {
@@ -48,10 +56,6 @@ const TRenameJob::Refusal& TRenameJob::Check(TWorkProgress& progress)
     given_.clear();
     if (const TRenamePlan::Failure failure = operation_.Check())
         refusal_ = {failure.error, failure.index};
-    // A journal still opening is waited for here, on the worker a stuck
-    // check is left on, not by whoever ends the job.
-    operation_.WaitForJournal();
-    return refusal_;
 }
 
 const TRenameOperation::Result& TRenameJob::Run(bool deleteOld, TWorkProgress& progress)

@@ -93,6 +93,9 @@ public:
     static constexpr uint64_t kLargeCopyBytes = uint64_t{64} << 20;
 
 private:
+    // Check()'s work on the open folder: the plan filled and judged.
+    void CheckRows();
+
     TRenameOperation operation_;
     std::string directory_;
     std::optional<TFileIdentity> expected_;

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
-#include <utility>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -52,20 +51,11 @@ int TRenameOperation::Open(const std::string& directory, const TFileIdentity* ex
 }
 
 void TRenameOperation::OpenJournalAhead() {
-    WaitForJournal();
-    journalAhead_.reset();
-    journalError_ = nullptr;
-    journalOpening_ = std::jthread([this] {
-        try {
-            journalAhead_ = std::make_unique<TRenameJournal>(journalPath_);
-        } catch (...) {
-            journalError_ = std::current_exception();
-        }
-    });
+    journalAhead_ = std::async(std::launch::async, [this] { return std::make_unique<TRenameJournal>(journalPath_); });
 }
 
 void TRenameOperation::WaitForJournal() {
-    if (journalOpening_.joinable()) journalOpening_.join();
+    if (journalAhead_.valid()) journalAhead_.wait();
 }
 
 size_t TRenameOperation::CopiesPerRecord(size_t openFiles) {
@@ -237,11 +227,10 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
 TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& callbacks) {
     const size_t total = plan_.Count();
     if (total == 0) return {};
-    // The journal opened ahead is this batch's alone, closed with it.
-    WaitForJournal();
-    std::unique_ptr<TRenameJournal> owned = std::move(journalAhead_);
-    if (const std::exception_ptr error = std::exchange(journalError_, nullptr)) std::rethrow_exception(error);
-    if (!owned) owned = std::make_unique<TRenameJournal>(journalPath_);
+    // The journal opened ahead (or its error) is this batch's alone, closed
+    // with it.
+    const std::unique_ptr<TRenameJournal> owned =
+        journalAhead_.valid() ? journalAhead_.get() : std::make_unique<TRenameJournal>(journalPath_);
     TRenameJournal& journal = *owned;
     const std::string token = NewToken();
     // On disk before the first file operation. A file renamed in place is

@@ -26,12 +26,11 @@
 #include "rename/TRenameJournal.h"
 
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
+#include <future>
 #include <vector>
 
 namespace vantelo {
@@ -142,12 +141,8 @@ private:
     // Copies named as the journal recorded them, but for the change time
     // their naming moved.
     size_t copiesAsRecorded_ = 0;
-    // The journal opened ahead, or the error opening it, written by
-    // journalOpening_ alone until it is joined (it comes last, so that it is
-    // joined before what it writes goes).
-    std::unique_ptr<TRenameJournal> journalAhead_;
-    std::exception_ptr journalError_;
-    std::jthread journalOpening_;
+    // The journal opened ahead, or the error opening it.
+    std::future<std::unique_ptr<TRenameJournal>> journalAhead_;
 };
 
 }  // namespace vantelo

@@ -78,8 +78,7 @@ TRenamePlan::~TRenamePlan() = default;
 
 int TRenamePlan::Open(const std::string& directory, const std::string& databasePath,
                       const TFileIdentity* expected) {
-    listing_ = std::jthread();
-    aheadNames_.clear();
+    listing_ = {};
     dir_.Reset();
     directoryPath_ = directory;
     rows_.clear();
@@ -290,12 +289,12 @@ void TRenamePlan::LookUpAll() {
     // tells which new names are missing; only the others are looked up after.
     std::vector<uint32_t> names;
     bool listed = false;
-    if (listing_.joinable()) {
+    if (listing_.valid()) {
         everyRow([this](size_t i) { LookUpOld(i); }, {});
-        listing_.join();
-        listed = aheadListed_ && rows_.size() >= kListedLookupRows;
-        names = std::move(aheadNames_);
-        aheadNames_.clear();
+        if (std::optional<std::vector<uint32_t>> ahead = listing_.get()) {
+            listed = rows_.size() >= kListedLookupRows;
+            names = std::move(*ahead);
+        }
     } else {
         everyRow([this](size_t i) { LookUpOld(i); },
                  [&] { listed = rows_.size() >= kListedLookupRows && ops_.ListExactNames(dir_.Get(), names); });
@@ -305,14 +304,16 @@ void TRenamePlan::LookUpAll() {
 }
 
 void TRenamePlan::ListAhead(size_t rows) {
-    listing_ = std::jthread();
-    aheadNames_.clear();
-    aheadListed_ = false;
+    listing_ = {};
     if (dir_.Get() < 0 || rows < kListedLookupRows) return;
-    // The folder holds at least the listed files, "." and "..": room for
-    // them at once rather than a list that doubles on the way.
-    aheadNames_.reserve(rows + 2);
-    listing_ = std::jthread([this] { aheadListed_ = ops_.ListExactNames(dir_.Get(), aheadNames_); });
+    listing_ = std::async(std::launch::async, [this, rows]() -> std::optional<std::vector<uint32_t>> {
+        // The folder holds at least the listed files, "." and "..": room for
+        // them at once rather than a list that doubles on the way.
+        std::vector<uint32_t> names;
+        names.reserve(rows + 2);
+        if (!ops_.ListExactNames(dir_.Get(), names)) return std::nullopt;
+        return names;
+    });
 }
 
 int TRenamePlan::CheckRow(size_t index, TNewNames& newNames) {

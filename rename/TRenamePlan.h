@@ -49,7 +49,8 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
-#include <thread>
+#include <future>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -297,12 +298,9 @@ private:
     std::vector<std::string> nameBlocks_;
     bool checked_ = false;
     std::string target_;
-    // The listing started by ListAhead (hashes, and whether it is whole),
-    // written by listing_ alone until it is joined; listing_ comes last so
-    // that it is joined before what it writes goes.
-    std::vector<uint32_t> aheadNames_;
-    bool aheadListed_ = false;
-    std::jthread listing_;
+    // The listing started by ListAhead: the names' hashes, or nothing where
+    // the folder could not be listed name for name.
+    std::future<std::optional<std::vector<uint32_t>>> listing_;
 };
 
 }  // namespace vantelo
