@@ -41,14 +41,15 @@ TEST_F(TSelectDirDlgUnderWindowManager, CentredOnTheScreenWithItsFrame)
     TSelectDirDlg dialog;
     dialog.show();
     // The window manager frames the window once it is mapped.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.windowHandle()->frameGeometry().height() > dialog.height(); }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.windowHandle()->frameGeometry().height() > dialog.height(); }, static_cast<int>(test::kWindowManagerPatience.count())))
         << "no frame from the window manager";
     const QRect screen = dialog.screen()->geometry();
     const auto centred = [&] {
         const QSize outer = dialog.windowHandle()->frameGeometry().size();
         return QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
     };
-    const bool settled = QTest::qWaitFor([&] { return dialog.windowHandle()->frameGeometry().topLeft() == centred(); }, 3000);
+    const bool settled = QTest::qWaitFor([&] { return dialog.windowHandle()->frameGeometry().topLeft() == centred(); },
+                                          static_cast<int>(test::kWindowManagerPatience.count()));
     EXPECT_TRUE(settled);
     EXPECT_EQ(dialog.windowHandle()->frameGeometry().topLeft(), centred())
         << "frame " << dialog.windowHandle()->frameGeometry().width() << "x" << dialog.windowHandle()->frameGeometry().height() << " client "

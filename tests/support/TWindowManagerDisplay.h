@@ -32,6 +32,10 @@ extern char** environ;
 
 namespace vantelo::test {
 
+// How long the display's programs may take on a loaded machine: for the
+// window manager to start, and for it to frame a mapped window.
+inline constexpr std::chrono::milliseconds kWindowManagerPatience{30000};
+
 // A program found on PATH, or empty.
 inline std::string FindProgram(const std::string& name)
 {
@@ -162,17 +166,26 @@ inline int RunUnderWindowManager(const std::string& filter, const char* innerFla
         skip = "openbox did not start";
         return -1;
     }
-    // The window manager is ready once it has announced itself on the root window.
+    // The window manager is ready once it has announced itself on the root
+    // window. On a loaded machine (the fault sweeps run beside this) starting
+    // openbox can take seconds, so it gets a long patience.
     const std::string xprop = FindProgram("xprop");
-    for (int i = 0; i < 100 && !xprop.empty(); ++i) {
+    if (xprop.empty()) {
+        skip = "needs xprop";
+        return -1;
+    }
+    const auto giveUp = std::chrono::steady_clock::now() + kWindowManagerPatience;
+    for (;;) {
         TChild check({"/bin/sh", "-c", xprop + " -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"},
                      onDisplay.Get());
         if (check.Wait() == 0)
             break;
+        if (std::chrono::steady_clock::now() > giveUp) {
+            skip = "openbox did not announce itself on the display";
+            return -1;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (xprop.empty())
-        std::this_thread::sleep_for(std::chrono::seconds(1));
 
     const char* binaryDir = std::getenv("VANTELO_BINARY_DIR");
     TEnvironment inner({{"DISPLAY", display},
