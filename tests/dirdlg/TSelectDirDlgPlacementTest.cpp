@@ -41,7 +41,7 @@ TEST_F(TSelectDirDlgUnderWindowManager, CentredOnTheScreenWithItsFrame)
     TSelectDirDlg dialog;
     dialog.show();
     // The window manager frames the window once it is mapped.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.windowHandle()->frameGeometry().height() > dialog.height(); }, static_cast<int>(test::kWindowManagerPatience.count())))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.windowHandle()->frameGeometry().height() > dialog.height(); }, test::kWindowManagerPatience))
         << "no frame from the window manager";
     const QRect screen = dialog.screen()->geometry();
     const auto centred = [&] {
@@ -49,7 +49,7 @@ TEST_F(TSelectDirDlgUnderWindowManager, CentredOnTheScreenWithItsFrame)
         return QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
     };
     const bool settled = QTest::qWaitFor([&] { return dialog.windowHandle()->frameGeometry().topLeft() == centred(); },
-                                          static_cast<int>(test::kWindowManagerPatience.count()));
+                                          test::kWindowManagerPatience);
     EXPECT_TRUE(settled);
     EXPECT_EQ(dialog.windowHandle()->frameGeometry().topLeft(), centred())
         << "frame " << dialog.windowHandle()->frameGeometry().width() << "x" << dialog.windowHandle()->frameGeometry().height() << " client "

@@ -39,7 +39,7 @@ TEST_F(FormMainUnderWindowManager, CentredOnTheDesktopWithItsFrame)
     Start();
     QWindow& window = *form->windowHandle();
     // The window manager frames the window once it is mapped.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.frameGeometry().height() > form->height(); }, static_cast<int>(vantelo::test::kWindowManagerPatience.count())))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.frameGeometry().height() > form->height(); }, vantelo::test::kWindowManagerPatience))
         << "no frame from the window manager";
     const QRect desktop = form->screen()->virtualGeometry();
     const auto centred = [&] {
@@ -48,7 +48,7 @@ TEST_F(FormMainUnderWindowManager, CentredOnTheDesktopWithItsFrame)
                       std::max(0, (desktop.height() - outer.height()) / 2) + desktop.top());
     };
     const bool settled = QTest::qWaitFor([&] { return window.frameGeometry().topLeft() == centred(); },
-                                          static_cast<int>(vantelo::test::kWindowManagerPatience.count()));
+                                          vantelo::test::kWindowManagerPatience);
     EXPECT_TRUE(settled);
     EXPECT_EQ(window.frameGeometry().topLeft(), centred())
         << "frame " << window.frameGeometry().width() << "x" << window.frameGeometry().height() << " at ("

@@ -33,8 +33,9 @@ extern char** environ;
 namespace vantelo::test {
 
 // How long the display's programs may take on a loaded machine: for the
-// window manager to start, and for it to frame a mapped window.
-inline constexpr std::chrono::milliseconds kWindowManagerPatience{30000};
+// window manager to start, and for it to frame a mapped window; in
+// milliseconds, as the toolkit's waits take it.
+inline constexpr int kWindowManagerPatience = 30000;
 
 // A program found on PATH, or empty.
 inline std::string FindProgram(const std::string& name)
@@ -130,8 +131,9 @@ inline int RunUnderWindowManager(const std::string& filter, const char* innerFla
 {
     const std::string xvfb = FindProgram("Xvfb");
     const std::string openbox = FindProgram("openbox");
-    if (xvfb.empty() || openbox.empty()) {
-        skip = "needs Xvfb and openbox";
+    const std::string xprop = FindProgram("xprop");
+    if (xvfb.empty() || openbox.empty() || xprop.empty()) {
+        skip = "needs Xvfb, openbox and xprop";
         return -1;
     }
     // The X server tells its display number through a pipe.
@@ -169,12 +171,7 @@ inline int RunUnderWindowManager(const std::string& filter, const char* innerFla
     // The window manager is ready once it has announced itself on the root
     // window. On a loaded machine (the fault sweeps run beside this) starting
     // openbox can take seconds, so it gets a long patience.
-    const std::string xprop = FindProgram("xprop");
-    if (xprop.empty()) {
-        skip = "needs xprop";
-        return -1;
-    }
-    const auto giveUp = std::chrono::steady_clock::now() + kWindowManagerPatience;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWindowManagerPatience);
     for (;;) {
         TChild check({"/bin/sh", "-c", xprop + " -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"},
                      onDisplay.Get());
