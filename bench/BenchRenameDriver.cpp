@@ -32,7 +32,7 @@
 // each old name present or gone by mode, nothing else left in the folder.
 //
 // Usage: BenchRenameDriver [N...] [--reps K] [--budget S] [--source DIR]
-//                          [--with-cp] [--mode delete|keep] [--fs btrfs|xfs]
+//                          [--with-cp] [--mode delete|keep] [--fs btrfs|xfs|ext4]
 //                          [--mixed] [--skip OPPONENT] [--breakdown]
 //   N          file counts (default 1000 10000 100000)
 //   --reps     repetitions of each measurement (default 3)
@@ -45,9 +45,11 @@
 //              CMAKE_HOME_DIRECTORY of the build folder holding this program)
 //   --with-cp  also time `cp -p` run once per file (slow: a process a file)
 //   --mode M   only the delete or only the keep cells (M: delete, keep)
-//   --fs F     the folders on a fresh btrfs or reflink xfs (F) loop image,
-//              made and mounted for the run (root; skipped, saying why,
-//              where the image cannot be made or mounted)
+//   --fs F     the folders on a fresh btrfs, reflink xfs or ext4 (F) loop
+//              image, made and mounted for the run (root; skipped, saying
+//              why, where the image cannot be made or mounted). ext4 gives
+//              figures that do not hang on what earlier runs left in a
+//              shared /tmp (a churned one makes every file slower to create)
 //   --mixed    files of mixed sizes (100 bytes to 2 MiB) instead of small ones
 //   --skip O   leave out the opponent O (rename, find-rename, floor, copy,
 //              floor-copy, cp-reflink), e.g. to shorten a 1,000,000-file run
@@ -275,7 +277,7 @@ std::string Verify(const fs::path& dir, int n, bool oldKept)
     return {};
 }
 
-// --- a copy-on-write file system on a loop image (--fs) -------------------------
+// --- a fresh file system on a loop image (--fs) ---------------------------------
 
 // Runs `command` through the shell, its output kept out of the figures;
 // answers its exit status.
@@ -286,14 +288,14 @@ int Shell(const std::string& command)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A fresh btrfs or reflink xfs file system in a sparse image under $TMPDIR,
+// A fresh btrfs, reflink xfs or ext4 file system in a sparse image under $TMPDIR,
 // loop-mounted for the run and taken down at the end (the driver's exit
 // included). Empty Reason() when it is mounted.
 class TLoopFileSystem {
 public:
     explicit TLoopFileSystem(const std::string& kind)
     {
-        const std::string mkfs = kind == "btrfs" ? "mkfs.btrfs" : "mkfs.xfs";
+        const std::string mkfs = "mkfs." + kind;
         if (geteuid() != 0) {
             reason_ = "loop mounts need root";
             return;
@@ -305,7 +307,9 @@ public:
         dir_ = fs::temp_directory_path() / ("vantelo-" + kind + "-" + std::to_string(getpid()));
         image_ = dir_.string() + ".img";
         fs::create_directories(dir_);
-        const std::string options = kind == "btrfs" ? "-q -f" : "-q -f -m reflink=1";
+        // ext4 gets an inode for every 2 KB (some three million), room for
+        // the folders of a 1,000,000-file run side by side.
+        const std::string options = kind == "btrfs" ? "-q -f" : kind == "xfs" ? "-q -f -m reflink=1" : "-q -F -i 2048 -J size=1024";
         if (Shell("truncate -s 6G " + image_) != 0 || Shell(mkfs + " " + options + " " + image_) != 0) {
             reason_ = mkfs + " failed on " + image_;
             return;
@@ -848,7 +852,8 @@ int main(int argc, char** argv)
                                                      argv[i + 1] == std::string("keep")))
             modes = {argv[++i] == std::string("delete")};
         else if (arg == "--fs" && i + 1 < argc && (argv[i + 1] == std::string("btrfs") ||
-                                                   argv[i + 1] == std::string("xfs")))
+                                                   argv[i + 1] == std::string("xfs") ||
+                                                   argv[i + 1] == std::string("ext4")))
             fileSystem = argv[++i];
         else if (arg == "--mixed")
             g_mixed = true;
@@ -862,7 +867,7 @@ int main(int argc, char** argv)
             counts.push_back(std::atoi(arg.c_str()));
         else {
             std::fprintf(stderr, "usage: %s [N...] [--reps K] [--source DIR] [--budget S] [--with-cp] [--mode delete|keep] "
-                         "[--fs btrfs|xfs] [--mixed] [--skip OPPONENT] [--breakdown]\n",
+                         "[--fs btrfs|xfs|ext4] [--mixed] [--skip OPPONENT] [--breakdown]\n",
                          argv[0]);
             return 2;
         }
