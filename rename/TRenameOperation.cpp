@@ -6,11 +6,11 @@
 #include "rename/TBatchFolder.h"
 #include "rename/TRenameConfirmer.h"
 #include "platform/TFsRefusal.h"
+#include "platform/TOpenFileLimit.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <optional>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace vantelo {
@@ -124,10 +124,11 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
                                                                    const std::string& token, bool deleteOld,
                                                                    const Callbacks& callbacks) {
     const size_t total = plan_.Count();
-    rlimit files{};
-    size_t openFiles = 1024;
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0)
-        openFiles = files.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(files.rlim_cur);
+    // A group of copies is held open until the journal has them: the
+    // descriptors the largest group wants are asked for, as far as the hard
+    // limit allows (a desktop session's soft limit would halve the group
+    // four times over, and each group is a durable commit).
+    const size_t openFiles = TOpenFileLimit::RaiseTo(2 * std::min(total, kMostCopiesPerRecord));
     const size_t perRecord = std::min(total, CopiesPerRecord(openFiles));
     TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd(), perRecord);
     // Files renamed in place are looked at behind the renames, from the
