@@ -47,9 +47,10 @@
 //   --mode M   only the delete or only the keep cells (M: delete, keep)
 //   --fs F     the folders on a fresh btrfs, reflink xfs or ext4 (F) loop
 //              image, made and mounted for the run (root; skipped, saying
-//              why, where the image cannot be made or mounted). ext4 gives
-//              figures that do not hang on what earlier runs left in a
-//              shared /tmp (a churned one makes every file slower to create)
+//              why, where the image cannot be made or mounted). ext4, with
+//              a desktop disk's journal, gives figures that do not hang on
+//              what earlier runs left in a shared /tmp (a churned one makes
+//              every file slower to create) nor on how it was made
 //   --mixed    files of mixed sizes (100 bytes to 2 MiB) instead of small ones
 //   --skip O   leave out the opponent O (rename, find-rename, floor, copy,
 //              floor-copy, cp-reflink), e.g. to shorten a 1,000,000-file run
@@ -307,9 +308,14 @@ public:
         dir_ = fs::temp_directory_path() / ("vantelo-" + kind + "-" + std::to_string(getpid()));
         image_ = dir_.string() + ".img";
         fs::create_directories(dir_);
-        // ext4 gets an inode for every 2 KB (some three million), room for
-        // the folders of a 1,000,000-file run side by side.
-        const std::string options = kind == "btrfs" ? "-q -f" : kind == "xfs" ? "-q -f -m reflink=1" : "-q -F -i 2048 -J size=1024";
+        // ext4 gets an inode for every 2 KB (some three million, room for
+        // the folders of a 1,000,000-file run side by side) and the 1 GB
+        // journal mkfs gives a large disk: the image's own default, some
+        // 85 MB, is filled by a million renames, and the commits it forces
+        // slow every program several times over.
+        const std::string options = kind == "btrfs" ? "-q -f"
+                                    : kind == "xfs" ? "-q -f -m reflink=1"
+                                                    : "-q -F -i 2048 -J size=1024";
         if (Shell("truncate -s 6G " + image_) != 0 || Shell(mkfs + " " + options + " " + image_) != 0) {
             reason_ = mkfs + " failed on " + image_;
             return;
