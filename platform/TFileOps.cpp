@@ -310,12 +310,13 @@ int TFileOps::BuildRegular(int dirFd, const std::string& from, const std::string
     source = TFileIdentity::Of(st);
 
     if (unnamed && options_.tmpFile && UnnamedFilesLinkable()) {
-        TFd out(openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        // Made with the original's permissions, which usually spares a
+        // change of mode: no other process can reach a file without a name.
+        TFd out(openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777));
         if (out.Get() >= 0) {
-            if (const int error = FillCopy(in.Get(), out.Get(), st, to, flush)) return error;
             // The identity is taken while the copy is still unnamed, so the
             // caller can record it before the copy gets a name.
-            if (const int error = built.made.ReadOpen(out.Get())) return error;
+            if (const int error = FillCopy(in.Get(), out.Get(), st, to, flush, &built.made)) return error;
             if (const int fault = Fault(Step::CopyCommit, to)) return fault;
             built.fd = std::move(out);
             built.state = TBuiltCopy::State::Unnamed;
@@ -426,28 +427,52 @@ int TFileOps::CommitStaging(int dirFd, const std::string& staging, const std::st
     return renameat(dirFd, staging.c_str(), dirFd, to.c_str()) == 0 ? 0 : errno;
 }
 
-int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush) {
-    struct stat outSt;
-    if (const int error = CopyContent(in, out, st.st_size, outSt)) return error;
+int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush,
+                       TFileIdentity* made) {
+    if (const int error = CopyContent(in, out, st.st_size)) return error;
     if (const int fault = Fault(Step::CopyData, to)) return fault;
+    // The times first, then one look at the copy: where the copy already has
+    // its owner, group and mode and there are no attributes to give it (our
+    // own file, made with the original's permissions), nothing changes it
+    // after that look, which is then its identity too.
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (const int error = KeepResult(futimens(out, times))) return error;
+    struct stat outSt;
+    TFileIdentity looked;
+    if (const int error = looked.ReadOpen(out, &outSt)) return error;
+    // A copy holds exactly what the file held when it was opened.
+    if (outSt.st_size != st.st_size) return EIO;
     // Owner and group first: a change of owner clears the set-ID bits and
     // file capabilities, which are given afterwards only where they belong.
+    const bool ownerAsked = outSt.st_uid != st.st_uid || outSt.st_gid != st.st_gid;
     bool ownerKept = false, groupKept = false;
     if (const int error = KeepOwnership(out, st, ownerKept, groupKept, &outSt)) return error;
     mode_t mode = st.st_mode & 07777;
     if (!ownerKept) mode &= ~(S_ISUID | S_ISGID);
     if (!groupKept) mode &= ~S_ISGID;
-    if (const int error = CopyXattrs(in, out, ownerKept)) return error;
-    if (const int error = KeepResult(fchmod(out, mode))) return error;
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (const int error = KeepResult(futimens(out, times))) return error;
-    if (!flush) return 0;
-    return fsync(out) == 0 ? 0 : errno;
+    bool xattrsSet = false;
+    if (const int error = CopyXattrs(in, out, ownerKept, xattrsSet)) return error;
+    // An access list among the attributes moves the mode, and so may a
+    // change of owner: the mode is given again after either.
+    const bool touchedSince = ownerAsked || xattrsSet || (outSt.st_mode & 07777) != mode;
+    if (touchedSince) {
+        if (const int error = KeepResult(fchmod(out, mode))) return error;
+        // The times last, as a file system may move them with the rest.
+        if (const int error = KeepResult(futimens(out, times))) return error;
+    }
+    if (flush && fsync(out) != 0) return errno;
+    if (!made) return 0;
+    if (!touchedSince) {
+        *made = looked;
+        return 0;
+    }
+    return made->ReadOpen(out);
 }
 
 // Extended attributes of the source, as far as the file system and our
 // rights let us set them. Returns 0 or the errno of a real failure.
-int TFileOps::CopyXattrs(int in, int out, bool ownerKept) {
+int TFileOps::CopyXattrs(int in, int out, bool ownerKept, bool& anySet) {
+    anySet = false;
     std::vector<char> names;
     if (const int error = ReadXattrNames(in, names)) return error;
     std::vector<char> value;
@@ -460,6 +485,7 @@ int TFileOps::CopyXattrs(int in, int out, bool ownerKept) {
             if (const int real = KeepError(error)) return real;
             continue;
         }
+        anySet = true;  // tried, and perhaps half done when refused
         if (const int error = KeepResult(fsetxattr(out, name.c_str(), value.data(), value.size(), 0)))
             return error;
     }
@@ -506,7 +532,7 @@ int TFileOps::ReadXattr(int in, const char* name, std::vector<char>& value) {
     return EAGAIN;
 }
 
-int TFileOps::CopyContent(int in, int out, off_t size, struct stat& outSt) {
+int TFileOps::CopyContent(int in, int out, off_t size) {
     if (!(options_.clone && ioctl(out, FICLONE, in) == 0)) {
         bool useRange = options_.copyRange;
         off_t offset = 0;   // everything before it is copied or a hole
@@ -538,9 +564,7 @@ int TFileOps::CopyContent(int in, int out, off_t size, struct stat& outSt) {
             if (const int error = ExtendTo(out, written, size)) return error;
         }
     }
-    // A copy holds exactly what the file held when it was opened.
-    if (fstat(out, &outSt) != 0) return errno;
-    return outSt.st_size == size ? 0 : EIO;
+    return 0;
 }
 
 int TFileOps::CopyRange(int in, int out, off_t offset, off_t length, bool& useRange) {

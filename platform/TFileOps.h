@@ -226,12 +226,15 @@ private:
                      TBuiltCopy& built, bool flush, const std::string& stagingName, bool unnamed);
     static bool UnnamedFilesLinkable();
     int CommitStaging(int dirFd, const std::string& staging, const std::string& to, const TFileIdentity& made);
-    int FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush);
-    int CopyXattrs(int in, int out, bool ownerKept);
+    // Content, times, owner, attributes and mode of the copy open as `out`;
+    // `made`, when given, gets the copy's identity as it is left.
+    int FillCopy(int in, int out, const struct stat& st, const std::string& to, bool flush,
+                 TFileIdentity* made = nullptr);
+    int CopyXattrs(int in, int out, bool ownerKept, bool& anySet);
     int ReadXattrNames(int in, std::vector<char>& names);
     int ReadXattr(int in, const char* name, std::vector<char>& value);
-    // Copies `size` bytes and answers the copy as it then stands in `outSt`.
-    int CopyContent(int in, int out, off_t size, struct stat& outSt);
+    // Copies `size` bytes (the caller checks the copy's size).
+    int CopyContent(int in, int out, off_t size);
     int CopyRange(int in, int out, off_t offset, off_t length, bool& useRange);
     int ExtendTo(int out, off_t from, off_t size);
 

@@ -114,6 +114,50 @@ TEST_P(FileOpsCopy, CopyKeepsContentModeAndTimes) {
     EXPECT_TRUE(made.SameState(TFileIdentity::Of(newSt)));
 }
 
+// A built copy's identity is what the journal records before the copy gets
+// its name: it must be the copy as the build leaves it, change time included,
+// whether the copy was made with the right mode already or needed its mode,
+// set-ID bits or attributes given afterwards.
+TEST_P(FileOpsCopy, ABuiltCopysIdentityIsTheCopyAsItIsLeft) {
+    const mode_t umaskBefore = umask(022);
+    const bool xattrs = [&] {
+        dir_.WriteFile("probe", "");
+        return setxattr((dir_ / "probe").c_str(), "user.vantelo", "tag", 3, 0) == 0;
+    }();
+    struct Case {
+        mode_t mode;
+        bool tagged;
+    };
+    for (const Case& c : {Case{0640, false}, Case{0666, false}, Case{02750, false}, Case{0644, true}}) {
+        if (c.tagged && !xattrs) continue;
+        SCOPED_TRACE(::testing::Message() << std::oct << c.mode << (c.tagged ? " tagged" : ""));
+        dir_.WriteFile("old", "content");
+        ASSERT_EQ(chmod((dir_ / "old").c_str(), c.mode), 0);
+        if (c.tagged) {
+            ASSERT_EQ(setxattr((dir_ / "old").c_str(), "user.vantelo", "tag", 3, 0), 0);
+        }
+        const timespec times[2] = {{1000000000, 1}, {1200000000, 2}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (dir_ / "old").c_str(), times, 0), 0);
+
+        DirFd fd(dir_.Path());
+        TFileIdentity source;
+        TFileOps::TBuiltCopy built;
+        ASSERT_EQ(ops_.BuildCopy(fd.Get(), "old", "new", source, built, false, GetParam().staging), 0);
+        struct stat st {};
+        if (built.state == TFileOps::TBuiltCopy::State::Unnamed)
+            ASSERT_EQ(fstat(built.fd.Get(), &st), 0);
+        else
+            st = Lstat(dir_ / built.named);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+        EXPECT_TRUE(built.made.Untouched(TFileIdentity::Of(st)));
+        EXPECT_NE(built.made.ctime.tv_sec, 0);
+        ops_.DropCopy(fd.Get(), built);
+        ASSERT_EQ(unlink((dir_ / "old").c_str()), 0);
+    }
+    umask(umaskBefore);
+}
+
 TEST_P(FileOpsCopy, EmptyFileIsCopied) {
     dir_.WriteFile("empty", "");
     DirFd fd(dir_.Path());
