@@ -19,7 +19,7 @@ void TFileIdentity::AddBirth(int fd, const char* name) {
 int TFileIdentity::ReadOpen(int fd, struct stat* look) {
     struct statx stx;
     constexpr unsigned kWanted = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME;
-    constexpr unsigned kLook = STATX_MODE | STATX_UID | STATX_GID | STATX_NLINK;
+    constexpr unsigned kLook = STATX_MODE | STATX_UID | STATX_GID;
     const unsigned wanted = kWanted | (look ? kLook : 0u);
     if (::statx(fd, "", AT_EMPTY_PATH, wanted | STATX_BTIME, &stx) != 0 || (stx.stx_mask & wanted) != wanted) {
         // No statx here (an old kernel, a filter): the plain look, no birth time.
@@ -38,7 +38,6 @@ int TFileIdentity::ReadOpen(int fd, struct stat* look) {
         look->st_dev = device;
         look->st_ino = inode;
         look->st_mode = stx.stx_mode;
-        look->st_nlink = stx.stx_nlink;
         look->st_uid = stx.stx_uid;
         look->st_gid = stx.stx_gid;
         look->st_size = size;

@@ -55,7 +55,7 @@ struct TFileIdentity {
     void AddBirth(int fd, const char* name = "");
     // The whole identity of the file open as `fd`, birth time included, in
     // one look where the kernel answers statx; `look`, when given, gets the
-    // file's type, mode, owner, group, links, size and its modification and
+    // file's type, mode, owner, group, size and its modification and
     // change times from the same look (not its access time). Answers 0 or errno.
     int ReadOpen(int fd, struct stat* look = nullptr);
 };

@@ -13,11 +13,6 @@ size_t AsCount(rlim_t limit) { return limit == RLIM_INFINITY ? SIZE_MAX : static
 
 }  // namespace
 
-size_t TOpenFileLimit::Current() {
-    rlimit files{};
-    return getrlimit(RLIMIT_NOFILE, &files) == 0 ? AsCount(files.rlim_cur) : kUnreadable;
-}
-
 size_t TOpenFileLimit::RaiseTo(size_t wanted) {
     rlimit files{};
     if (getrlimit(RLIMIT_NOFILE, &files) != 0) return kUnreadable;

@@ -10,11 +10,9 @@ namespace vantelo {
 
 class TOpenFileLimit {
 public:
-    // The soft limit in force (SIZE_MAX when there is none; 1024 when it
-    // cannot be read).
-    static size_t Current();
     // Raises the soft limit to `wanted`, or to the hard limit where that is
-    // lower; never lowers it. Answers the soft limit in force afterwards.
+    // lower; never lowers it. Answers the soft limit in force afterwards
+    // (SIZE_MAX when there is none; 1024 when it cannot be read).
     static size_t RaiseTo(size_t wanted);
 };
 

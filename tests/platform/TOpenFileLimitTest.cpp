@@ -11,6 +11,14 @@
 namespace vantelo {
 namespace {
 
+// The soft limit in force, as the kernel has it.
+rlim_t SoftLimit()
+{
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    return files.rlim_cur;
+}
+
 // Restores the limits the test found.
 class TLimitsKept {
 public:
@@ -32,9 +40,9 @@ TEST(TOpenFileLimit, RaisesTheSoftLimitToWhatIsWantedAndNeverLowersIt)
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
 
     EXPECT_EQ(TOpenFileLimit::RaiseTo(2048), 2048u);
-    EXPECT_EQ(TOpenFileLimit::Current(), 2048u);
+    EXPECT_EQ(SoftLimit(), 2048u);
     EXPECT_EQ(TOpenFileLimit::RaiseTo(300), 2048u);
-    EXPECT_EQ(TOpenFileLimit::Current(), 2048u);
+    EXPECT_EQ(SoftLimit(), 2048u);
 }
 
 TEST(TOpenFileLimit, StopsAtTheHardLimit)
@@ -46,7 +54,7 @@ TEST(TOpenFileLimit, StopsAtTheHardLimit)
     if (child == 0) {
         const rlimit tight{300, 600};
         if (setrlimit(RLIMIT_NOFILE, &tight) != 0) _exit(2);
-        const bool stopped = TOpenFileLimit::RaiseTo(5000) == 600 && TOpenFileLimit::Current() == 600;
+        const bool stopped = TOpenFileLimit::RaiseTo(5000) == 600 && SoftLimit() == 600;
         _exit(stopped ? 0 : 1);
     }
     int status = 0;
