@@ -4,11 +4,10 @@
 # caption stays the main window's own.
 #   taskbar-label.sh <binary> <schema.sql>
 set -u
-binary="$1"; schema="$2"; pid=""
-if [ -z "${TASKBAR_LABEL_INNER:-}" ]; then
-  TASKBAR_LABEL_INNER=1 exec xvfb-run -a "$0" "$@"
-fi
-dir="$(mktemp -d)"; trap 'kill "$pid" 2>/dev/null; rm -rf "$dir"' EXIT
+binary="$1"; schema="$2"; pid=""; xvfb_pid=""
+. "$(dirname "$0")/../support/private-display.sh"
+dir="$(mktemp -d)"; trap 'kill $pid $xvfb_pid 2>/dev/null; rm -rf "$dir"' EXIT
+private_display || { echo "Xvfb did not start"; exit 1; }
 sqlite3 "$dir/FileName.mdb" < "$schema" || exit 1
 # Under this name the title is "Vantelo": cut at the first ".", lowered after the first letter.
 cp "$binary" "$dir/VANTELO.Bin"

@@ -14,18 +14,21 @@ for candidate in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-b
 done
 [ -n "$launcher" ] || skip "at-spi2-core is not installed"
 command -v dbus-run-session >/dev/null || skip "dbus-run-session is missing (dbus)"
-command -v xvfb-run >/dev/null || skip "xvfb-run is missing"
+command -v Xvfb >/dev/null || skip "Xvfb is missing"
 command -v sqlite3 >/dev/null || skip "sqlite3 is missing"
 # Debian's own interpreter, where python3-pyatspi installs its module.
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
 "$python" -c 'import pyatspi' 2>/dev/null || skip "python3-pyatspi is not installed"
 if [ -z "${ATSPI_DUMP_INNER:-}" ]; then
-  ATSPI_DUMP_INNER=1 exec dbus-run-session -- xvfb-run -a "$0" "$@"
+  ATSPI_DUMP_INNER=1 exec dbus-run-session -- "$0" "$@"
 fi
 
 dir="$(mktemp -d)"; pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$dir"' EXIT
+. "$here/../support/private-display.sh"
+private_display || skip "Xvfb did not start"
+pids+=("$xvfb_pid")
 "$launcher" --launch-immediately >/dev/null 2>&1 &
 pids+=($!)
 # The accessibility bus answers once the launcher has started it.
