@@ -356,8 +356,6 @@ bool TFileOps::UnnamedFilesLinkable() {
 }
 
 int TFileOps::NameCopy(int dirFd, TBuiltCopy& built, const std::string& to, TFileIdentity& made) {
-    if (built.state == TBuiltCopy::State::None) return ECANCELED;
-    if (const int fault = Fault(Step::Name, to)) return fault;
     switch (built.state) {
     case TBuiltCopy::State::None:
         return ECANCELED;

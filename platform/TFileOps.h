@@ -42,7 +42,6 @@ public:
         Unlink,      // before an entry is removed
         SyncDir,     // before the directory is flushed
         Rename,      // before an existing file is renamed in place
-        Name,        // before a built copy is given its name
     };
 
     TFileOps() = default;

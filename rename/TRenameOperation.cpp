@@ -3,7 +3,6 @@
 #include "rename/TRenameOperation.h"
 
 #include "rename/EJournalError.h"
-#include "rename/TJournalRecorder.h"
 #include "rename/TBatchFolder.h"
 #include "rename/TRenameConfirmer.h"
 #include "platform/TFsRefusal.h"
@@ -18,14 +17,10 @@ namespace vantelo {
 namespace {
 
 // The copies built and not yet named, removed again on every way out that
-// does not name them: those whose identities the journal is writing (or has
-// written), and those built since.
+// does not name them.
 class TPendingCopies {
 public:
-    TPendingCopies(TFileOps& ops, int dirFd, size_t most) : ops_(ops), dirFd_(dirFd) {
-        recorded_.reserve(most);
-        built_.reserve(most);
-    }
+    TPendingCopies(TFileOps& ops, int dirFd, size_t most) : ops_(ops), dirFd_(dirFd) { copies_.reserve(most); }
     ~TPendingCopies() { Drop(); }
     TPendingCopies(const TPendingCopies&) = delete;
     TPendingCopies& operator=(const TPendingCopies&) = delete;
@@ -34,25 +29,16 @@ public:
         size_t row;
         TFileOps::TBuiltCopy built;
     };
-    // Handed to the journal.
-    std::vector<Copy>& Recorded() { return recorded_; }
-    // Built since.
-    std::vector<Copy>& Built() { return built_; }
-    size_t Count() const { return recorded_.size() + built_.size(); }
-    // The copies built since become the ones handed to the journal; those
-    // handed before must have been named.
-    void HandBuilt() { std::swap(recorded_, built_); }
+    std::vector<Copy>& Copies() { return copies_; }
     void Drop() {
-        for (std::vector<Copy>* copies : {&recorded_, &built_}) {
-            for (Copy& copy : *copies) ops_.DropCopy(dirFd_, copy.built);
-            copies->clear();
-        }
+        for (Copy& copy : copies_) ops_.DropCopy(dirFd_, copy.built);
+        copies_.clear();
     }
 
 private:
     TFileOps& ops_;
     int dirFd_;
-    std::vector<Copy> recorded_, built_;
+    std::vector<Copy> copies_;
 };
 
 }  // namespace
@@ -145,9 +131,6 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
     const size_t openFiles = TOpenFileLimit::RaiseTo(2 * std::min(total, kMostCopiesPerRecord));
     const size_t perRecord = std::min(total, CopiesPerRecord(openFiles));
     TPendingCopies pending(plan_.Ops(), plan_.DirectoryFd(), perRecord);
-    // Declared after the copies, so that on a way out the journal is done
-    // with a group before its copies go.
-    TJournalRecorder recorder(journal, id);
     // Files renamed in place are looked at behind the renames, from the
     // first row on, until a row cannot be renamed in place.
     std::optional<TRenameConfirmer> confirmer;
@@ -156,7 +139,6 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
     // A way out: whatever was made is taken back, the earliest failing row
     // reported (a look behind the renames may have found one first).
     const auto fail = [&](size_t row, int error, Outcome outcome) {
-        recorder.Settle();
         pending.Drop();
         if (confirmer) {
             const TRenamePlan::Failure looked = confirmer->Drain();
@@ -174,13 +156,17 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         return std::nullopt;
     };
     std::string staging;
-    // The copies handed to the journal are named, in order, once it has them.
-    const auto nameRecorded = [&]() -> std::optional<Result> {
-        auto& copies = pending.Recorded();
+    // The copies built so far are recorded, then named, in order.
+    const auto nameAll = [&]() -> std::optional<Result> {
+        auto& copies = pending.Copies();
         if (copies.empty()) return std::nullopt;
-        recorder.Wait();
-        for (auto& copy : copies) {
-            TFileIdentity recorded = copy.built.made;
+        std::vector<std::pair<size_t, TFileIdentity>> made;
+        made.reserve(copies.size());
+        for (const auto& copy : copies) made.emplace_back(copy.row, copy.built.made);
+        journal.AddMade(id, made);
+        for (size_t k = 0; k < copies.size(); ++k) {
+            auto& copy = copies[k];
+            TFileIdentity recorded = made[k].second;
             const bool wasUnnamed = copy.built.state == TFileOps::TBuiltCopy::State::Unnamed;
             int error = plan_.NameNew(copy.row, copy.built);
             if (error != 0 && wasUnnamed && TFsRefusal::CannotLink(error)) {
@@ -203,14 +189,6 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         }
         copies.clear();
         return std::nullopt;
-    };
-    // The copies built since the last group go to the journal as the next.
-    const auto recordBuilt = [&] {
-        pending.HandBuilt();
-        TJournalRecorder::Made made;
-        made.reserve(pending.Recorded().size());
-        for (const auto& copy : pending.Recorded()) made.emplace_back(copy.row, copy.built.made);
-        if (!made.empty()) recorder.Hand(std::move(made));
     };
     for (size_t i = 0; i < total; ++i) {
         if (callbacks.stopRequested && callbacks.stopRequested()) return fail(i, ECANCELED, Outcome::Stopped);
@@ -236,21 +214,15 @@ std::optional<TRenameOperation::Result> TRenameOperation::MakeAll(TRenameJournal
         if (const int error = plan_.BuildNew(i, deleteOld, built, staging, flushEachCopy_, unnamed_))
             return fail(i, error, Outcome::Failed);
         if (built.state == TFileOps::TBuiltCopy::State::None) continue;
-        pending.Built().push_back({i, std::move(built)});
-        // The journal takes the next group as soon as it is done with the
-        // last (a group of a few copies at least, as each is a commit), or
-        // the batch waits for it once the copies held open reach the bound.
-        if ((pending.Built().size() >= kLeastCopiesPerRecord && !recorder.Busy()) || pending.Count() >= perRecord) {
-            if (std::optional<Result> failed = nameRecorded()) return failed;
-            recordBuilt();
+        pending.Copies().push_back({i, std::move(built)});
+        if (pending.Copies().size() == perRecord) {
+            if (std::optional<Result> failed = nameAll()) return failed;
         }
     }
     if (confirmer) {
         if (std::optional<Result> failed = lookedAtAll()) return failed;
     }
-    if (std::optional<Result> failed = nameRecorded()) return failed;
-    recordBuilt();
-    return nameRecorded();
+    return nameAll();
 }
 
 TRenameOperation::Result TRenameOperation::Run(bool deleteOld, const Callbacks& callbacks) {

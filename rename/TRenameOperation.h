@@ -110,15 +110,11 @@ public:
     // A fresh random staging token.
     static std::string NewToken();
 
-    // Copies are recorded in the journal in groups, each a durable commit
-    // written while the next copies are built. A group is handed over once
-    // the journal is done with the last and at least this many copies wait
-    // (fewer only at the end), so that a fast disk gets small groups, named
-    // soon after they were built, and a slow one larger groups.
-    static constexpr size_t kLeastCopiesPerRecord = 64;
-    // Every copy not named yet is held open: those being recorded and those
-    // built since together stay within the open descriptors the process may
-    // spare, between these bounds.
+    // How many copies are built before their identities are written to the
+    // journal in one go and they get their names: each record is a durable
+    // commit of the journal (a few flushes), so a group is as large as the
+    // open descriptors allow (an unnamed copy is held open until named),
+    // between these bounds.
     static constexpr size_t kCopiesPerRecord = 128;
     static constexpr size_t kMostCopiesPerRecord = 4096;
     // The group size for a process that may hold `openFiles` descriptors.

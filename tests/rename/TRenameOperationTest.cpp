@@ -17,13 +17,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <functional>
 #include <optional>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -723,101 +720,6 @@ TEST_F(RenameOperationTest, TheUsersOwnDatabaseOfTheEarlierLayoutIsTakenOverOnce
     EXPECT_EQ(sqlite3_column_int(tables, 0), 0);
     sqlite3_finalize(tables);
     sqlite3_close(db);
-}
-
-// Calls `act` at the n-th time `step` is reached.
-class ActingOps : public TFileOps {
-public:
-    ActingOps(Step step, size_t n, std::function<void()> act) : step_(step), n_(n), act_(std::move(act)) {}
-    int Fault(Step step, const std::string&) override {
-        if (step == step_ && ++reached_ == n_) act_();
-        return 0;
-    }
-
-private:
-    Step step_;
-    size_t n_, reached_ = 0;
-    std::function<void()> act_;
-};
-
-std::set<std::string> NamesIn(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* listing = ::opendir(dir.c_str())) {
-        while (const dirent* entry = ::readdir(listing))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.insert(entry->d_name);
-        ::closedir(listing);
-    }
-    return names;
-}
-
-// Copies are recorded a group at a time while later ones are built; a copy
-// gets its name only once its group is on disk. A process killed while it
-// builds or names copies, in the first group, in a later one or in the last
-// (named right after it was handed over), leaves nothing that recovery does
-// not take back.
-TEST_F(RenameOperationTest, AKeepBatchKilledBetweenItsGroupsLeavesNoCopyRecoveryMisses) {
-    constexpr size_t kLeast = TRenameOperation::kLeastCopiesPerRecord;
-    constexpr size_t kFiles = 3 * kLeast + 20;
-    using Step = TFileOps::Step;
-    const std::pair<Step, size_t> kills[] = {{Step::CopyCommit, 1},         {Step::CopyCommit, 2 * kLeast + 1},
-                                             {Step::Name, kLeast + 3},      {Step::Name, 3 * kLeast + 10},
-                                             {Step::SyncDir, 1}};
-    for (const auto& [step, killAt] : kills) {
-        test::TTempDir dir;
-        std::set<std::string> originals;
-        for (size_t i = 0; i < kFiles; ++i) {
-            originals.insert("f" + std::to_string(i) + ".k");
-            dir.WriteFile("f" + std::to_string(i) + ".k", "content " + std::to_string(i));
-        }
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            try {
-                ActingOps ops(step, killAt, [] { ::raise(SIGKILL); });
-                TRenameOperation operation(Database(), ops, Journal());
-                if (operation.Open(dir.Path()) != 0) ::_exit(2);
-                for (size_t i = 0; i < kFiles; ++i)
-                    operation.Add("f" + std::to_string(i) + ".k", "f" + std::to_string(i) + ".r");
-                if (operation.Check()) ::_exit(2);
-                operation.Run(false);
-            } catch (...) {
-            }
-            ::_exit(3);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << killAt;
-        EXPECT_EQ(TRenameHistory(Journal()).RecoverOne().kind, TRenameHistory::Recovery::Kind::Undone) << killAt;
-        EXPECT_EQ(NamesIn(dir.Path()), originals) << killAt;
-        EXPECT_EQ(dir.ReadFile("f7.k"), "content 7");
-    }
-}
-
-// The journal failing on a group written while later copies are built:
-// the batch raises the journal's error with the folder as it was, copies
-// already named taken back too.
-TEST_F(RenameOperationTest, AJournalFailingBehindTheCopiesTakesTheBatchBack) {
-    constexpr size_t kLeast = TRenameOperation::kLeastCopiesPerRecord;
-    constexpr size_t kFiles = 5 * kLeast;
-    std::set<std::string> originals;
-    for (size_t i = 0; i < kFiles; ++i) {
-        originals.insert("f" + std::to_string(i) + ".k");
-        dir_.WriteFile("f" + std::to_string(i) + ".k", "content " + std::to_string(i));
-    }
-    // After the first groups: every later record fails.
-    ActingOps ops(TFileOps::Step::CopyCommit, 2 * kLeast + kLeast / 2, [this] {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(Journal().c_str(), &db), SQLITE_OK);
-        sqlite3_busy_timeout(db, 5000);
-        EXPECT_EQ(sqlite3_exec(db, "DROP TABLE BatchMade", nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-    });
-    TRenameOperation operation(Database(), ops, Journal());
-    ASSERT_EQ(operation.Open(dir_.Path()), 0);
-    for (size_t i = 0; i < kFiles; ++i) operation.Add("f" + std::to_string(i) + ".k", "f" + std::to_string(i) + ".r");
-    ASSERT_FALSE(operation.Check());
-    EXPECT_THROW(operation.Run(false), EJournalError);
-    EXPECT_EQ(NamesIn(dir_.Path()), originals);
 }
 
 TEST_F(RenameOperationTest, AJournalThatCannotBeOpenedRaisesBeforeAnyFileIsTouched) {
