@@ -26,21 +26,6 @@
 namespace vantelo {
 namespace {
 
-// This process's open descriptors as a folder, kept open by each thread
-// that names copies: an unnamed copy is then named through one entry of it
-// instead of a walk of /proc/self/fd/N from the root. Opened again in a
-// forked child, whose descriptors the parent's folder does not show, and
-// after a failed open. -1 when it cannot be opened.
-int OwnDescriptors() {
-    thread_local pid_t opener = 0;
-    thread_local TFd folder;
-    if (const pid_t self = getpid(); opener != self || folder.Get() < 0) {
-        folder = TFd(open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC));
-        opener = self;
-    }
-    return folder.Get();
-}
-
 // copy_file_range moves at most this much per call (kept under 2 GiB).
 constexpr size_t kRangeChunk = size_t{1} << 30;
 constexpr size_t kBufferSize = size_t{1} << 20;
@@ -375,12 +360,8 @@ int TFileOps::NameCopy(int dirFd, TBuiltCopy& built, const std::string& to, TFil
     case TBuiltCopy::State::None:
         return ECANCELED;
     case TBuiltCopy::State::Unnamed: {
-        const std::string number = std::to_string(built.fd.Get());
-        const int descriptors = OwnDescriptors();
-        const int linked = descriptors >= 0
-                               ? linkat(descriptors, number.c_str(), dirFd, to.c_str(), AT_SYMLINK_FOLLOW)
-                               : linkat(AT_FDCWD, ("/proc/self/fd/" + number).c_str(), dirFd, to.c_str(), AT_SYMLINK_FOLLOW);
-        int error = linked == 0 ? 0 : errno;
+        const std::string procPath = "/proc/self/fd/" + std::to_string(built.fd.Get());
+        int error = linkat(AT_FDCWD, procPath.c_str(), dirFd, to.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
         if (error == ENOENT)
             error = linkat(built.fd.Get(), "", dirFd, to.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
         if (error != 0) return error;

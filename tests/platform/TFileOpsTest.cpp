@@ -20,7 +20,6 @@
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-#include <vector>
 
 namespace vantelo {
 namespace {
@@ -563,44 +562,6 @@ TEST(FileOpsUnlink, RemovesAnEntryAndReportsErrno) {
     EXPECT_EQ(TFileOps::System().UnlinkAt(fd.Get(), "a"), 0);
     EXPECT_EQ(TFileOps::System().UnlinkAt(fd.Get(), "a"), ENOENT);
     EXPECT_EQ(TFileOps::System().SyncDir(fd.Get()), 0);
-}
-
-// Copies are named through the descriptor folder a thread keeps open: a
-// child forked after its parent named a copy names its own copy, never the
-// file its parent holds under the same descriptor number.
-TEST(FileOpsNaming, AForkedChildNamesItsOwnCopyNeverOneItsParentHoldsUnderTheSameNumber) {
-    test::TTempDir dir;
-    dir.WriteFile("a", "first");
-    dir.WriteFile("b", "the child's");
-    dir.WriteFile("decoy", "the parent's");
-    DirFd fd(dir.Path());
-    const auto copy = [&](const std::string& from, const std::string& to) {
-        TFileIdentity source, made;
-        TFileOps::TBuiltCopy built;
-        int error = TFileOps::System().BuildCopy(fd.Get(), from, to, source, built, false, "");
-        if (error == 0) error = TFileOps::System().NameCopy(fd.Get(), built, to, made);
-        return error;
-    };
-    ASSERT_EQ(copy("a", "a2"), 0);
-    int go[2];
-    ASSERT_EQ(pipe(go), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        char byte = 0;
-        _exit(read(go[0], &byte, 1) == 1 && copy("b", "b2") == 0 ? 0 : 1);
-    }
-    // The numbers the child's copy will get hold the decoy in the parent.
-    std::vector<int> decoys;
-    for (int i = 0; i < 8; ++i) decoys.push_back(open((dir / "decoy").c_str(), O_RDONLY | O_CLOEXEC));
-    ASSERT_EQ(write(go[1], "g", 1), 1);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    for (const int decoy : decoys) close(decoy);
-    close(go[0]);
-    close(go[1]);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(dir.ReadFile("b2"), "the child's");
 }
 
 }  // namespace
