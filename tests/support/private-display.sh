@@ -9,7 +9,8 @@ private_display() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$file" >/dev/null 2>&1 &
   xvfb_pid=$!
   # The server writes its number once it is ready for clients.
-  for _ in $(seq 100); do
+  # Up to 30 s: a loaded machine may be slow to start it.
+  for _ in $(seq 300); do
     if grep -q '[0-9]' "$file"; then
       DISPLAY=":$(tr -dc '0-9' < "$file")"; export DISPLAY
       rm -f "$file"
