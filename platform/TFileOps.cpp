@@ -81,6 +81,9 @@ constexpr char kCapabilityAttr[] = "security.capability";
 // the call and keep nothing). `current`, when given, is the file as it
 // stands now, so it need not be looked at again. Returns 0 or the errno of a
 // real failure.
+// Whether `a` and `b` have the same owner and group.
+bool SameOwner(const struct stat& a, const struct stat& b) { return a.st_uid == b.st_uid && a.st_gid == b.st_gid; }
+
 int KeepOwnership(int fd, const struct stat& st, bool& ownerKept, bool& groupKept,
                   const struct stat* current = nullptr) {
     struct stat now;
@@ -88,7 +91,7 @@ int KeepOwnership(int fd, const struct stat& st, bool& ownerKept, bool& groupKep
         now = *current;
     else if (fstat(fd, &now) != 0)
         return errno;
-    if (now.st_uid == st.st_uid && now.st_gid == st.st_gid) {
+    if (SameOwner(now, st)) {
         ownerKept = groupKept = true;
         return 0;
     }
@@ -332,8 +335,7 @@ int TFileOps::BuildRegular(int dirFd, const std::string& from, const std::string
     TFd out(openat(dirFd, created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.Get() < 0) return errno;
     struct stat madeSt;
-    int error = fstat(out.Get(), &madeSt) == 0 ? 0 : errno;
-    if (error == 0) error = FillCopy(in.Get(), out.Get(), st, to, flush);
+    int error = FillCopy(in.Get(), out.Get(), st, to, flush);
     if (error == 0) error = Fault(Step::CopyCommit, to);
     if (error == 0 && fstat(out.Get(), &madeSt) != 0) error = errno;
     // Closed before it is named: a failed close may mean lost data.
@@ -444,7 +446,7 @@ int TFileOps::FillCopy(int in, int out, const struct stat& st, const std::string
     if (outSt.st_size != st.st_size) return EIO;
     // Owner and group first: a change of owner clears the set-ID bits and
     // file capabilities, which are given afterwards only where they belong.
-    const bool ownerAsked = outSt.st_uid != st.st_uid || outSt.st_gid != st.st_gid;
+    const bool ownerAsked = !SameOwner(outSt, st);
     bool ownerKept = false, groupKept = false;
     if (const int error = KeepOwnership(out, st, ownerKept, groupKept, &outSt)) return error;
     mode_t mode = st.st_mode & 07777;
