@@ -28,12 +28,34 @@ namespace {
 
 // copy_file_range moves at most this much per call (kept under 2 GiB).
 constexpr size_t kRangeChunk = size_t{1} << 30;
+
 constexpr size_t kBufferSize = size_t{1} << 20;
 // What a hole at the end of a copy is written with where the file system
 // cannot extend a file by truncating it.
 constexpr char kZeros[64 * 1024] = {};
 
-// Closes a descriptor on every path out of a function.
+// Gives the unnamed file open as `fd` the name `to`: by its descriptor
+// alone, which kernels since 6.10 allow for a file the process opened
+// itself (and any kernel with the capability), else through /proc/self/fd,
+// a walk of four names and a link to follow on every copy. Once the
+// descriptor alone has been refused and /proc has served instead, every
+// later copy goes through /proc at once. Returns 0 or errno.
+int LinkUnnamed(int fd, int dirFd, const std::string& to) {
+    static std::atomic<bool> byDescriptorRefused{false};
+    if (!byDescriptorRefused.load(std::memory_order_relaxed)) {
+        if (linkat(fd, "", dirFd, to.c_str(), AT_EMPTY_PATH) == 0) return 0;
+        // ENOENT is the refusal (the flag ignored, or the file opened under
+        // other credentials); any other error is the link's own.
+        if (errno != ENOENT) return errno;
+    }
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, procPath.c_str(), dirFd, to.c_str(), AT_SYMLINK_FOLLOW) != 0) return errno;
+    byDescriptorRefused.store(true, std::memory_order_relaxed);
+    return 0;
+}
+
+// A copy call refused as an operation, which the next way of copying may
+// still do.
 bool IsUnsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EXDEV || error == EBADF ||
            error == ETXTBSY || error == EPERM;
@@ -350,9 +372,10 @@ int TFileOps::BuildRegular(int dirFd, const std::string& from, const std::string
 }
 
 bool TFileOps::UnnamedFilesLinkable() {
-    // An unnamed file is given its name through /proc/self/fd, or by its
-    // descriptor alone, which needs a capability: without /proc and without
-    // that capability it could be built but never named.
+    // An unnamed file is given its name by its descriptor alone or through
+    // /proc/self/fd. Older kernels let only the capability name a file by
+    // its descriptor: without /proc and without that capability it could
+    // be built but never named.
     static const bool linkable = access("/proc/self/fd", F_OK) == 0 || geteuid() == 0;
     return linkable;
 }
@@ -362,11 +385,7 @@ int TFileOps::NameCopy(int dirFd, TBuiltCopy& built, const std::string& to, TFil
     case TBuiltCopy::State::None:
         return ECANCELED;
     case TBuiltCopy::State::Unnamed: {
-        const std::string procPath = "/proc/self/fd/" + std::to_string(built.fd.Get());
-        int error = linkat(AT_FDCWD, procPath.c_str(), dirFd, to.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
-        if (error == ENOENT)
-            error = linkat(built.fd.Get(), "", dirFd, to.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
-        if (error != 0) return error;
+        if (const int error = LinkUnnamed(built.fd.Get(), dirFd, to)) return error;
         // Linking moved the change time: the identity kept is the named file's.
         struct stat st;
         if (fstat(built.fd.Get(), &st) == 0) built.Restated(st);

@@ -287,6 +287,47 @@ TEST_P(FileOpsCopy, CopyThatCannotKeepItsOwnerLosesTheSetIdBits) {
     EXPECT_EQ(dir_.ReadFile("root's copy"), "program");
 }
 
+// An unnamed copy is named by its descriptor alone where the kernel lets
+// the process; a copy opened under other credentials, which the kernel
+// refuses to name that way (as older kernels refuse every copy without the
+// capability), is named through /proc instead, and copies after it still
+// get their names.
+TEST(FileOpsNaming, UnnamedCopiesAreNamedWhenTheDescriptorAloneIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+    test::TTempDir dir;
+    dir.WriteFile("a", "first");
+    dir.WriteFile("b", "second");
+    for (const char* name : {"a", "b"}) ASSERT_EQ(chmod((dir / name).c_str(), 0666), 0);
+    ASSERT_EQ(chown(dir.Path().c_str(), kNobody, kNoGroup), 0);
+    DirFd fd(dir.Path());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        umask(0);
+        TFileOps ops;
+        TFileIdentity source;
+        TFileOps::TBuiltCopy first, second;
+        if (ops.BuildCopy(fd.Get(), "a", "a2", source, first, false, "") != 0 ||
+            first.state != TFileOps::TBuiltCopy::State::Unnamed)
+            _exit(101);
+        // Other credentials than the ones the first copy was opened under.
+        if (setgroups(0, nullptr) != 0 || setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
+            setresuid(kNobody, kNobody, kNobody) != 0)
+            _exit(100);
+        if (ops.BuildCopy(fd.Get(), "b", "b2", source, second, false, "") != 0) _exit(102);
+        TFileIdentity made;
+        const int named = ops.NameCopy(fd.Get(), first, "a2", made);
+        _exit(named != 0 ? named : ops.NameCopy(fd.Get(), second, "b2", made));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(dir.ReadFile("a2"), "first");
+    EXPECT_EQ(dir.ReadFile("b2"), "second");
+    EXPECT_EQ(Lstat(dir / "b2").st_uid, kNobody);
+}
+
 // Fails one step for every name.
 class FailingOps : public TFileOps {
 public:
