@@ -28,7 +28,6 @@ namespace {
 
 // copy_file_range moves at most this much per call (kept under 2 GiB).
 constexpr size_t kRangeChunk = size_t{1} << 30;
-
 constexpr size_t kBufferSize = size_t{1} << 20;
 // What a hole at the end of a copy is written with where the file system
 // cannot extend a file by truncating it.
