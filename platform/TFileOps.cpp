@@ -95,6 +95,9 @@ constexpr int kXattrAttempts = 16;
 // together with the owner it was given for.
 constexpr char kCapabilityAttr[] = "security.capability";
 
+// Whether `a` and `b` have the same owner and group.
+bool SameOwner(const struct stat& a, const struct stat& b) { return a.st_uid == b.st_uid && a.st_gid == b.st_gid; }
+
 // Gives the file open as `fd` (a regular file, or a symbolic link opened
 // with O_PATH) the owner and group of `st` wherever the process may: as
 // root, or the group alone when the user belongs to it. Tells which of the
@@ -102,9 +105,6 @@ constexpr char kCapabilityAttr[] = "security.capability";
 // the call and keep nothing). `current`, when given, is the file as it
 // stands now, so it need not be looked at again. Returns 0 or the errno of a
 // real failure.
-// Whether `a` and `b` have the same owner and group.
-bool SameOwner(const struct stat& a, const struct stat& b) { return a.st_uid == b.st_uid && a.st_gid == b.st_gid; }
-
 int KeepOwnership(int fd, const struct stat& st, bool& ownerKept, bool& groupKept,
                   const struct stat* current = nullptr) {
     struct stat now;

@@ -6,6 +6,7 @@
 #include "platform/TFileOps.h"
 
 #include "platform/TDirectoryListing.h"
+#include "support/Nobody.h"
 #include "support/TTempDir.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <random>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -225,8 +225,8 @@ TEST_P(FileOpsCopy, WhatIsNotAFileIsRefusedWithoutOpeningIt) {
     EXPECT_EQ(Names(dir_.Path()), (std::vector<std::string>{".", "..", "fifo", "sub"}));
 }
 
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNoGroup = 65534;
+using test::kNobody;
+using test::kNoGroup;
 
 // A file with the given owner, group and mode (set after the owner, which
 // clears the set-ID bits).
@@ -267,9 +267,7 @@ TEST_P(FileOpsCopy, CopyThatCannotKeepItsOwnerLosesTheSetIdBits) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        if (setgroups(0, nullptr) != 0 || setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
-            setresuid(kNobody, kNobody, kNobody) != 0)
-            _exit(100);
+        if (!test::BecomeNobody()) _exit(100);
         TFileIdentity source, made;
         const int first = Copy(fd.Get(), "root's", "root's copy", source, made);
         _exit(first != 0 ? first : Copy(fd.Get(), "own", "own copy", source, made));
@@ -311,9 +309,7 @@ TEST(FileOpsNaming, UnnamedCopiesAreNamedWhenTheDescriptorAloneIsRefused) {
         if (ops.BuildCopy(fd.Get(), "a", "a2", source, first, false, "") != 0) _exit(101);
         if (first.state != TFileOps::TBuiltCopy::State::Unnamed) _exit(kNoUnnamedFiles);
         // Other credentials than the ones the first copy was opened under.
-        if (setgroups(0, nullptr) != 0 || setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
-            setresuid(kNobody, kNobody, kNobody) != 0)
-            _exit(100);
+        if (!test::BecomeNobody()) _exit(100);
         if (ops.BuildCopy(fd.Get(), "b", "b2", source, second, false, "") != 0) _exit(102);
         TFileIdentity made;
         const int named = ops.NameCopy(fd.Get(), first, "a2", made);

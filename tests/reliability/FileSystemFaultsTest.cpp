@@ -7,13 +7,13 @@
 #include "RenameRun.h"
 #include "ScratchMount.h"
 
+#include "support/Nobody.h"
 #include "support/TTempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fcntl.h>
-#include <grp.h>
 #include <linux/fs.h>
 #include <random>
 #include <sys/ioctl.h>
@@ -222,10 +222,7 @@ int ShownAsNobody(const std::string& dir, const std::string& database, bool dele
     const pid_t child = ::fork();
     if (child < 0) return -1;
     if (child == 0) {
-        constexpr uid_t kNobody = 65534;
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-            ::setresuid(kNobody, kNobody, kNobody) != 0)
-            ::_exit(255);
+        if (!test::BecomeNobody()) ::_exit(255);
         const RenameOutcome outcome = SearchAndRename(dir, database, ".txt", ".md", deleteOld);
         ::_exit(outcome.shown & 0xFF);
     }
